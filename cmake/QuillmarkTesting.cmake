@@ -1,0 +1,49 @@
+# Test helpers shared by every subsystem's tests.
+#
+#   quillmark_add_gtest(NAME LABELS unit [windows] SOURCES ... LIBS ...)
+#   quillmark_add_qtest(NAME LABELS gui SOURCES ... LIBS ...)
+#
+# Every unit-labelled executable also joins the `unit-tests` target, so the sanitizer build can build
+# just the unit tier.
+
+if(NOT TARGET unit-tests)
+    add_custom_target(unit-tests)
+endif()
+
+set(QUILLMARK_TEST_ENV "LANG=C.UTF-8;LC_ALL=C.UTF-8;QT_QPA_PLATFORM=offscreen")
+
+function(_quillmark_register name labels)
+    list(FIND labels unit _is_unit)
+    if(NOT _is_unit EQUAL -1)
+        add_dependencies(unit-tests ${name})
+    endif()
+endfunction()
+
+function(quillmark_add_gtest name)
+    cmake_parse_arguments(T "" "TIMEOUT" "LABELS;SOURCES;LIBS;ENV" ${ARGN})
+    if(NOT TARGET gtest)
+        add_subdirectory(${QUILLMARK_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+                         ENVIRONMENT "${QUILLMARK_TEST_ENV};${T_ENV}")
+    _quillmark_register(${name} "${T_LABELS}")
+endfunction()
+
+function(quillmark_add_qtest name)
+    cmake_parse_arguments(T "" "TIMEOUT" "LABELS;SOURCES;LIBS;ENV" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} Qt5::Test)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+                         ENVIRONMENT "${QUILLMARK_TEST_ENV};${T_ENV}")
+    _quillmark_register(${name} "${T_LABELS}")
+endfunction()

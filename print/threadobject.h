@@ -1,0 +1,32 @@
+#pragma once
+// The print run: lists the folder tree and prints every Word document through the word processor.
+
+#include <QFileInfoList>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class ThreadObject : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ThreadObject(QObject *parent = nullptr);
+
+    QFileInfoList ListFilesRecursively(QString path);
+    static bool IsPrintableDocument(const QString &path);
+
+    // Shows the failure list to the user; tests replace it.
+    using ViewerLauncher = std::function<void(const QString &failureListPath)>;
+    static void SetViewerLauncher(ViewerLauncher launcher);
+
+    // Makes every run under way end soon (pause cut short, office ended, no further document).
+    // Called when the program ends.
+    static void AbortRuns();
+
+signals:
+    void ShowDisposingFile(QString filePath);
+    void Set_pBtn_Enable();
+
+public slots:
+    void ReplaceExcelText();
+};

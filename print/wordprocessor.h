@@ -1,0 +1,41 @@
+#pragma once
+// The word processor as the print run sees it: exactly the automation calls the run makes.
+// Implementations: Word/WPS over COM (Windows), LibreOffice over UNO (Linux), and a fake for tests.
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QObject;
+
+class WordProcessor
+{
+public:
+    using Document = int; // a handle; documents are released together with the application
+    static constexpr Document NoDocument = -1;
+
+    virtual ~WordProcessor() = default;
+
+    // Creates the application object ("Word.Application"). False: no word processor could be started.
+    virtual bool create() = 0;
+    virtual void setVisible(bool visible) = 0;      // "SetVisible (bool Visible)"
+    virtual void setDisplayAlerts(bool enabled) = 0; // property "DisplayAlerts"
+    virtual bool queryDocuments() = 0;               // "Documents"; false when there is no collection
+    // "Open(...)" with the seven values. NoDocument when the document did not open.
+    virtual Document open(const QString &path, bool confirmConversions, bool readOnly, bool addToRecentFiles,
+                          const QString &passwordDocument, const QString &passwordTemplate, bool revert) = 0;
+    // "PrintOut()". False only when the job is known not to have been printed.
+    virtual bool printOut(Document document) = 0;
+    virtual void close(Document document, bool saveChanges) = 0; // "Close (Boolean)"
+    virtual void quit() = 0;                                     // "Quit(void)"
+
+    // Checked once before the first document: an empty text when printing can go ahead, otherwise a
+    // message for the user (no default printer, printer stopped, ...).
+    virtual QString printerProblem() { return QString(); }
+};
+
+using WordProcessorFactory = std::function<std::unique_ptr<WordProcessor>()>;
+
+// The factory the print run uses; start-up installs the platform's client, tests install fakes.
+void SetWordProcessorFactory(WordProcessorFactory factory);
+std::unique_ptr<WordProcessor> CreateWordProcessor();

@@ -1,0 +1,23 @@
+#pragma once
+// Byte-string helpers shared by start-up, the settings file and the updater.
+// Texts are zero-terminated byte strings; everything counts and compares bytes, never characters.
+// Result codes: 1 found, -1 not found (output then empty). A flag counts as set when it is > 0.
+
+#include <cstddef>
+#include <cstdint>
+
+int FindLast(const char *text, const char *marker);
+void TakeRange(char *out, const char *text, int start, int end);
+int TakeAfter(char *out, const char *text, const char *marker, int includeMarker, int lastOccurrence);
+int TakeBefore(char *out, const char *text, const char *marker, int includeMarker, int lastOccurrence);
+int TakeBetween(char *out, const char *text, const char *leftMarker, const char *rightMarker, int includeLeft,
+                int includeRight, int lastLeft, int lastRight);
+void TrimLeadingBlanks(char *text);
+void TrimTrailingBlanks(char *text);
+void TrimBlanks(char *text);
+void TrimLeadingChar(char *text, char c);
+void TrimTrailingChar(char *text, char c);
+// capacity: size of text's buffer; a replacement that would not fit leaves the text unchanged and gives -1.
+int ReplaceLast(char *text, const char *pattern, const char *replacement, size_t capacity = SIZE_MAX);
+void IntToReversedDigits(int32_t value, char *out);
+void GetJsonField(char *out, const char *text, const char *fieldName);
