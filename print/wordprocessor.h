@@ -32,6 +32,10 @@ public:
     // Checked once before the first document: an empty text when printing can go ahead, otherwise a
     // message for the user (no default printer, printer stopped, ...).
     virtual QString printerProblem() { return QString(); }
+
+    // Called from another thread when the program ends mid-run: ends the word processor at once so that
+    // a call under way returns and nothing is left running. Must be safe to call at any time.
+    virtual void abort() {}
 };
 
 using WordProcessorFactory = std::function<std::unique_ptr<WordProcessor>()>;
