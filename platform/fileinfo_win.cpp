@@ -1,0 +1,36 @@
+#include "platform/fileinfo.h"
+
+#include <cstdio>
+#include <io.h>
+#include <windows.h>
+
+bool QueryPathEntry(const char *path, bool *isDirectory)
+{
+    if (isDirectory != nullptr)
+        *isDirectory = false;
+    if (path == nullptr || path[0] == '\0')
+        return false;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path, &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    if (isDirectory != nullptr)
+        *isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    FindClose(search);
+    return true;
+}
+
+bool FlushFileToDisk(std::FILE *f)
+{
+    return std::fflush(f) == 0 && _commit(_fileno(f)) == 0;
+}
+
+bool ReplaceFileWith(const char *source, const char *target)
+{
+    return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+unsigned long CurrentProcessNumber()
+{
+    return static_cast<unsigned long>(GetCurrentProcessId());
+}

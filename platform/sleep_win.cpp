@@ -1,0 +1,8 @@
+#include "platform/sleep.h"
+
+#include <windows.h>
+
+void SleepMs(unsigned milliseconds)
+{
+    Sleep(milliseconds);
+}
