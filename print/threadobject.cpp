@@ -1,0 +1,218 @@
+#include "print/threadobject.h"
+
+#include "platform/viewer.h"
+#include "print/printjobsettings.h"
+#include "print/wordprocessor.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThread>
+#include <QWaitCondition>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Every run under way, so that AbortRuns can reach it from another thread.
+struct ActiveRun
+{
+    WordProcessor *processor = nullptr;
+    bool aborted = false;
+};
+
+QMutex runsMutex;
+QWaitCondition runsWake; // wakes pauses when a run is aborted
+std::vector<ActiveRun *> activeRuns;
+
+QMutex viewerMutex;
+ThreadObject::ViewerLauncher &viewerLauncher()
+{
+    static ThreadObject::ViewerLauncher launcher;
+    return launcher;
+}
+
+// Registers a run for the time of one ReplaceExcelText call.
+class RunRegistration
+{
+public:
+    RunRegistration()
+    {
+        QMutexLocker lock(&runsMutex);
+        activeRuns.push_back(&run_);
+    }
+    ~RunRegistration()
+    {
+        QMutexLocker lock(&runsMutex);
+        activeRuns.erase(std::find(activeRuns.begin(), activeRuns.end(), &run_));
+    }
+    RunRegistration(const RunRegistration &) = delete;
+    RunRegistration &operator=(const RunRegistration &) = delete;
+
+    // The processor must be detached before it is destroyed: AbortRuns may call it at any time.
+    void attach(WordProcessor *processor)
+    {
+        QMutexLocker lock(&runsMutex);
+        run_.processor = processor;
+    }
+    bool aborted() const
+    {
+        QMutexLocker lock(&runsMutex);
+        return run_.aborted;
+    }
+    // Like Sleep: 0 gives up the rest of the time slice. Cut short when the run is aborted.
+    void pause(int milliseconds)
+    {
+        if (milliseconds <= 0) {
+            QThread::yieldCurrentThread();
+            return;
+        }
+        QDeadlineTimer deadline(milliseconds);
+        QMutexLocker lock(&runsMutex);
+        while (!run_.aborted && !deadline.hasExpired())
+            runsWake.wait(&runsMutex, deadline);
+    }
+
+private:
+    ActiveRun run_;
+};
+
+// Text mode: each line feed becomes the platform's line end. False when the file could not be created.
+bool WriteFailureList(const QString &path, const QString &text)
+{
+    std::FILE *file = std::fopen(path.toLocal8Bit().constData(), "w+");
+    if (!file)
+        return false;
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
+    std::fclose(file);
+    return true;
+}
+
+QString NoWordProcessorText()
+{
+    return QStringLiteral("未找到可用的文字处理软件（Word、WPS 或 LibreOffice），未能打印。");
+}
+QString NoDocumentsText()
+{
+    return QStringLiteral("文字处理软件无法打开文档，未能打印。");
+}
+QString AbortedText()
+{
+    return QStringLiteral("打印已中止。");
+}
+
+} // namespace
+
+ThreadObject::ThreadObject(QObject *parent) : QObject(parent) {}
+
+void ThreadObject::SetViewerLauncher(ViewerLauncher launcher)
+{
+    QMutexLocker lock(&viewerMutex);
+    viewerLauncher() = std::move(launcher);
+}
+
+void ThreadObject::AbortRuns()
+{
+    QMutexLocker lock(&runsMutex);
+    for (ActiveRun *run : activeRuns) {
+        run->aborted = true;
+        if (run->processor)
+            run->processor->abort();
+    }
+    runsWake.wakeAll();
+}
+
+void ThreadObject::ReplaceExcelText()
+{
+    // A copy: the window may rewrite the record once the button is enabled again, before this run is over.
+    const PrintJobSettingsRecord settings = PrintJobSettings;
+    QString failureText;
+    int printedCount = 0;
+    QString problem; // why the run printed less than it could; shown after the count
+
+    const QFileInfoList files = ListFilesRecursively(settings.sourcePath);
+    const int n = files.size();
+
+    RunRegistration run;
+    std::unique_ptr<WordProcessor> office = CreateWordProcessor();
+    run.attach(office.get());
+    const bool created = office && office->create();
+    bool ready = created;
+    if (created) {
+        office->setVisible(false);
+        office->setDisplayAlerts(false);
+        if (!office->queryDocuments()) {
+            ready = false;
+            problem = NoDocumentsText();
+        }
+    } else {
+        problem = NoWordProcessorText();
+    }
+
+    bool printerChecked = false;
+    for (int i = 0; ready && i < n; ++i) {
+        const QString path = QDir::toNativeSeparators(files.at(i).filePath());
+        if (!IsPrintableDocument(path))
+            continue;
+        if (run.aborted())
+            break;
+        if (!printerChecked) {
+            printerChecked = true;
+            problem = office->printerProblem();
+            if (!problem.isEmpty())
+                break; // nothing is tried, so nothing is listed as failed
+        }
+
+        emit ShowDisposingFile(path);
+        const WordProcessor::Document document =
+            office->open(path, false, false, false, settings.password, settings.password, true);
+        bool printed = false;
+        if (document != WordProcessor::NoDocument) {
+            printed = office->printOut(document);
+            office->close(document, false);
+        }
+        if (!printed) {
+            // A document cut off by an abort did not fail on its own account.
+            if (!run.aborted())
+                failureText += path + QLatin1Char('\n');
+            continue;
+        }
+        ++printedCount;
+        emit ShowDisposingFile(QStringLiteral("延时:") + QString::number(settings.delayMs) +
+                               QStringLiteral("毫秒!"));
+        run.pause(settings.delayMs);
+    }
+
+    if (created)
+        office->quit();
+    run.attach(nullptr);
+    office.reset();
+
+    const bool aborted = run.aborted();
+    if (aborted)
+        problem = AbortedText();
+    QString finalText =
+        QStringLiteral("成功打印") + QString::number(printedCount) + QStringLiteral("个word文件!");
+    if (!problem.isEmpty())
+        finalText += QLatin1Char(' ') + problem;
+    emit ShowDisposingFile(finalText);
+    emit Set_pBtn_Enable();
+
+    if (failureText.isEmpty())
+        return;
+    // The list is kept even when the program is ending, but no viewer pops up then.
+    if (!WriteFailureList(settings.failureListPath, failureText) || aborted)
+        return;
+    ViewerLauncher launcher;
+    {
+        QMutexLocker lock(&viewerMutex);
+        launcher = viewerLauncher();
+    }
+    if (launcher)
+        launcher(settings.failureListPath);
+    else
+        ShowTextFileInViewer(settings.failureListPath);
+}

@@ -1,0 +1,6 @@
+#include "platform/listingorder.h"
+
+QDir::SortFlags FolderListingOrder()
+{
+    return QDir::Name | QDir::IgnoreCase;
+}

@@ -1,0 +1,3 @@
+#include "print/printjobsettings.h"
+
+PrintJobSettingsRecord PrintJobSettings;

@@ -1,0 +1,179 @@
+#include "tests/fakes/fakewordprocessor.h"
+
+#include <QDeadlineTimer>
+#include <QMutexLocker>
+#include <vector>
+
+class FakeWordProcessor : public WordProcessor
+{
+public:
+    explicit FakeWordProcessor(std::shared_ptr<FakeOffice> office) : office_(std::move(office))
+    {
+        QMutexLocker lock(&office_->mutex_);
+        ++office_->alive_;
+        office_->abortRequested_ = false;
+    }
+    ~FakeWordProcessor() override
+    {
+        QMutexLocker lock(&office_->mutex_);
+        --office_->alive_;
+    }
+
+    bool create() override
+    {
+        office_->record(QStringLiteral("create"));
+        QMutexLocker lock(&office_->mutex_);
+        return !office_->createFails_;
+    }
+    void setVisible(bool visible) override
+    {
+        office_->record(QStringLiteral("setVisible(%1)").arg(boolText(visible)));
+    }
+    void setDisplayAlerts(bool enabled) override
+    {
+        office_->record(QStringLiteral("setDisplayAlerts(%1)").arg(boolText(enabled)));
+    }
+    bool queryDocuments() override
+    {
+        office_->record(QStringLiteral("queryDocuments"));
+        QMutexLocker lock(&office_->mutex_);
+        return !office_->documentsFail_;
+    }
+    Document open(const QString &path, bool confirmConversions, bool readOnly, bool addToRecentFiles,
+                  const QString &passwordDocument, const QString &passwordTemplate, bool revert) override
+    {
+        office_->record(QStringLiteral("open(%1,%2,%3,%4,%5,%6,%7)")
+                            .arg(path, boolText(confirmConversions), boolText(readOnly),
+                                 boolText(addToRecentFiles), passwordDocument, passwordTemplate,
+                                 boolText(revert)));
+        QMutexLocker lock(&office_->mutex_);
+        QDeadlineTimer deadline(office_->openDelayMs_);
+        while (!office_->abortRequested_ && !deadline.hasExpired())
+            office_->aborted_.wait(&office_->mutex_, deadline);
+        if (office_->abortRequested_ || office_->failingPaths_.contains(path))
+            return NoDocument;
+        const auto required = office_->passwords_.constFind(path);
+        if (required != office_->passwords_.constEnd() && *required != passwordDocument)
+            return NoDocument;
+        documents_.push_back(path);
+        return static_cast<Document>(documents_.size() - 1);
+    }
+    bool printOut(Document document) override
+    {
+        const QString path = pathOf(document);
+        office_->record(QStringLiteral("printOut(%1)").arg(path));
+        QMutexLocker lock(&office_->mutex_);
+        if (office_->abortRequested_ || office_->printFailingPaths_.contains(path))
+            return false;
+        office_->printed_.append(path);
+        return true;
+    }
+    void close(Document document, bool saveChanges) override
+    {
+        office_->record(QStringLiteral("close(%1,%2)").arg(pathOf(document), boolText(saveChanges)));
+    }
+    void quit() override { office_->record(QStringLiteral("quit")); }
+    QString printerProblem() override
+    {
+        office_->record(QStringLiteral("printerProblem"));
+        QMutexLocker lock(&office_->mutex_);
+        return office_->printerProblem_;
+    }
+    void abort() override
+    {
+        office_->record(QStringLiteral("abort"));
+        QMutexLocker lock(&office_->mutex_);
+        office_->abortRequested_ = true;
+        office_->aborted_.wakeAll();
+    }
+
+private:
+    static QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
+    QString pathOf(Document document) const
+    {
+        if (document < 0 || static_cast<size_t>(document) >= documents_.size())
+            return QStringLiteral("<no document>");
+        return documents_[static_cast<size_t>(document)];
+    }
+
+    std::shared_ptr<FakeOffice> office_;
+    std::vector<QString> documents_; // only touched by the run's thread
+};
+
+void FakeOffice::record(const QString &call)
+{
+    QMutexLocker lock(&mutex_);
+    calls_.append(call);
+}
+
+void FakeOffice::setCreateFails(bool fails)
+{
+    QMutexLocker lock(&mutex_);
+    createFails_ = fails;
+}
+
+void FakeOffice::setDocumentsFail(bool fails)
+{
+    QMutexLocker lock(&mutex_);
+    documentsFail_ = fails;
+}
+
+void FakeOffice::setPrinterProblem(const QString &text)
+{
+    QMutexLocker lock(&mutex_);
+    printerProblem_ = text;
+}
+
+void FakeOffice::addFailingPath(const QString &path)
+{
+    QMutexLocker lock(&mutex_);
+    failingPaths_.insert(path);
+}
+
+void FakeOffice::setRequiredPassword(const QString &path, const QString &password)
+{
+    QMutexLocker lock(&mutex_);
+    passwords_.insert(path, password);
+}
+
+void FakeOffice::addPrintFailingPath(const QString &path)
+{
+    QMutexLocker lock(&mutex_);
+    printFailingPaths_.insert(path);
+}
+
+void FakeOffice::setOpenDelayMs(int milliseconds)
+{
+    QMutexLocker lock(&mutex_);
+    openDelayMs_ = milliseconds;
+}
+
+QStringList FakeOffice::calls() const
+{
+    QMutexLocker lock(&mutex_);
+    return calls_;
+}
+
+QStringList FakeOffice::printedPaths() const
+{
+    QMutexLocker lock(&mutex_);
+    return printed_;
+}
+
+int FakeOffice::instancesAlive() const
+{
+    QMutexLocker lock(&mutex_);
+    return alive_;
+}
+
+std::shared_ptr<FakeOffice> InstallFakeWordProcessor()
+{
+    auto office = std::make_shared<FakeOffice>();
+    SetWordProcessorFactory([office]() { return std::make_unique<FakeWordProcessor>(office); });
+    return office;
+}
+
+void UninstallFakeWordProcessor()
+{
+    SetWordProcessorFactory(nullptr);
+}

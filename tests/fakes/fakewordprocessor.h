@@ -1,0 +1,66 @@
+#pragma once
+// A word processor for tests: records every call the print run makes and decides, per path, what opens.
+//
+//     auto office = InstallFakeWordProcessor();          // the next runs use it
+//     office->setRequiredPassword(dir + "/2.doc", "pw"); // opens only with "pw"
+//     office->addFailingPath(dir + "/3.doc");            // never opens
+//     ... run ThreadObject::ReplaceExcelText() ...
+//     QCOMPARE(office->calls(), QStringList{"create", "setVisible(false)", ...});
+//     UninstallFakeWordProcessor();
+//
+// Recorded calls, one text each:
+//   create  setVisible(false)  setDisplayAlerts(false)  queryDocuments  printerProblem
+//   open(<path>,false,false,false,<password>,<password>,true)  printOut(<path>)  close(<path>,false)
+//   quit  abort
+// Paths are passed as the run gives them (native separators). The object is thread-safe: the run calls it
+// on its own thread while a test reads it.
+
+#include "print/wordprocessor.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QSet>
+#include <QStringList>
+#include <QWaitCondition>
+#include <memory>
+
+class FakeOffice
+{
+public:
+    // What the next runs meet.
+    void setCreateFails(bool fails);   // create() returns false: no word processor installed
+    void setDocumentsFail(bool fails); // queryDocuments() returns false
+    void setPrinterProblem(const QString &text);
+    void addFailingPath(const QString &path); // open() never succeeds
+    void setRequiredPassword(const QString &path, const QString &password);
+    void addPrintFailingPath(const QString &path); // opens, but printOut() returns false
+    // Every open() takes this long, cut short by abort().
+    void setOpenDelayMs(int milliseconds);
+
+    QStringList calls() const;
+    QStringList printedPaths() const; // paths whose printOut() succeeded, in order
+    int instancesAlive() const;       // processors created by the factory and not yet destroyed
+
+private:
+    friend class FakeWordProcessor;
+    void record(const QString &call);
+
+    mutable QMutex mutex_;
+    QWaitCondition aborted_;
+    bool createFails_ = false;
+    bool documentsFail_ = false;
+    QString printerProblem_;
+    QSet<QString> failingPaths_;
+    QHash<QString, QString> passwords_;
+    QSet<QString> printFailingPaths_;
+    int openDelayMs_ = 0;
+    QStringList calls_;
+    QStringList printed_;
+    int alive_ = 0;
+    bool abortRequested_ = false;
+};
+
+// Makes CreateWordProcessor() hand out processors backed by the returned office.
+std::shared_ptr<FakeOffice> InstallFakeWordProcessor();
+// CreateWordProcessor() returns nothing afterwards, as with no client installed.
+void UninstallFakeWordProcessor();

@@ -1,0 +1,154 @@
+// Listing of the folder tree on real temporary folders, and the document test.
+
+#include "print/threadobject.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Builds entries below root: "a/b.doc" a file, "a/" a folder, "link@target" a symbolic link to root/target.
+void Build(const QString &root, const QStringList &entries)
+{
+    for (const QString &entry : entries) {
+        const int at = entry.indexOf(QLatin1Char('@'));
+        if (at >= 0) {
+            const QString link = root + QLatin1Char('/') + entry.left(at);
+            QVERIFY(QDir().mkpath(QFileInfo(link).absolutePath()));
+            QVERIFY2(QFile::link(root + QLatin1Char('/') + entry.mid(at + 1), link), qPrintable(entry));
+        } else if (entry.endsWith(QLatin1Char('/'))) {
+            QVERIFY(QDir().mkpath(root + QLatin1Char('/') + entry));
+        } else {
+            const QString path = root + QLatin1Char('/') + entry;
+            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+    }
+}
+
+QStringList Relative(const QFileInfoList &list, const QString &root)
+{
+    QStringList result;
+    for (const QFileInfo &info : list)
+        result << QDir(root).relativeFilePath(info.filePath());
+    return result;
+}
+
+} // namespace
+
+class PrintDiscoveryTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void listing_data();
+    void listing();
+    void missingFolderIsEmpty();
+    void trailingSlashGivesCleanPaths();
+    void printableDocument_data();
+    void printableDocument();
+};
+
+void PrintDiscoveryTest::listing_data()
+{
+    // Entries are made below a temporary folder; the scan starts at its subfolder "scan".
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("empty folder") << QStringList{"scan/"} << QStringList{};
+    QTest::newRow("empty subfolders") << QStringList{"scan/a/", "scan/b/c/"} << QStringList{};
+    QTest::newRow("files before subfolders") << QStringList{"scan/a.doc", "scan/sub/b.doc", "scan/z.doc"}
+                                             << QStringList{"a.doc", "z.doc", "sub/b.doc"};
+    QTest::newRow("depth first, pre-order")
+        << QStringList{"scan/r.doc", "scan/a/1.doc", "scan/a/b/2.doc", "scan/a/c.doc", "scan/c/3.doc"}
+        << QStringList{"r.doc", "a/1.doc", "a/c.doc", "a/b/2.doc", "c/3.doc"};
+    QTest::newRow("names ignoring case")
+        << QStringList{"scan/b.doc", "scan/A.doc", "scan/C.doc", "scan/B2/x.doc", "scan/a1/y.doc"}
+        << QStringList{"A.doc", "b.doc", "C.doc", "a1/y.doc", "B2/x.doc"};
+    QTest::newRow("every file, not only documents")
+        << QStringList{"scan/notes.txt", "scan/a.doc", "scan/img.png"}
+        << QStringList{"a.doc", "img.png", "notes.txt"};
+    QTest::newRow("hidden file listed, hidden folder skipped")
+        << QStringList{"scan/.hidden.doc", "scan/visible.doc", "scan/.secret/x.doc"}
+        << QStringList{".hidden.doc", "visible.doc"};
+    QTest::newRow("link to a file left out")
+        << QStringList{"scan/real.doc", "scan/link.doc@scan/real.doc", "other.doc", "scan/out.doc@other.doc"}
+        << QStringList{"real.doc"};
+    QTest::newRow("linked folder entered")
+        << QStringList{"scan/a.doc", "other/o.doc", "other/deep/d.doc", "scan/linked@other"}
+        << QStringList{"a.doc", "linked/o.doc", "linked/deep/d.doc"};
+    QTest::newRow("link back to the root")
+        << QStringList{"scan/x.doc", "scan/a/y.doc", "scan/a/back@scan"} << QStringList{"x.doc", "a/y.doc"};
+    QTest::newRow("link to itself") << QStringList{"scan/a/y.doc", "scan/a/self@scan/a"}
+                                    << QStringList{"a/y.doc"};
+    QTest::newRow("two links into each other")
+        << QStringList{"p/p.doc", "q/q.doc", "p/toq@q", "q/top@p", "scan/in@p"}
+        << QStringList{"in/p.doc", "in/toq/q.doc"};
+    QTest::newRow("folder reached twice is listed once")
+        << QStringList{"scan/a/x.doc", "scan/b@scan/a"} << QStringList{"a/x.doc"};
+}
+
+void PrintDiscoveryTest::listing()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, expected);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    Build(tmp.path(), entries);
+    const QString root = tmp.path() + QStringLiteral("/scan");
+    ThreadObject worker;
+    QCOMPARE(Relative(worker.ListFilesRecursively(root), root), expected);
+}
+
+void PrintDiscoveryTest::missingFolderIsEmpty()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    ThreadObject worker;
+    QVERIFY(worker.ListFilesRecursively(tmp.path() + QStringLiteral("/missing")).isEmpty());
+    QVERIFY(worker.ListFilesRecursively(QString()).isEmpty());
+}
+
+void PrintDiscoveryTest::trailingSlashGivesCleanPaths()
+{
+    // The folder chooser leaves a trailing "/": the run opens what filePath() says, so it must be clean.
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    Build(tmp.path(), {"a.doc", "sub/b.doc"});
+    ThreadObject worker;
+    QStringList paths;
+    for (const QFileInfo &info : worker.ListFilesRecursively(tmp.path() + QLatin1Char('/')))
+        paths << info.filePath();
+    QCOMPARE(paths, (QStringList{tmp.path() + "/a.doc", tmp.path() + "/sub/b.doc"}));
+}
+
+void PrintDiscoveryTest::printableDocument_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("printable");
+    QTest::newRow(".doc") << "C:\\x\\Report.doc" << true;
+    QTest::newRow(".docx") << "C:\\x\\Report.docx" << true;
+    QTest::newRow(".docm") << "/home/u/a.docm" << true;
+    QTest::newRow("upper-case extension") << "C:\\x\\Report.DOC" << false;
+    QTest::newRow("mixed-case extension") << "a.Docx" << false;
+    QTest::newRow("owner file") << "C:\\x\\~$port.docx" << false;
+    QTest::newRow("marker in a folder name") << "C:\\~$tmp\\a.doc" << false;
+    QTest::newRow("template") << "a.dot" << false;
+    QTest::newRow("rich text") << "a.rtf" << false;
+    QTest::newRow("backup") << "a.doc.bak" << false;
+    QTest::newRow("tilde without dollar") << "C:\\~tmp\\a$.doc" << true;
+    QTest::newRow("bare extension") << ".doc" << true;
+    QTest::newRow("empty") << "" << false;
+}
+
+void PrintDiscoveryTest::printableDocument()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, printable);
+    QCOMPARE(ThreadObject::IsPrintableDocument(path), printable);
+}
+
+QTEST_GUILESS_MAIN(PrintDiscoveryTest)
+#include "print_discovery_test.moc"

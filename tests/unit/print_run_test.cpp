@@ -1,0 +1,361 @@
+// The print run against the fake word processor: label texts, calls made, failure list, viewer, abort.
+
+#include "print/printjobsettings.h"
+#include "print/threadobject.h"
+#include "tests/fakes/fakewordprocessor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+const QString Enabled = QStringLiteral("<Set_pBtn_Enable>");
+const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
+
+QString Pause(int ms)
+{
+    return QStringLiteral("延时:%1毫秒!").arg(ms);
+}
+QString Count(int n)
+{
+    return QStringLiteral("成功打印%1个word文件!").arg(n);
+}
+QStringList ServerStart()
+{
+    return {"create", "setVisible(false)", "setDisplayAlerts(false)", "queryDocuments"};
+}
+QStringList Printed(const QString &path, const QString &password = QString())
+{
+    return {QStringLiteral("open(%1,false,false,false,%2,%2,true)").arg(path, password),
+            QStringLiteral("printOut(%1)").arg(path), QStringLiteral("close(%1,false)").arg(path)};
+}
+QString OpenCall(const QString &path, const QString &password = QString())
+{
+    return QStringLiteral("open(%1,false,false,false,%2,%2,true)").arg(path, password);
+}
+
+} // namespace
+
+class PrintRunTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void secondOfThreeNeedsPassword_data();
+    void secondOfThreeNeedsPassword();
+    void skippedEntries_data();
+    void skippedEntries();
+    void passwordOfferedToEveryDocument();
+    void failureListExactBytes();
+    void unprintedDocumentNotCounted();
+    void noWordProcessor_data();
+    void noWordProcessor();
+    void noDocumentCollection();
+    void printerProblem();
+    void printerProblemOnlyCheckedWhenThereIsADocument();
+    void failureListCannotBeWritten();
+    void abortCutsPauseShort();
+    void abortDuringOpen();
+
+private:
+    QString file(const QString &relative); // creates it below the temporary root
+    void startRun(int delayMs, const QString &password = QString());
+    QStringList runHere(int delayMs = 0, const QString &password = QString());
+    QByteArray failureList() const;
+
+    std::unique_ptr<QTemporaryDir> tmp_;
+    QString root_;
+    std::shared_ptr<FakeOffice> office_;
+    QStringList viewed_;
+    QStringList events_; // label texts and Enabled, in the order the window would see them
+    QThread *thread_ = nullptr;
+    ThreadObject *worker_ = nullptr;
+};
+
+void PrintRunTest::init()
+{
+    tmp_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(tmp_->isValid());
+    root_ = tmp_->path() + QStringLiteral("/docs/");
+    QVERIFY(QDir().mkpath(root_));
+    office_ = InstallFakeWordProcessor();
+    viewed_.clear();
+    events_.clear();
+    ThreadObject::SetViewerLauncher([this](const QString &path) { viewed_ << path; });
+}
+
+void PrintRunTest::cleanup()
+{
+    if (thread_) {
+        ThreadObject::AbortRuns(); // a failed check must not leave a run pausing for minutes
+        thread_->quit();
+        thread_->wait();
+        delete worker_;
+        delete thread_;
+        worker_ = nullptr;
+        thread_ = nullptr;
+    }
+    ThreadObject::SetViewerLauncher(nullptr);
+    UninstallFakeWordProcessor();
+    if (office_)
+        QCOMPARE(office_->instancesAlive(), 0);
+    office_.reset();
+    tmp_.reset();
+}
+
+QString PrintRunTest::file(const QString &relative)
+{
+    const QString path = root_ + relative;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    return QDir::toNativeSeparators(path);
+}
+
+void PrintRunTest::startRun(int delayMs, const QString &password)
+{
+    PrintJobSettings.sourcePath = root_;
+    PrintJobSettings.password = password;
+    PrintJobSettings.delayMs = delayMs;
+    PrintJobSettings.failureListPath = root_ + FailureListName;
+    thread_ = new QThread;
+    worker_ = new ThreadObject;
+    worker_->moveToThread(thread_);
+    connect(worker_, &ThreadObject::ShowDisposingFile, this,
+            [this](const QString &text) { events_ << text; });
+    connect(worker_, &ThreadObject::Set_pBtn_Enable, this, [this] { events_ << Enabled; });
+    thread_->start();
+    QMetaObject::invokeMethod(worker_, "ReplaceExcelText", Qt::QueuedConnection);
+}
+
+// Runs on the test's own thread; the signals arrive directly.
+QStringList PrintRunTest::runHere(int delayMs, const QString &password)
+{
+    PrintJobSettings.sourcePath = root_;
+    PrintJobSettings.password = password;
+    PrintJobSettings.delayMs = delayMs;
+    PrintJobSettings.failureListPath = root_ + FailureListName;
+    ThreadObject worker;
+    QStringList events;
+    connect(&worker, &ThreadObject::ShowDisposingFile, [&events](const QString &text) { events << text; });
+    connect(&worker, &ThreadObject::Set_pBtn_Enable, [&events] { events << Enabled; });
+    worker.ReplaceExcelText();
+    return events;
+}
+
+QByteArray PrintRunTest::failureList() const
+{
+    QFile f(root_ + FailureListName);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<none>");
+    return f.readAll();
+}
+
+void PrintRunTest::secondOfThreeNeedsPassword_data()
+{
+    QTest::addColumn<int>("delay");
+    QTest::newRow("no delay") << 0;
+    QTest::newRow("short delay") << 7;
+}
+
+void PrintRunTest::secondOfThreeNeedsPassword()
+{
+    QFETCH(int, delay);
+    const QString p1 = file("1.doc"), p2 = file("2.docx"), p3 = file("3.docm");
+    office_->setRequiredPassword(p2, "secret");
+
+    const QStringList events = runHere(delay);
+
+    QCOMPARE(events, (QStringList{p1, Pause(delay), p2, p3, Pause(delay), Count(2), Enabled}));
+    QCOMPARE(office_->calls(), ServerStart() + QStringList{"printerProblem"} + Printed(p1) +
+                                   QStringList{OpenCall(p2)} + Printed(p3) + QStringList{"quit"});
+    QCOMPARE(failureList(), (p2 + "\n").toUtf8());
+    QCOMPARE(viewed_, QStringList{root_ + FailureListName});
+}
+
+void PrintRunTest::skippedEntries_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("printed");
+    QTest::newRow("empty tree") << QStringList{} << QStringList{};
+    QTest::newRow("no documents") << QStringList{"a.txt", "sub/b.pdf"} << QStringList{};
+    QTest::newRow("extension case") << QStringList{"report.DOC", "a.Docx", "b.dot", "c.doc.bak", "d.docm"}
+                                    << QStringList{"d.docm"};
+    QTest::newRow("owner-file marker")
+        << QStringList{"~$tmp/a.doc", "x/~$port.docx", "x/ok.docx"} << QStringList{"x/ok.docx"};
+}
+
+void PrintRunTest::skippedEntries()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, printed);
+    for (const QString &entry : entries)
+        file(entry);
+    QStringList expectedEvents, expectedPrinted;
+    for (const QString &entry : printed) {
+        expectedEvents << QDir::toNativeSeparators(root_ + entry) << Pause(0);
+        expectedPrinted << QDir::toNativeSeparators(root_ + entry);
+    }
+    expectedEvents << Count(printed.size()) << Enabled;
+
+    QCOMPARE(runHere(), expectedEvents);
+    QCOMPARE(office_->printedPaths(), expectedPrinted);
+    // The server is started and quit even when there is nothing to print.
+    QCOMPARE(office_->calls().mid(0, 4), ServerStart());
+    QCOMPARE(office_->calls().last(), QStringLiteral("quit"));
+    QCOMPARE(failureList(), QByteArray("<none>"));
+    QVERIFY(viewed_.isEmpty());
+}
+
+void PrintRunTest::passwordOfferedToEveryDocument()
+{
+    const QString a = file("a.doc"), b = file("b.docx");
+    office_->setRequiredPassword(b, "pw");
+    QCOMPARE(runHere(0, "pw"), (QStringList{a, Pause(0), b, Pause(0), Count(2), Enabled}));
+    QCOMPARE(office_->calls(), ServerStart() + QStringList{"printerProblem"} + Printed(a, "pw") +
+                                   Printed(b, "pw") + QStringList{"quit"});
+    QCOMPARE(failureList(), QByteArray("<none>"));
+}
+
+void PrintRunTest::failureListExactBytes()
+{
+    const QString bad1 = file("文档/二.doc"), good = file("文档/一.docx"), bad2 = file("z b.doc");
+    office_->addFailingPath(bad1);
+    office_->addFailingPath(bad2);
+    runHere();
+    // One line per document in the order tried (the folder's own files first), local 8-bit text (UTF-8
+    // here), LF, nothing else.
+    QCOMPARE(failureList(), (bad2 + "\n" + bad1 + "\n").toUtf8());
+    QCOMPARE(office_->printedPaths(), QStringList{good});
+    QCOMPARE(viewed_, QStringList{root_ + FailureListName});
+}
+
+void PrintRunTest::unprintedDocumentNotCounted()
+{
+    // A job that is known not to have printed is neither counted nor followed by a pause, and is listed.
+    const QString a = file("a.doc"), b = file("b.doc");
+    office_->addPrintFailingPath(a);
+    QCOMPARE(runHere(), (QStringList{a, b, Pause(0), Count(1), Enabled}));
+    QCOMPARE(office_->calls(),
+             ServerStart() + QStringList{"printerProblem"} + Printed(a) + Printed(b) + QStringList{"quit"});
+    QCOMPARE(failureList(), (a + "\n").toUtf8());
+    QCOMPARE(viewed_.size(), 1);
+}
+
+void PrintRunTest::noWordProcessor_data()
+{
+    QTest::addColumn<bool>("installed");
+    QTest::newRow("create fails") << true;
+    QTest::newRow("no client at all") << false;
+}
+
+void PrintRunTest::noWordProcessor()
+{
+    QFETCH(bool, installed);
+    file("a.doc");
+    office_->setCreateFails(true);
+    if (!installed)
+        UninstallFakeWordProcessor();
+    QCOMPARE(runHere(),
+             (QStringList{Count(0) + " 未找到可用的文字处理软件（Word、WPS 或 LibreOffice），未能打印。",
+                          Enabled}));
+    QCOMPARE(office_->calls(), (installed ? QStringList{"create"} : QStringList{}));
+    QCOMPARE(failureList(), QByteArray("<none>"));
+    QVERIFY(viewed_.isEmpty());
+}
+
+void PrintRunTest::noDocumentCollection()
+{
+    file("a.doc");
+    office_->setDocumentsFail(true);
+    QCOMPARE(runHere(), (QStringList{Count(0) + " 文字处理软件无法打开文档，未能打印。", Enabled}));
+    QCOMPARE(office_->calls(), ServerStart() + QStringList{"quit"});
+    QCOMPARE(failureList(), QByteArray("<none>"));
+}
+
+void PrintRunTest::printerProblem()
+{
+    file("a.doc");
+    file("b.doc");
+    const QString problem = QStringLiteral("没有默认打印机。");
+    office_->setPrinterProblem(problem);
+    QCOMPARE(runHere(), (QStringList{Count(0) + " " + problem, Enabled}));
+    QCOMPARE(office_->calls(), (ServerStart() + QStringList{"printerProblem", "quit"}));
+    // Documents that were never tried are not reported as unopenable.
+    QCOMPARE(failureList(), QByteArray("<none>"));
+    QVERIFY(viewed_.isEmpty());
+}
+
+void PrintRunTest::printerProblemOnlyCheckedWhenThereIsADocument()
+{
+    file("a.txt");
+    office_->setPrinterProblem(QStringLiteral("没有默认打印机。"));
+    QCOMPARE(runHere(), (QStringList{Count(0), Enabled}));
+    QCOMPARE(office_->calls(), ServerStart() + QStringList{"quit"});
+}
+
+void PrintRunTest::failureListCannotBeWritten()
+{
+    const QString a = file("a.doc");
+    office_->addFailingPath(a);
+    PrintJobSettings.failureListPath = root_ + "missing/" + FailureListName;
+    ThreadObject worker;
+    QStringList events;
+    connect(&worker, &ThreadObject::ShowDisposingFile, [&events](const QString &text) { events << text; });
+    PrintJobSettings.sourcePath = root_;
+    PrintJobSettings.password.clear();
+    PrintJobSettings.delayMs = 0;
+    worker.ReplaceExcelText();
+    QCOMPARE(events, (QStringList{a, Count(0)}));
+    QVERIFY(!QFileInfo::exists(PrintJobSettings.failureListPath));
+    QVERIFY(viewed_.isEmpty()); // no viewer on a file that is not there
+}
+
+void PrintRunTest::abortCutsPauseShort()
+{
+    const QString a = file("a.doc"), b = file("b.doc");
+    office_->addFailingPath(b);
+    startRun(120000);
+    QTRY_COMPARE(events_, (QStringList{a, Pause(120000)}));
+    ThreadObject::AbortRuns();
+    // Without the abort the run would pause for two minutes; the wait ends long before that.
+    QTRY_COMPARE_WITH_TIMEOUT(events_.size(), 4, 30000);
+    QCOMPARE(events_.mid(2), (QStringList{Count(1) + " 打印已中止。", Enabled}));
+    QCOMPARE(office_->calls(),
+             (ServerStart() + QStringList{"printerProblem"} + Printed(a) + QStringList{"abort", "quit"}));
+    QCOMPARE(failureList(), QByteArray("<none>")); // b was never tried
+
+    // The abort belonged to that run only: the next one prints normally.
+    thread_->quit();
+    thread_->wait();
+    delete worker_;
+    delete thread_;
+    worker_ = nullptr;
+    thread_ = nullptr;
+    QCOMPARE(runHere(), (QStringList{a, Pause(0), b, Count(1), Enabled}));
+    QCOMPARE(failureList(), (b + "\n").toUtf8());
+}
+
+void PrintRunTest::abortDuringOpen()
+{
+    const QString a = file("a.doc");
+    file("b.doc");
+    office_->setOpenDelayMs(120000);
+    startRun(0);
+    QTRY_VERIFY(!office_->calls().isEmpty() && office_->calls().last() == OpenCall(a));
+    ThreadObject::AbortRuns();
+    QTRY_COMPARE_WITH_TIMEOUT(events_.size(), 3, 30000);
+    QCOMPARE(events_, (QStringList{a, Count(0) + " 打印已中止。", Enabled}));
+    QCOMPARE(office_->calls(), (ServerStart() + QStringList{"printerProblem", OpenCall(a), "abort", "quit"}));
+    // The document cut off by the abort did not fail to open: no failure list, no viewer.
+    QCOMPARE(failureList(), QByteArray("<none>"));
+    QVERIFY(viewed_.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(PrintRunTest)
+#include "print_run_test.moc"
