@@ -1,0 +1,193 @@
+#include "app/mainwindow.h"
+
+#include "app/folderdialog.h"
+#include "app/resources.h"
+#include "app/systemtray.h"
+#include "platform/launch.h"
+#include "platform/screen.h"
+#include "print/printjobsettings.h"
+#include "print/threadobject.h"
+#include "support/direxists.h"
+#include "support/startpaths.h"
+#include "ui_mainwindow.h"
+#include "update/threadpost.h"
+
+#include <QCoreApplication>
+#include <QIcon>
+#include <QMessageBox>
+#include <QThread>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+MainWindow::ScreenSizeSource screenSizeSource = &PrimaryScreenSize;
+const char kFailureListName[] = "无法设置或修改密码的文件目录.txt";
+} // namespace
+
+void MainWindow::SetScreenSizeSource(ScreenSizeSource source)
+{
+    screenSizeSource = source ? source : &PrimaryScreenSize;
+}
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+
+    screenWidth = 0;
+    screenHeight = 0;
+    screenSizeSource(&screenWidth, &screenHeight);
+    restoreHeight = height();
+    restoreWidth = width();
+    // Centred for the form's built size; the later change of height does not move it again.
+    move((screenWidth - 940) / 2, (screenHeight - 500) / 2);
+
+    setWindowTitle(QStringLiteral("澄笺") + QStringLiteral("2.0"));
+    EnsureQuillmarkResources();
+    setWindowIcon(QIcon(QStringLiteral(":/images/kov.ico")));
+
+    SystemTray *tray = new SystemTray(this);
+    TheSystemTray = tray;
+    connect(tray, SIGNAL(showWidget()), this, SLOT(ShowSoftWindow()));
+    connect(tray, SIGNAL(activated(QSystemTrayIcon::ActivationReason)), this,
+            SLOT(SystemTrayActivated(QSystemTrayIcon::ActivationReason)));
+
+    LoadKeyFile(SettingsFilePath, settingsText, sizeof settingsText);
+
+    restoreHeight = 400;
+    resize(restoreWidth, restoreHeight);
+
+    if (UpdateServersConfigured() && !UpdateWorkerStarted) {
+        UpdateWorkerStarted = true;
+        updateThread = new QThread();
+        updateWorker = new ThreadPost();
+        updateWorker->moveToThread(updateThread);
+        // Connected before the start, so that started() cannot come before startPost() listens.
+        connect(updateThread, SIGNAL(started()), updateWorker, SLOT(startPost()));
+        connect(updateWorker, SIGNAL(Signal_UpdateSuccess()), this, SLOT(on_Signal_UpdateSuccess()));
+        updateThread->start(QThread::InheritPriority);
+    }
+
+    char sourcePath[kSettingsValueCapacity] = {};
+    GetKeyValue(settingsText, "sourcePath", sourcePath, sizeof sourcePath);
+    ui->lEdt_SourcePath->setText(QString::fromLocal8Bit(sourcePath));
+
+    if (std::strcmp(StartArgument, "-autorun") != 0)
+        show();
+
+    printThread = nullptr;
+    printWorker = nullptr;
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+bool MainWindow::FinishPrintThread(unsigned long timeoutMs)
+{
+    if (!printThread)
+        return true;
+    printThread->quit();
+    if (!printThread->wait(timeoutMs))
+        return false;
+    delete printWorker;
+    delete printThread;
+    printWorker = nullptr;
+    printThread = nullptr;
+    return true;
+}
+
+void MainWindow::ShowSoftWindow()
+{
+    showNormal();
+    resize(restoreWidth, restoreHeight);
+    raise();
+    activateWindow();
+}
+
+void MainWindow::SystemTrayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+    case QSystemTrayIcon::Trigger:
+        ShowSoftWindow();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::on_Signal_UpdateSuccess()
+{
+    QMessageBox::about(this, QStringLiteral("注意："), QStringLiteral("成功升级新版本!"));
+    QCoreApplication::quit();
+    LaunchProcess(ExePath, "", 1);
+}
+
+void MainWindow::on_pBtn_SourcePath_clicked()
+{
+    const QString folder =
+        FolderDialog::getExistingDirectory(this, QStringLiteral("选择文件夹"), QStringLiteral("."),
+                                           QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (folder.isEmpty())
+        return;
+    ui->lEdt_SourcePath->setText(folder + QStringLiteral("/"));
+}
+
+void MainWindow::on_pBtn_ReplaceExcelText_clicked()
+{
+    // The button comes back before the last run has written its failure list: let that run end before
+    // its settings are rewritten or its worker goes away.
+    if (printThread) {
+        printThread->quit();
+        printThread->wait();
+    }
+
+    PrintJobSettings.sourcePath = ui->lEdt_SourcePath->text();
+    PrintJobSettings.password = ui->lEdt_FindText->text();
+    PrintJobSettings.delayMs = ui->sBox_PrintDelay->text().toInt(nullptr, 10);
+    PrintJobSettings.failureListPath = PrintJobSettings.sourcePath + QString::fromUtf8(kFailureListName);
+
+    const QByteArray failureList = PrintJobSettings.failureListPath.toLocal8Bit();
+    if (PathExists(failureList.constData()))
+        std::remove(failureList.constData());
+
+    const QByteArray sourcePath = PrintJobSettings.sourcePath.toLocal8Bit();
+    if (!DirectoryExists(sourcePath.constData())) {
+        ui->lb_ShowDisposingFile->setText(QStringLiteral("文件夹不存在,请选择正确路径!"));
+        return;
+    }
+
+    SetKeyValue(settingsText, settingsText, "sourcePath", sourcePath.constData(), sizeof settingsText);
+    SaveKeyFile(SettingsFilePath, settingsText);
+
+    ui->lb_ShowDisposingFile->setText(QString());
+    ui->pBtn_ReplaceExcelText->setEnabled(false);
+
+    delete printWorker;
+    delete printThread;
+
+    printThread = new QThread();
+    printWorker = new ThreadObject();
+    printWorker->moveToThread(printThread);
+    printThread->start(QThread::InheritPriority);
+
+    connect(printWorker, SIGNAL(ShowDisposingFile(QString)), this, SLOT(on_ShowDisposingFile(QString)),
+            Qt::UniqueConnection);
+    connect(this, SIGNAL(pBtn_ReplaceExcelText_HasClicked()), printWorker, SLOT(ReplaceExcelText()),
+            Qt::UniqueConnection);
+    connect(printWorker, SIGNAL(Set_pBtn_Enable()), this, SLOT(on_Set_pBtn_Enable()), Qt::UniqueConnection);
+
+    emit pBtn_ReplaceExcelText_HasClicked();
+}
+
+void MainWindow::on_ShowDisposingFile(QString filePath)
+{
+    ui->lb_ShowDisposingFile->setText(filePath);
+}
+
+void MainWindow::on_Set_pBtn_Enable()
+{
+    ui->pBtn_ReplaceExcelText->setEnabled(true);
+}

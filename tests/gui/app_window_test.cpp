@@ -1,0 +1,334 @@
+// The main window around its form: placement, title and icon, start argument, settings file, tray
+// icon and folder chooser.
+
+#include "app/folderdialog.h"
+#include "app/mainwindow.h"
+#include "app/systemtray.h"
+#include "support/startpaths.h"
+#include "update/threadpost.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <memory>
+
+namespace {
+int fakeScreenWidth = 1920;
+int fakeScreenHeight = 1080;
+void fakeScreenSize(int *width, int *height)
+{
+    *width = fakeScreenWidth;
+    *height = fakeScreenHeight;
+}
+
+void setStartArgument(const char *argument)
+{
+    qstrncpy(StartArgument, argument, sizeof StartArgument);
+}
+
+void setSettingsFile(const QString &path)
+{
+    qstrncpy(SettingsFilePath, path.toLocal8Bit().constData(), sizeof SettingsFilePath);
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+template <typename T> T *child(QWidget *window, const char *name)
+{
+    return window->findChild<T *>(QString::fromLatin1(name));
+}
+} // namespace
+
+class AppWindowTest : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir dir;
+    std::unique_ptr<MainWindow> window;
+
+    MainWindow *makeWindow(const char *argument = "")
+    {
+        setStartArgument(argument);
+        window.reset(new MainWindow);
+        return window.get();
+    }
+    SystemTray *tray() { return qobject_cast<SystemTray *>(TheSystemTray); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        // The update check talks to servers on the network; these tests are about the window only.
+        UpdateWorkerStarted = true;
+        MainWindow::SetScreenSizeSource(&fakeScreenSize);
+    }
+    void init()
+    {
+        fakeScreenWidth = 1920;
+        fakeScreenHeight = 1080;
+        setSettingsFile(dir.filePath(QStringLiteral("Quillmark.kov")));
+        QFile::remove(dir.filePath(QStringLiteral("Quillmark.kov")));
+    }
+    void cleanup() { window.reset(); }
+
+    void placement_data()
+    {
+        QTest::addColumn<int>("screenWidth");
+        QTest::addColumn<int>("screenHeight");
+        QTest::addColumn<QPoint>("position");
+        QTest::newRow("full hd") << 1920 << 1080 << QPoint(490, 290);
+        QTest::newRow("sxga") << 1280 << 1024 << QPoint(170, 262);
+        QTest::newRow("odd size truncates") << 1365 << 767 << QPoint(212, 133);
+        QTest::newRow("narrow screen") << 800 << 600 << QPoint(-70, 50);
+        QTest::newRow("rounds toward zero") << 939 << 499 << QPoint(0, 0);
+        QTest::newRow("tiny screen") << 641 << 480 << QPoint(-149, -10);
+    }
+    void placement()
+    {
+        QFETCH(int, screenWidth);
+        QFETCH(int, screenHeight);
+        QFETCH(QPoint, position);
+        fakeScreenWidth = screenWidth;
+        fakeScreenHeight = screenHeight;
+        MainWindow *w = makeWindow();
+        // Centred for the built 940 x 500, then shortened to 400 without moving.
+        QCOMPARE(w->pos(), position);
+        QCOMPARE(w->size(), QSize(940, 400));
+    }
+
+    void titleAndIcon()
+    {
+        MainWindow *w = makeWindow();
+        QCOMPARE(w->windowTitle(), QStringLiteral("澄笺2.0"));
+        const QIcon icon = w->windowIcon();
+        QVERIFY(!icon.isNull());
+        const QList<QSize> sizes = icon.availableSizes();
+        for (int size : {16, 32, 48, 128})
+            QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
+    }
+
+    void freshStartDefaults()
+    {
+        MainWindow *w = makeWindow();
+        QCOMPARE(child<QLineEdit>(w, "lEdt_SourcePath")->text(), QString());
+        QCOMPARE(child<QSpinBox>(w, "sBox_PrintDelay")->value(), 0);
+        QCOMPARE(child<QLineEdit>(w, "lEdt_FindText")->text(), QString());
+        QVERIFY(child<QPushButton>(w, "pBtn_ReplaceExcelText")->isEnabled());
+        // Showing the window does not write a settings file.
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Quillmark.kov"))));
+    }
+
+    void startArgument_data()
+    {
+        QTest::addColumn<QByteArray>("argument");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("none") << QByteArray() << true;
+        QTest::newRow("autorun") << QByteArray("-autorun") << false;
+        QTest::newRow("upper case") << QByteArray("-AUTORUN") << true;
+        QTest::newRow("trailing space") << QByteArray("-autorun ") << true;
+        QTest::newRow("without dash") << QByteArray("autorun") << true;
+        QTest::newRow("other") << QByteArray("--help") << true;
+    }
+    void startArgument()
+    {
+        QFETCH(QByteArray, argument);
+        QFETCH(bool, shown);
+        MainWindow *w = makeWindow(argument.constData());
+        QCOMPARE(w->isVisible(), shown);
+        QVERIFY(tray());
+        QCOMPARE(tray()->parent(), w);
+        QVERIFY(tray()->isVisible());
+    }
+
+    void autorunOnlyInFirstPlace()
+    {
+        // Start-up keeps only the first argument: "-autorun" after another argument shows the window.
+        QVERIFY(InitStartPaths("--verbose", "/opt/quillmark/Quillmark", '/') == 0);
+        setSettingsFile(dir.filePath(QStringLiteral("Quillmark.kov")));
+        window.reset(new MainWindow);
+        QVERIFY(window->isVisible());
+        QVERIFY(InitStartPaths("-autorun", "/opt/quillmark/Quillmark", '/') == 0);
+        setSettingsFile(dir.filePath(QStringLiteral("Quillmark.kov")));
+        window.reset(new MainWindow);
+        QVERIFY(!window->isVisible());
+    }
+
+    void folderFromSettingsFile_data()
+    {
+        QTest::addColumn<QString>("subfolder");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("no file") << QString() << QByteArray() << QString();
+        QTest::newRow("plain") << QString() << QByteArray("sourcePath=/srv/docs/\r\n")
+                               << QStringLiteral("/srv/docs/");
+        QTest::newRow("chinese value")
+            << QString() << QStringLiteral("sourcePath=/home/用户/文档/\r\n").toLocal8Bit()
+            << QStringLiteral("/home/用户/文档/");
+        QTest::newRow("chinese folder of the program")
+            << QStringLiteral("程序目录") << QStringLiteral("sourcePath=/data/合同/\r\n").toLocal8Bit()
+            << QStringLiteral("/data/合同/");
+        QTest::newRow("other keys around")
+            << QString() << QByteArray("a=1\r\nsourcePath=/x/y/\r\nb=2\r\n") << QStringLiteral("/x/y/");
+        QTest::newRow("key missing") << QString() << QByteArray("other=/x/\r\n") << QString();
+        QTest::newRow("empty file") << QString() << QByteArray("") << QString();
+    }
+    void folderFromSettingsFile()
+    {
+        QFETCH(QString, subfolder);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, field);
+        QString folder = dir.path();
+        if (!subfolder.isEmpty()) {
+            folder = dir.filePath(subfolder);
+            QVERIFY(QDir().mkpath(folder));
+        }
+        const QString settings = folder + QStringLiteral("/Quillmark.kov");
+        QFile::remove(settings);
+        if (!content.isNull())
+            writeFile(settings, content);
+        setSettingsFile(settings);
+        MainWindow *w = makeWindow();
+        QCOMPARE(child<QLineEdit>(w, "lEdt_SourcePath")->text(), field);
+        // Reading the settings leaves the file as it was.
+        if (!content.isNull()) {
+            QFile file(settings);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), content);
+        }
+    }
+
+    void showSoftWindowRestoresSize_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("resized by the user") << "resized";
+        QTest::newRow("hidden by autorun") << "hidden";
+        QTest::newRow("minimised") << "minimised";
+        QTest::newRow("enlarged") << "enlarged";
+    }
+    void showSoftWindowRestoresSize()
+    {
+        QFETCH(QString, state);
+        MainWindow *w = makeWindow(state == QLatin1String("hidden") ? "-autorun" : "");
+        if (state == QLatin1String("resized"))
+            w->resize(500, 300);
+        else if (state == QLatin1String("enlarged"))
+            w->resize(1200, 900);
+        else if (state == QLatin1String("minimised"))
+            w->showMinimized();
+        w->ShowSoftWindow();
+        QVERIFY(w->isVisible());
+        QVERIFY(!w->isMinimized());
+        QCOMPARE(w->size(), QSize(940, 400));
+    }
+
+    void trayActivation_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("shows");
+        QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << true;
+        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
+        QTest::newRow("context menu") << int(QSystemTrayIcon::Context) << false;
+        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+        QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << false;
+    }
+    void trayActivation()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, shows);
+        MainWindow *w = makeWindow("-autorun");
+        QVERIFY(!w->isVisible());
+        emit tray()->activated(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(w->isVisible(), shows);
+        if (shows)
+            QCOMPARE(w->size(), QSize(940, 400));
+    }
+
+    void trayMenu()
+    {
+        makeWindow();
+        SystemTray *icon = tray();
+        QVERIFY(icon);
+        QCOMPARE(icon->toolTip(), QStringLiteral("澄笺"));
+        QVERIFY(!icon->icon().isNull());
+        QVERIFY(icon->contextMenu());
+        QCOMPARE(icon->contextMenu(), icon->trayMenu);
+        QStringList texts;
+        for (QAction *action : icon->contextMenu()->actions())
+            texts << action->text();
+        QCOMPARE(texts, (QStringList{QStringLiteral("软件设置"), QStringLiteral("退出程序")}));
+        QCOMPARE(icon->showAction->parent(), icon);
+        QCOMPARE(icon->quitAction->parent(), icon);
+    }
+
+    void trayShowEntry()
+    {
+        MainWindow *w = makeWindow("-autorun");
+        QSignalSpy spy(tray(), SIGNAL(showWidget()));
+        tray()->showAction->trigger();
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->size(), QSize(940, 400));
+        // Again while shown and resized: back to 940 x 400.
+        w->resize(600, 600);
+        tray()->showAction->trigger();
+        QCOMPARE(w->size(), QSize(940, 400));
+    }
+
+    void trayIsDestroyedWithTheWindow()
+    {
+        makeWindow();
+        QPointer<QSystemTrayIcon> icon = TheSystemTray;
+        window.reset();
+        QVERIFY(icon.isNull());
+    }
+
+    void folderChooser_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("chosen") << "/tmp/x"
+                                << "/tmp/x/";
+        QTest::newRow("chinese") << QStringLiteral("/home/张三/报告") << QStringLiteral("/home/张三/报告/");
+        QTest::newRow("root") << "/"
+                              << "//";
+        QTest::newRow("already ends in slash") << "/tmp/x/"
+                                               << "/tmp/x//";
+        QTest::newRow("cancelled") << ""
+                                   << "unchanged";
+    }
+    void folderChooser()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, field);
+        MainWindow *w = makeWindow();
+        QLineEdit *edit = child<QLineEdit>(w, "lEdt_SourcePath");
+        edit->setText(QStringLiteral("unchanged"));
+        FolderDialog::setNextAnswer(answer);
+        QTest::mouseClick(child<QPushButton>(w, "pBtn_SourcePath"), Qt::LeftButton);
+        QCOMPARE(edit->text(), field);
+        QCOMPARE(FolderDialog::lastCaption(), QStringLiteral("选择文件夹"));
+        QCOMPARE(FolderDialog::lastDirectory(), QStringLiteral("."));
+        QCOMPARE(FolderDialog::lastOptions(), QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+        // The choice is remembered only when printing starts.
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Quillmark.kov"))));
+    }
+
+    // Last: once the application has been told to quit, later event loops in this process return at once.
+    void trayQuitEntryEndsTheEventLoop()
+    {
+        MainWindow *w = makeWindow("-autorun");
+        QEventLoop loop;
+        QTimer::singleShot(0, tray()->quitAction, &QAction::trigger);
+        QTimer::singleShot(5000, &loop, [&loop] { loop.exit(42); });
+        QCOMPARE(loop.exec(), 0);
+        QVERIFY(!w->isVisible());
+    }
+};
+
+QTEST_MAIN(AppWindowTest)
+#include "app_window_test.moc"
