@@ -25,6 +25,14 @@ bool FlushFileToDisk(std::FILE *f)
 
 bool ReplaceFileWith(const char *source, const char *target)
 {
+    // A file the user made read-only stays as it is, as it would when written over directly; a replaced
+    // file keeps its permissions.
+    struct stat old;
+    if (stat(target, &old) == 0) {
+        if (access(target, W_OK) != 0)
+            return false;
+        chmod(source, old.st_mode & 0777);
+    }
     return std::rename(source, target) == 0;
 }
 
