@@ -362,8 +362,8 @@ private slots:
                               ? QString::fromLatin1(widget->metaObject()->className())
                               : widget->objectName());
         } while (widget != window);
-        const QStringList expected{"qt_tabwidget_tabbar",   "pBtn_SourcePath",     "lEdt_SourcePath",
-                                   "pBtn_ReplaceExcelText", "qt_spinbox_lineedit", "lEdt_FindText"};
+        const QStringList expected{"qt_tabwidget_tabbar",   "pBtn_SourcePath", "lEdt_SourcePath",
+                                   "pBtn_ReplaceExcelText", "sBox_PrintDelay", "lEdt_FindText"};
         QCOMPARE(order, expected);
     }
 

@@ -63,6 +63,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
+        // The offscreen platform defaults to a 12 pt font, in which the delay row needs 950 pixels; a desktop
+        // gives 9 pt, for which the form was laid out.
+        QApplication::setFont(QFont(QStringLiteral("Sans Serif"), 9));
         // The update check talks to servers on the network; these tests are about the window only.
         UpdateWorkerStarted = true;
         MainWindow::SetScreenSizeSource(&fakeScreenSize);
@@ -99,6 +102,22 @@ private slots:
         // Centred for the built 940 x 500, then shortened to 400 without moving.
         QCOMPARE(w->pos(), position);
         QCOMPARE(w->size(), QSize(940, 400));
+    }
+
+    void largeFontWidensRatherThanClips()
+    {
+        // Where the desktop's font needs more than 940 pixels, the layout keeps every control whole.
+        const QFont previous = QApplication::font();
+        QApplication::setFont(QFont(QStringLiteral("Sans Serif"), 16));
+        MainWindow *w = makeWindow();
+        QVERIFY(w->minimumSizeHint().width() > 940);
+        QCOMPARE(w->width(), w->minimumSizeHint().width());
+        QCOMPARE(w->height(), 400);
+        w->resize(1400, 700);
+        w->ShowSoftWindow();
+        QCOMPARE(w->width(), w->minimumSizeHint().width());
+        window.reset();
+        QApplication::setFont(previous);
     }
 
     void titleAndIcon()
