@@ -1,0 +1,14 @@
+# Qt-free platform calls: files, own path, pauses, processes by name.
+set(_platform_test_sources unit/platform_files_test.cpp unit/platform_process_test.cpp)
+quillmark_add_gtest(platform_test LABELS unit SOURCES ${_platform_test_sources} LIBS platform)
+if(NOT WIN32)
+    # The process tests start copies of this program under names of their own.
+    add_executable(platform_test_sleeper unit/platform_sleeper.cpp)
+    add_dependencies(platform_test platform_test_sleeper)
+    target_compile_definitions(platform_test PRIVATE QUILLMARK_SLEEPER="$<TARGET_FILE:platform_test_sleeper>")
+endif()
+
+if(NOT QUILLMARK_CORE_ONLY)
+    quillmark_add_gtest(platform_qt_test LABELS unit SOURCES unit/platform_qt_test.cpp LIBS platform_qt
+                        ENV "LC_ALL=C;LANG=C")
+endif()

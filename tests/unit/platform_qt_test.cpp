@@ -1,0 +1,50 @@
+#include "platform/localcodec.h"
+#include "platform/screen.h"
+
+#include <QByteArray>
+#include <QGuiApplication>
+#include <QRect>
+#include <QScreen>
+#include <QString>
+#include <QTextCodec>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Registered to run with LC_ALL=C, the locale of a service or a bare session.
+TEST(LocalCodec, ChineseNamesSurviveTheCLocale_Posix)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the ANSI code page is the system's choice";
+#else
+    const QString name = QString::fromUtf8("\xe6\x96\x87\xe6\xa1\xa3.docx");
+    // Some Qt builds fall back to Latin-1 in the C locale; start from there.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+    ASSERT_NE(name.toLocal8Bit(), name.toUtf8());
+    InitLocal8BitCodec();
+    EXPECT_EQ(name.toLocal8Bit(), name.toUtf8());
+    EXPECT_EQ(QString::fromLocal8Bit(name.toUtf8()), name);
+#endif
+}
+
+TEST(Screen, SizeOfThePrimaryScreen)
+{
+    int width = -1;
+    int height = -1;
+    PrimaryScreenSize(&width, &height);
+#ifndef _WIN32
+    EXPECT_EQ(width, 0) << "no screen is known before the application exists";
+    EXPECT_EQ(height, 0);
+#endif
+    int argc = 1;
+    char name[] = "platform_qt_test";
+    char *argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+    PrimaryScreenSize(&width, &height);
+    const QRect geometry = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_GT(width, 0);
+    EXPECT_EQ(width, geometry.width());
+    EXPECT_EQ(height, geometry.height());
+}
+
+} // namespace
