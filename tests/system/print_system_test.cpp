@@ -1,0 +1,655 @@
+// The real print run: LibreOffice over UNO printing into a private CUPS server whose queue keeps every job
+// as a PDF, read back with pdftotext.
+
+#include "print/libreoffice/libreofficewordprocessor.h"
+#include "print/nativewordprocessor.h"
+#include "print/printjobsettings.h"
+#include "print/threadobject.h"
+#include "tests/system/print_docmaker.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
+const QString Password = QStringLiteral("Quill-2026pw"); // Word 97 encryption takes at most 15 characters
+const QString EncryptedPassword = QStringLiteral("Password1234_");
+
+QString Count(int n)
+{
+    return QStringLiteral("成功打印%1个word文件!").arg(n);
+}
+
+QString Marker(const QString &id)
+{
+    return QStringLiteral("QMARK-%1").arg(id);
+}
+
+// soffice.bin processes whose parent is this test: the offices the client started.
+QList<int> OfficeChildren()
+{
+    QList<int> pids;
+    const QString self = QString::number(getpid());
+    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool numeric = false;
+        const int pid = entry.toInt(&numeric);
+        if (!numeric)
+            continue;
+        QFile stat("/proc/" + entry + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QString text = QString::fromUtf8(stat.readAll());
+        const int open = text.indexOf('('), close = text.lastIndexOf(')');
+        if (open < 0 || close < 0)
+            continue;
+        const QString comm = text.mid(open + 1, close - open - 1);
+        const QStringList rest = text.mid(close + 2).split(' ');
+        // A killed office stays a zombie only until the client reaps it; a zombie is not left running.
+        if (comm == QLatin1String("soffice.bin") && rest.size() > 1 && rest[1] == self && rest[0] != "Z")
+            pids << pid;
+    }
+    return pids;
+}
+
+bool WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+bool CopyFile(const QString &from, const QString &to)
+{
+    QDir().mkpath(QFileInfo(to).path());
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+// A private CUPS scheduler with one default queue that keeps each job as a PDF.
+class PrintServer
+{
+public:
+    ~PrintServer() { stop(); }
+
+    bool start(QString *error)
+    {
+        if (!tmp_.isValid()) {
+            *error = "no temporary folder";
+            return false;
+        }
+        dir_ = tmp_.filePath("server");
+        out_ = tmp_.filePath("out");
+        QProcess script;
+        script.start(Script(), {"start", dir_, out_});
+        if (!script.waitForFinished(30000) || script.exitCode() != 0) {
+            *error = "printserver.sh start failed: " + QString::fromLocal8Bit(script.readAllStandardError());
+            return false;
+        }
+        const QString line = QString::fromLocal8Bit(script.readAllStandardOutput()).trimmed();
+        if (!line.startsWith("CUPS_SERVER=")) {
+            *error = "unexpected output: " + line;
+            return false;
+        }
+        socket_ = line.mid(int(strlen("CUPS_SERVER=")));
+        running_ = true;
+        use();
+        return true;
+    }
+
+    // Points this process (and every office it starts from now on) at this server.
+    void use() const { qputenv("CUPS_SERVER", socket_.toLocal8Bit()); }
+
+    void stop()
+    {
+        if (!running_)
+            return;
+        running_ = false;
+        QProcess::execute(Script(), {"stop", dir_});
+    }
+
+    bool command(const QString &what) const { return QProcess::execute(Script(), {what, dir_}) == 0; }
+    bool waitIdle() const { return QProcess::execute(Script(), {"wait", dir_, "60"}) == 0; }
+
+    QStringList captured() const { return QDir(out_).entryList({"job-*.pdf"}, QDir::Files, QDir::Name); }
+
+    // The text of one captured job, pages separated by form feeds.
+    QString text(const QString &job) const
+    {
+        QProcess pdftotext;
+        pdftotext.start("pdftotext", {"-enc", "UTF-8", QDir(out_).filePath(job), "-"});
+        pdftotext.waitForFinished(30000);
+        return QString::fromUtf8(pdftotext.readAllStandardOutput());
+    }
+
+    static QString Script() { return QStringLiteral(QUILLMARK_SOURCE_DIR "/scripts/printserver.sh"); }
+
+private:
+    QTemporaryDir tmp_;
+    QString dir_, out_, socket_;
+    bool running_ = false;
+};
+
+struct RunResult
+{
+    QStringList labels;        // every label text, in order
+    QVector<qint64> labelTime; // when each was emitted, in ms since the run started
+    bool enabled = false;      // Set_pBtn_Enable arrived
+    QByteArray failureList;    // empty when there is none
+    bool failureListExists = false;
+    QStringList viewed;
+    QStringList newJobs; // captured PDFs of this run
+    QStringList texts;   // their texts
+};
+
+} // namespace
+
+class PrintSystemTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void clientOpens_data();
+    void clientOpens();
+    void treePrintedInOrder();
+    void passwords_data();
+    void passwords();
+    void officeKilledDuringRun();
+    void printerUnavailable_data();
+    void printerUnavailable();
+    void abortMidRun_data();
+    void abortMidRun();
+    void officeMissing();
+
+private:
+    QString tpl(const QString &name) const { return templates_.filePath(name); }
+    QString doc(const QString &id, const QString &ext) const { return tpl(id + "." + ext); }
+    RunResult run(const QString &folder, int delayMs, const QString &password,
+                  const std::function<void(const QString &)> &onLabel = nullptr);
+    QString encrypted(const QString &name) const;
+
+    QTemporaryDir templates_;
+    QTemporaryDir work_;
+    PrintServer server_;
+    QMutex viewedMutex_;
+    QStringList viewed_;
+};
+
+void PrintSystemTest::initTestCase()
+{
+    if (!QFileInfo(LibreOfficeWordProcessor::DefaultProgramDir() + "/soffice.bin").isExecutable())
+        QSKIP("LibreOffice is not installed");
+    qunsetenv("PRINTER");
+    qunsetenv("LPDEST");
+    QString error;
+    QVERIFY2(server_.start(&error), qPrintable(error));
+
+    // One-page documents, each with its own marker, and one of two pages.
+    const QStringList ids{"A", "B", "C", "D", "E", "F", "G", "H", "P"};
+    for (const QString &id : ids)
+        QVERIFY(WriteFile(tpl(id + ".txt"), (Marker(id) + " 中文内容 " + id + "\n").toUtf8()));
+    QByteArray twoPages;
+    for (int line = 1; line <= 90; ++line)
+        twoPages += "第" + QByteArray::number(line) + "行 " + (line == 1 ? "QMARK-TWO-FIRST" : "") +
+                    (line == 90 ? "QMARK-TWO-LAST" : "") + "\n";
+    QVERIFY(WriteFile(tpl("TWO.txt"), twoPages));
+    QVERIFY2(docmaker::Convert(templates_.path(), "docx", &error), qPrintable(error));
+    QVERIFY2(docmaker::Convert(templates_.path(), "doc", &error), qPrintable(error));
+    QVERIFY2(docmaker::SavePasswordProtected({{doc("P", "docx"), tpl("P-pw.doc"), Password}}, &error),
+             qPrintable(error));
+    for (const QString &id : ids)
+        QVERIFY2(QFileInfo(doc(id, "docx")).size() > 0 && QFileInfo(doc(id, "doc")).size() > 0, qPrintable(id));
+    // The protected file must really be encrypted: its text is not in it in the clear.
+    QFile protectedDoc(tpl("P-pw.doc"));
+    QVERIFY(protectedDoc.open(QIODevice::ReadOnly));
+    const QByteArray protectedBytes = protectedDoc.readAll();
+    QVERIFY(!protectedBytes.contains("QMARK-P"));
+    QVERIFY(!protectedBytes.contains(QString("QMARK-P").toUtf8().toHex()));
+
+    InstallNativeWordProcessor();
+    ThreadObject::SetViewerLauncher([this](const QString &path) {
+        QMutexLocker lock(&viewedMutex_);
+        viewed_ << path;
+    });
+}
+
+void PrintSystemTest::cleanupTestCase()
+{
+    ThreadObject::SetViewerLauncher(nullptr);
+    server_.stop();
+}
+
+void PrintSystemTest::init()
+{
+    server_.use();
+    qunsetenv("QUILLMARK_OFFICE_PROGRAM");
+}
+
+void PrintSystemTest::cleanup()
+{
+    QVERIFY2(OfficeChildren().isEmpty(), "an office process of this test is still running");
+}
+
+QString PrintSystemTest::encrypted(const QString &name) const
+{
+    return QStringLiteral(QUILLMARK_SOURCE_DIR "/../shared/testdata/office-encrypted/") + name;
+}
+
+RunResult PrintSystemTest::run(const QString &folder, int delayMs, const QString &password,
+                               const std::function<void(const QString &)> &onLabel)
+{
+    RunResult result;
+    const QStringList before = server_.captured();
+    {
+        QMutexLocker lock(&viewedMutex_);
+        viewed_.clear();
+    }
+    PrintJobSettings.sourcePath = folder;
+    PrintJobSettings.password = password;
+    PrintJobSettings.delayMs = delayMs;
+    PrintJobSettings.failureListPath = folder + FailureListName;
+    QFile::remove(PrintJobSettings.failureListPath);
+
+    QThread thread;
+    ThreadObject worker;
+    worker.moveToThread(&thread);
+    QMutex mutex;
+    QElapsedTimer clock;
+    clock.start();
+    // Direct: recorded at the moment the run emits, on its own thread.
+    connect(
+        &worker, &ThreadObject::ShowDisposingFile, &worker,
+        [&](const QString &text) {
+            {
+                QMutexLocker lock(&mutex);
+                result.labels << text;
+                result.labelTime << clock.elapsed();
+            }
+            if (onLabel)
+                onLabel(text);
+        },
+        Qt::DirectConnection);
+    QSignalSpy enabled(&worker, &ThreadObject::Set_pBtn_Enable);
+    thread.start();
+    QMetaObject::invokeMethod(&worker, "ReplaceExcelText", Qt::QueuedConnection);
+    enabled.wait(300000);
+    result.enabled = enabled.count() == 1;
+    // The failure list is written after the button signal: let the slot end first.
+    thread.quit();
+    thread.wait();
+
+    server_.waitIdle();
+    for (const QString &job : server_.captured()) {
+        if (!before.contains(job)) {
+            result.newJobs << job;
+            result.texts << server_.text(job);
+        }
+    }
+    QFile list(PrintJobSettings.failureListPath);
+    result.failureListExists = list.exists();
+    if (list.open(QIODevice::ReadOnly))
+        result.failureList = list.readAll();
+    QMutexLocker lock(&viewedMutex_);
+    result.viewed = viewed_;
+    return result;
+}
+
+// The client on its own, as the print run calls it: what opens, what does not, and what gets printed.
+void PrintSystemTest::clientOpens_data()
+{
+    QTest::addColumn<QString>("source"); // template name, or "!bytes" written as they are
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("marker"); // expected in the printed text; empty: not checked
+
+    QTest::newRow("docx") << "A.docx" << "a.docx" << "" << true << "QMARK-A";
+    QTest::newRow("doc") << "B.doc" << "b.doc" << "" << true << "QMARK-B";
+    QTest::newRow("docx with a password offered") << "C.docx" << "c.docx" << Password << true << "QMARK-C";
+    QTest::newRow("doc saved as .docx") << "D.doc" << "d.docx" << "" << true << "QMARK-D";
+    QTest::newRow("docx saved as .doc") << "E.docx" << "e.doc" << "" << true << "QMARK-E";
+    QTest::newRow("Chinese name with spaces") << "F.docx" << "中文 名字 文档.docx" << "" << true << "QMARK-F";
+    QTest::newRow("empty docx") << "!" << "empty.docx" << "" << false << "";
+    QTest::newRow("empty doc") << "!" << "empty.doc" << "" << false << "";
+    QTest::newRow("text as docx") << "!plain text, not a document\n" << "text.docx" << "" << false << "";
+    QTest::newRow("text as doc") << "!plain text, not a document\n" << "text.doc" << "" << false << "";
+    QTest::newRow("zip header only") << QString("!PK\x03\x04garbage") << "zip.docx" << "" << false << "";
+    QTest::newRow("missing file") << "" << "missing.docx" << "" << false << "";
+    QTest::newRow("protected, right password") << "P-pw.doc" << "p.doc" << Password << true << "QMARK-P";
+    QTest::newRow("protected, wrong password") << "P-pw.doc" << "p.doc" << "wrong" << false << "";
+    QTest::newRow("protected, no password") << "P-pw.doc" << "p.doc" << "" << false << "";
+}
+
+void PrintSystemTest::clientOpens()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, name);
+    QFETCH(QString, password);
+    QFETCH(bool, opens);
+    QFETCH(QString, marker);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    if (source.startsWith('!'))
+        QVERIFY(WriteFile(path, source.mid(1).toLatin1()));
+    else if (!source.isEmpty())
+        QVERIFY(CopyFile(tpl(source), path));
+    const QByteArray original = QFile::exists(path) ? [&] {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }()
+                                                  : QByteArray();
+
+    const QStringList before = server_.captured();
+    {
+        LibreOfficeWordProcessor office;
+        QVERIFY(office.create());
+        QVERIFY(office.queryDocuments());
+        QCOMPARE(office.printerProblem(), QString());
+        const WordProcessor::Document document = office.open(path, false, false, false, password, password, true);
+        QCOMPARE(document != WordProcessor::NoDocument, opens);
+        if (opens) {
+            QVERIFY(office.printOut(document));
+            office.close(document, false);
+        }
+        office.quit();
+    }
+    QVERIFY(server_.waitIdle());
+    QStringList jobs = server_.captured();
+    for (const QString &job : before)
+        jobs.removeAll(job);
+    QCOMPARE(jobs.size(), opens ? 1 : 0);
+    if (!marker.isEmpty())
+        QVERIFY2(server_.text(jobs[0]).contains(marker), qPrintable(server_.text(jobs[0])));
+    // Read-only: the user's file is left as it was, and no lock file is left beside it.
+    if (!original.isEmpty()) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), original);
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), source.isEmpty() ? QStringList() : QStringList{name});
+}
+
+void PrintSystemTest::treePrintedInOrder()
+{
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/打印 目录/";
+    struct Entry
+    {
+        QString path;
+        QString source; // template, or "!bytes"
+    };
+    const QVector<Entry> entries{
+        {"2 乙 报告.doc", "B.doc"},
+        {"1 甲 文档.docx", "A.docx"},
+        {".0 隐藏.docx", "C.docx"},             // hidden file: printed
+        {"~$1 甲 文档.docx", "A.docx"},         // Word's lock file: skipped
+        {"3 UPPER.DOCX", "G.docx"},             // extension not in lower case: skipped
+        {"3 notes.txt", "!not a document"},     // not a document: skipped
+        {"4 空.docx", "!"},                     // empty: not printed, listed
+        {"5 坏.docx", "!PK\x03\x04 broken zip"}, // damaged: not printed, listed
+        {"1 子 目录/1 两页.docx", "TWO.docx"},
+        {"1 子 目录/2 深 层/d.doc", "D.doc"},
+        {"2 第二/e.docx", "E.docx"},
+        {".隐藏目录/h.docx", "H.docx"}, // hidden folder: skipped
+        {"~$锁/f.docx", "F.docx"},       // "~$" in a folder name: skipped
+    };
+    for (const Entry &e : entries) {
+        if (e.source.startsWith('!'))
+            QVERIFY(WriteFile(root + e.path, e.source.mid(1).toLatin1()));
+        else
+            QVERIFY(CopyFile(tpl(e.source), root + e.path));
+    }
+
+    const int delay = 400;
+    const RunResult r = run(root, delay, QString());
+
+    const QString pause = QStringLiteral("延时:%1毫秒!").arg(delay);
+    const QStringList expectedLabels{root + ".0 隐藏.docx",  pause, root + "1 甲 文档.docx", pause,
+                                     root + "2 乙 报告.doc", pause, root + "4 空.docx",     root + "5 坏.docx",
+                                     root + "1 子 目录/1 两页.docx", pause, root + "1 子 目录/2 深 层/d.doc",
+                                     pause, root + "2 第二/e.docx", pause, Count(6)};
+    QCOMPARE(r.labels, expectedLabels);
+    QVERIFY(r.enabled);
+
+    // Printed in that order, each job the whole document.
+    QCOMPARE(r.newJobs.size(), 6);
+    const QStringList markers{"QMARK-C", "QMARK-A", "QMARK-B", "QMARK-TWO-FIRST", "QMARK-D", "QMARK-E"};
+    for (int i = 0; i < markers.size(); ++i)
+        QVERIFY2(r.texts[i].contains(markers[i]), qPrintable(QString::number(i) + ": " + r.texts[i]));
+    const QStringList pages = r.texts[3].split('\f', Qt::SkipEmptyParts);
+    QCOMPARE(pages.size(), 2);
+    QVERIFY(pages[0].contains("QMARK-TWO-FIRST") && !pages[0].contains("QMARK-TWO-LAST"));
+    QVERIFY(pages[1].contains("QMARK-TWO-LAST"));
+    for (const QString &text : r.texts)
+        QVERIFY2(text.split('\f', Qt::SkipEmptyParts).size() == 1 || text.contains("QMARK-TWO"), qPrintable(text));
+
+    // The failure list: one native path per line, in the order tried, LF line ends, UTF-8.
+    const QByteArray expectedList = (root + "4 空.docx\n" + root + "5 坏.docx\n").toUtf8();
+    QCOMPARE(r.failureList, expectedList);
+    QCOMPARE(r.viewed, QStringList{root + FailureListName});
+
+    // The pause after each printed document lasts at least the delay.
+    QVector<qint64> pauses;
+    for (int i = 0; i < r.labels.size(); ++i)
+        if (r.labels[i] == pause)
+            pauses << r.labelTime[i];
+    QCOMPARE(pauses.size(), 6);
+    for (int i = 1; i < pauses.size(); ++i)
+        QVERIFY2(pauses[i] - pauses[i - 1] >= delay, qPrintable(QString::number(pauses[i] - pauses[i - 1])));
+}
+
+void PrintSystemTest::passwords_data()
+{
+    QTest::addColumn<QString>("file"); // template name, or "enc:" + a file of the encrypted test data
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("printed");
+
+    QTest::newRow("own .doc, right password") << "P-pw.doc" << Password << true;
+    QTest::newRow("own .doc, wrong password") << "P-pw.doc" << "Quill-2026PW" << false;
+    QTest::newRow("own .doc, no password") << "P-pw.doc" << "" << false;
+    QTest::newRow("Agile .docx, right") << "enc:example_password.docx" << EncryptedPassword << true;
+    QTest::newRow("Agile .docx, wrong") << "enc:example_password.docx" << "password1234_" << false;
+    QTest::newRow("Agile .docx, none") << "enc:example_password.docx" << "" << false;
+    QTest::newRow("Standard .docx, right") << "enc:ecma376standard_password.docx" << EncryptedPassword << true;
+    QTest::newRow("Standard .docx, wrong") << "enc:ecma376standard_password.docx" << "x" << false;
+    QTest::newRow("RC4 .doc, right") << "enc:rc4cryptoapi_password.doc" << EncryptedPassword << true;
+    QTest::newRow("RC4 .doc, wrong") << "enc:rc4cryptoapi_password.doc" << "Password1234" << false;
+}
+
+// The same password is offered to every document: a document without one still prints beside it.
+void PrintSystemTest::passwords()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, password);
+    QFETCH(bool, printed);
+
+    QString source = tpl(file);
+    if (file.startsWith("enc:")) {
+        source = encrypted(file.mid(4));
+        if (!QFileInfo::exists(source))
+            QSKIP("the encrypted test documents are not here");
+    }
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    const QString target = root + "1 protected." + QFileInfo(source).suffix();
+    QVERIFY(CopyFile(source, target));
+    QVERIFY(CopyFile(doc("A", "docx"), root + "2 plain.docx"));
+
+    const RunResult r = run(root, 0, password);
+    QCOMPARE(r.labels.last(), Count(printed ? 2 : 1));
+    QCOMPARE(r.newJobs.size(), printed ? 2 : 1);
+    QVERIFY(r.texts.last().contains("QMARK-A"));
+    if (printed) {
+        QVERIFY2(!r.texts.first().trimmed().isEmpty(), "the protected document printed blank");
+        if (file == "P-pw.doc")
+            QVERIFY(r.texts.first().contains("QMARK-P"));
+        QVERIFY(!r.failureListExists);
+        QVERIFY(r.viewed.isEmpty());
+    } else {
+        QCOMPARE(r.failureList, (target + "\n").toUtf8());
+        QCOMPARE(r.viewed, QStringList{root + FailureListName});
+    }
+}
+
+// The office dies in the middle of a run: that document may be lost, the rest are printed.
+void PrintSystemTest::officeKilledDuringRun()
+{
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    const QStringList ids{"A", "B", "C", "D", "E", "F"};
+    for (int i = 0; i < ids.size(); ++i)
+        QVERIFY(CopyFile(doc(ids[i], i % 2 ? "doc" : "docx"), root + QString::number(i) + "." + (i % 2 ? "doc" : "docx")));
+
+    QList<int> killed;
+    std::thread killer;
+    const QString third = root + "2.docx";
+    const RunResult r = run(root, 0, QString(), [&](const QString &label) {
+        if (label != third)
+            return;
+        // Just after the run starts on the third document: while it loads.
+        killer = std::thread([&killed] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+            for (int pid : OfficeChildren()) {
+                killed << pid;
+                kill(pid, SIGKILL);
+            }
+        });
+    });
+    if (killer.joinable())
+        killer.join();
+    QCOMPARE(killed.size(), 1);
+    QVERIFY(r.enabled);
+
+    // Every document is either printed or listed, at most the one under way is lost, and the documents
+    // after it are all printed.
+    const QStringList listed = QString::fromUtf8(r.failureList).split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(listed.size() <= 1, r.failureList.constData());
+    QCOMPARE(r.labels.last(), Count(ids.size() - listed.size()));
+    QCOMPARE(r.newJobs.size(), ids.size() - listed.size());
+    for (const char *id : {"D", "E", "F"})
+        QVERIFY2(r.texts.join(QLatin1Char('|')).contains(Marker(QLatin1String(id))), id);
+    QVERIFY(!OfficeChildren().contains(killed.first()));
+}
+
+void PrintSystemTest::printerUnavailable_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("stopped") << "disable" << QStringLiteral("默认打印机“capture”已停止,无法打印!");
+    QTest::newRow("rejecting") << "reject" << QStringLiteral("默认打印机“capture”不接受打印任务,无法打印!");
+    QTest::newRow("no default") << "remove" << QStringLiteral("没有默认打印机,无法打印!");
+}
+
+// Nothing is printed, nothing is listed as failed, and the label says why.
+void PrintSystemTest::printerUnavailable()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, message);
+
+    PrintServer other;
+    QString error;
+    QVERIFY2(other.start(&error), qPrintable(error));
+    QVERIFY(other.command(command));
+
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
+    QVERIFY(CopyFile(doc("B", "doc"), root + "b.doc"));
+    const RunResult r = run(root, 0, QString());
+    QCOMPARE(r.labels, QStringList{Count(0) + " " + message});
+    QVERIFY(r.enabled);
+    QVERIFY(!r.failureListExists);
+
+    // Nothing waits in the queue to come out once the printer is back.
+    if (command == "disable")
+        QVERIFY(other.command("enable"));
+    if (command == "reject")
+        QVERIFY(other.command("accept"));
+    QVERIFY(other.waitIdle());
+    QCOMPARE(other.captured(), QStringList());
+    other.stop();
+    server_.use();
+}
+
+void PrintSystemTest::abortMidRun_data()
+{
+    QTest::addColumn<bool>("duringPause"); // else right after a document's label, while it loads
+    QTest::newRow("during the pause") << true;
+    QTest::newRow("while a document loads") << false;
+}
+
+// The program ends mid-run: the run ends soon, says so, and leaves no office behind.
+void PrintSystemTest::abortMidRun()
+{
+    QFETCH(bool, duringPause);
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(CopyFile(doc("A", "docx"), root + QString::number(i) + ".docx"));
+
+    const QString trigger = duringPause ? QStringLiteral("延时:60000毫秒!") : root + "1.docx";
+    bool aborted = false;
+    const RunResult r = run(root, 60000, QString(), [&](const QString &label) {
+        if (label == trigger && !aborted) {
+            aborted = true;
+            ThreadObject::AbortRuns();
+        }
+    });
+    QVERIFY(aborted);
+    QVERIFY(r.enabled);
+    QVERIFY2(r.labels.last().startsWith(Count(1)), qPrintable(r.labels.last()));
+    QVERIFY(r.labels.last().contains(QStringLiteral("打印已中止")));
+    QCOMPARE(r.newJobs.size(), 1);
+    QVERIFY(r.viewed.isEmpty());
+    QVERIFY(OfficeChildren().isEmpty());
+}
+
+// Without LibreOffice the client says so at once, and the run ends with a count of 0.
+void PrintSystemTest::officeMissing()
+{
+    qputenv("QUILLMARK_OFFICE_PROGRAM", "/nonexistent/libreoffice/program");
+    QElapsedTimer timer;
+    timer.start();
+    {
+        LibreOfficeWordProcessor office;
+        QVERIFY(!office.create());
+        QVERIFY(!office.queryDocuments());
+        QCOMPARE(office.open(doc("A", "docx"), false, false, false, "", "", true), WordProcessor::NoDocument);
+        office.quit();
+    }
+    // A missing office is found without waiting for a connection that cannot come.
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
+    const RunResult r = run(root, 0, QString());
+    QVERIFY(r.enabled);
+    QVERIFY2(r.labels.last().startsWith(Count(0)), qPrintable(r.labels.last()));
+    QVERIFY(r.labels.last().size() > Count(0).size()); // and says why
+    QVERIFY(r.newJobs.isEmpty());
+    qunsetenv("QUILLMARK_OFFICE_PROGRAM");
+}
+
+QTEST_GUILESS_MAIN(PrintSystemTest)
+#include "print_system_test.moc"
