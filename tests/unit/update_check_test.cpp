@@ -1,0 +1,625 @@
+// The update check against real loopback servers, with real zip packages in a folder of its own.
+
+#include "update/endpointcipher.h"
+#include "update/httppost_internal.h"
+#include "update/packageinstall.h"
+#include "update/updatecheck.h"
+#include "update_loopback_server.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+#include <map>
+#include <quazip.h>
+#include <quazipfile.h>
+
+namespace {
+
+const int64_t kNow = 1733572800; // reversed: 0082753371
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+std::string Md5Of(const QByteArray &data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex().toStdString();
+}
+
+struct ZipEntry
+{
+    QString name;
+    QByteArray data;
+    QFile::Permissions permissions =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    bool symbolicLink = false;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(ZipEntry)
+
+namespace {
+
+bool WriteZip(const QString &path, const QList<ZipEntry> &entries)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdCreate)) {
+        return false;
+    }
+    for (const ZipEntry &e : entries) {
+        QuaZipFile file(&zip);
+        QuaZipNewInfo info(e.name);
+        info.setPermissions(e.permissions);
+        if (e.symbolicLink) {
+            info.externalAttr = (0120777u << 16);
+        }
+        if (!file.open(QIODevice::WriteOnly, info) || file.write(e.data) != e.data.size()) {
+            return false;
+        }
+        file.close();
+    }
+    zip.close();
+    return zip.getZipError() == 0;
+}
+
+QByteArray SampleProgram()
+{
+    return ReadAll(QStringLiteral(UPDATE_SAMPLE_PROGRAM));
+}
+
+// One update server on loopback: the version reply for POST, the package (or 404) for GET.
+class ReleaseServer
+{
+public:
+    explicit ReleaseServer(const char *tag = "")
+        : tag_(tag), http_([this](const std::string &request) { return Answer(request); })
+    {
+    }
+    std::string versionBody;
+    QByteArray package;
+    bool packageMissing = false;
+    int failVersionRequests = 0; // the first ones answer 503
+    QStringList *log = nullptr;
+    QMutex *logMutex = nullptr;
+
+    uint16_t port() const { return http_.port(); }
+    bool listening() const { return http_.listening(); }
+    std::vector<std::string> downloads() const
+    {
+        std::vector<std::string> gets;
+        for (const std::string &r : http_.requests()) {
+            if (r.compare(0, 4, "GET ") == 0) {
+                gets.push_back(r.substr(4, r.find(' ', 4) - 4));
+            }
+        }
+        return gets;
+    }
+    int versionRequests() const
+    {
+        int n = 0;
+        for (const std::string &r : http_.requests()) {
+            n += r.compare(0, 5, "POST ") == 0 ? 1 : 0;
+        }
+        return n;
+    }
+
+private:
+    LoopbackReply Answer(const std::string &request)
+    {
+        if (request.compare(0, 5, "POST ") == 0) {
+            if (log != nullptr) {
+                QMutexLocker lock(logMutex);
+                *log << tag_;
+            }
+            if (failVersionRequests > 0) {
+                --failVersionRequests;
+                return LoopbackHttpServer::Text("HTTP/1.0 503 Busy\r\n\r\n");
+            }
+            return LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" +
+                                            versionBody);
+        }
+        if (packageMissing) {
+            return LoopbackHttpServer::Text("HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found");
+        }
+        return LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nContent-Length: " +
+                                        std::to_string(package.size()) + "\r\n\r\n" + package.toStdString());
+    }
+
+    QString tag_;
+    LoopbackHttpServer http_;
+};
+
+// A program folder: the running executable "Quillmark" (a real program) and nothing else.
+struct ProgramFolder
+{
+    QTemporaryDir root;
+    QString appDir;
+    QString exePath;
+    QByteArray oldProgram;
+
+    explicit ProgramFolder(const QString &exeName = QStringLiteral("Quillmark"))
+    {
+        appDir = root.path() + QStringLiteral("/app/");
+        QDir().mkpath(appDir);
+        exePath = appDir + exeName;
+        oldProgram = SampleProgram() + QByteArray("\nrelease 1\n");
+        WriteAll(exePath, oldProgram);
+        QFile::setPermissions(exePath, QFile::permissions(exePath) | QFile::ExeOwner | QFile::ExeGroup |
+                                           QFile::ExeOther);
+    }
+    QString package() const { return appDir + QStringLiteral("Quillmark.zip"); }
+    QStringList entries() const
+    {
+        QStringList names;
+        QDirIterator it(root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            names << QDir(root.path()).relativeFilePath(it.next());
+        }
+        names.sort();
+        return names;
+    }
+};
+
+struct Balloon
+{
+    QString title;
+    QString text;
+    QSystemTrayIcon::MessageIcon icon;
+    int ms;
+    QThread *thread;
+};
+
+class Harness
+{
+public:
+    ProgramFolder &folder;
+    std::map<std::string, uint16_t> ports;
+    UpdateServer primary;
+    UpdateServer secondary;
+    QObject balloonTarget;
+    QList<Balloon> balloons;
+    std::function<bool()> stop;
+
+    explicit Harness(ProgramFolder &f) : folder(f) {}
+
+    UpdateEnvironment Environment()
+    {
+        UpdateEnvironment env;
+        env.server = [this](bool second) { return second ? secondary : primary; };
+        env.versionRequest = [this](const std::string &host, const std::string &path, std::string &reply) {
+            return HttpPostOnPort(host.c_str(), ports[host], path.c_str(), "", reply, 5000);
+        };
+        env.download = DownloadToFileForTest;
+        env.now = [] { return kNow; };
+        env.sleep = [](unsigned ms) { QThread::msleep(ms); };
+        env.stopRequested = stop;
+        env.balloonContext = &balloonTarget;
+        env.showBalloon = [this](const QString &title, const QString &text, QSystemTrayIcon::MessageIcon icon,
+                                 int ms) {
+            balloons << Balloon{title, text, icon, ms, QThread::currentThread()};
+        };
+        env.exePath = folder.exePath.toStdString();
+        env.appDir = folder.appDir.toStdString();
+        env.packagePath = folder.package().toStdString();
+        return env;
+    }
+
+    // Runs the check on a thread of its own, as the program does, while this thread serves queued calls.
+    UpdateOutcome Run()
+    {
+        UpdateOutcome outcome = UpdateOutcome::Stopped;
+        const UpdateEnvironment env = Environment();
+        QThread *thread = QThread::create([&] { outcome = RunUpdateCheck(env); });
+        thread->start();
+        while (!thread->wait(10)) {
+            QCoreApplication::processEvents();
+        }
+        delete thread;
+        QCoreApplication::processEvents();
+        return outcome;
+    }
+
+    static std::function<int(const char *, const char *)> DownloadToFileForTest;
+};
+
+} // namespace
+
+#include "platform/download.h"
+
+std::function<int(const char *, const char *)> Harness::DownloadToFileForTest = DownloadToFile;
+
+Q_DECLARE_METATYPE(UpdateOutcome)
+
+class UpdateCheckTest : public QObject
+{
+    Q_OBJECT
+
+    // A release server at 127.0.0.1 that serves as the only (primary) server.
+    static void UsePrimary(Harness &h, ReleaseServer &server, const std::string &base = "/dl/")
+    {
+        h.ports["127.0.0.1"] = server.port();
+        h.primary = {"127.0.0.1", "/version", "http://127.0.0.1:" + std::to_string(server.port()) + base};
+        h.secondary = h.primary;
+    }
+
+private slots:
+    void fileMd5Hex_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("digest");
+        QTest::newRow("empty") << QByteArray() << "d41d8cd98f00b204e9800998ecf8427e";
+        QTest::newRow("abc") << QByteArray("abc") << "900150983cd24fb0d6963f7d28e17f72";
+        QTest::newRow("one block exactly") << QByteArray(1024, 'a') << "c9a34cfc85d982698c6ac89f76071abd";
+        QTest::newRow("a million a") << QByteArray(1000000, 'a') << "7707d6ae4e027c70eea2a935c2296f21";
+        QTest::newRow("binary with NULs") << QByteArray("\0\1\2\0", 4) << "0f0c725e025036e905dc2ed035406463";
+    }
+    void fileMd5Hex()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, digest);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/f.bin";
+        QVERIFY(WriteAll(path, content));
+        char hex[33] = "";
+        QCOMPARE(FileMd5Hex(path.toLocal8Bit().constData(), hex), 0);
+        QCOMPARE(QString(hex), digest);
+    }
+    void fileMd5HexOfMissingFileLeavesTheText()
+    {
+        char hex[33] = "unchanged";
+        QCOMPARE(FileMd5Hex("/nonexistent/quillmark/file", hex), -1);
+        QCOMPARE(QString(hex), QString("unchanged"));
+    }
+
+    void backupPath_data()
+    {
+        QTest::addColumn<QString>("exePath");
+        QTest::addColumn<QString>("backup");
+        QTest::newRow("windows program") << "C:\\Tools\\Quillmark.exe"
+                                         << "C:\\Tools\\Quillmark_old";
+        QTest::newRow("renamed program") << "C:\\Tools\\Print2.exe"
+                                         << "C:\\Tools\\Print2_old";
+        QTest::newRow("last .exe only") << "C:\\A.exe\\B.exe"
+                                        << "C:\\A.exe\\B_old";
+        QTest::newRow("linux program") << "/opt/quillmark/Quillmark"
+                                       << "/opt/quillmark/Quillmark_old";
+        QTest::newRow("relative without .exe") << "Quillmark"
+                                               << "Quillmark_old";
+    }
+    void backupPath()
+    {
+        QFETCH(QString, exePath);
+        QFETCH(QString, backup);
+        QCOMPARE(QString::fromStdString(BackupPathFor(exePath.toStdString())), backup);
+    }
+
+    void downloadAddress_data()
+    {
+        QTest::addColumn<qlonglong>("now");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("digits reversed") << qlonglong(1733572800) << "http://h/d/Quillmark.zip?t=0082753371";
+        QTest::newRow("zero") << qlonglong(0) << "http://h/d/Quillmark.zip?t=0";
+    }
+    void downloadAddress()
+    {
+        QFETCH(qlonglong, now);
+        QFETCH(QString, address);
+        QCOMPARE(QString::fromStdString(DownloadAddress("http://h/d/", now)), address);
+    }
+
+    void endpointCipher_data()
+    {
+        QTest::addColumn<QString>("plain");
+        QTest::addColumn<int>("digits");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("host") << "127.0.0.1" << 32 << true;
+        QTest::newRow("host at capacity") << "update.example." << 32 << true;
+        QTest::newRow("host too long") << "update.example.co" << 32 << false;
+        QTest::newRow("secondary host") << "mirror.update.example.org" << 64 << true;
+        QTest::newRow("version path") << "/quillmark/version.php" << 64 << true;
+        QTest::newRow("download base") << "http://update.example.org/quillmark/release/" << 96 << true;
+        QTest::newRow("download base too long")
+            << "http://update.example.org/quillmark/releases/2026/" << 96 << false;
+        QTest::newRow("empty") << "" << 32 << true;
+    }
+    void endpointCipher()
+    {
+        QFETCH(QString, plain);
+        QFETCH(int, digits);
+        QFETCH(bool, fits);
+        std::string hex;
+        QCOMPARE(EncipherEndpoint(plain.toStdString(), digits, hex) == 0, fits);
+        if (!fits) {
+            return;
+        }
+        QCOMPARE(int(hex.size()), digits);
+        QVERIFY(QRegularExpression("^[0-9a-f]+$").match(QString::fromStdString(hex)).hasMatch());
+        QVERIFY(hex.find(QByteArray(plain.toLatin1()).toHex().toStdString()) == std::string::npos ||
+                plain.isEmpty());
+        std::string back;
+        QCOMPARE(DecipherEndpoint(hex.c_str(), back), 0);
+        QCOMPARE(QString::fromStdString(back), plain);
+    }
+    void endpointCipherRefusesBrokenHex()
+    {
+        std::string plain;
+        QCOMPARE(DecipherEndpoint("0123", plain), -1);                             // not a whole block
+        QCOMPARE(DecipherEndpoint("zz23456789abcdef0123456789abcdef", plain), -1); // not hex
+    }
+
+    // Primary refuses, secondary answers: the secondary's reply and its download base are used.
+    void refusedPrimaryFallsBackToTheSecondary()
+    {
+        ProgramFolder folder;
+        ReleaseServer second;
+        QVERIFY(second.listening());
+        second.versionBody = "{\"Quillmark\":\"" + std::string(32, '0') + "\"}";
+        second.packageMissing = true;
+        Harness h(folder);
+        h.ports["127.0.0.2"] = RefusingLoopbackPort();
+        h.ports["127.0.0.1"] = second.port();
+        h.primary = {"127.0.0.2", "/version", "http://127.0.0.2/primary/"};
+        h.secondary = {"127.0.0.1", "/v2", "http://127.0.0.1:" + std::to_string(second.port()) + "/second/"};
+        QCOMPARE(h.Run(), UpdateOutcome::DownloadFailed);
+        QCOMPARE(second.versionRequests(), 1);
+        const std::vector<std::string> gets = second.downloads();
+        QCOMPARE(int(gets.size()), 1);
+        QCOMPARE(QString::fromStdString(gets[0]), QString("/second/Quillmark.zip?t=0082753371"));
+    }
+
+    // Neither answers at first: every 511 ms the primary, then the secondary, until one does.
+    void retriesPrimaryThenSecondaryEvery511Ms()
+    {
+        ProgramFolder folder;
+        QStringList order;
+        QMutex orderMutex;
+        ReleaseServer first("P"), second("S");
+        for (ReleaseServer *s : {&first, &second}) {
+            s->log = &order;
+            s->logMutex = &orderMutex;
+            s->versionBody = "{\"Quillmark\":\"" + Md5Of(folder.oldProgram) + "\"}";
+        }
+        first.failVersionRequests = 1000;
+        second.failVersionRequests = 2;
+        Harness h(folder);
+        h.ports["127.0.0.1"] = first.port();
+        h.ports["localhost"] = second.port();
+        h.primary = {"127.0.0.1", "/v", "http://127.0.0.1/"};
+        h.secondary = {"localhost", "/v", "http://127.0.0.1/"};
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(h.Run(), UpdateOutcome::Current);
+        QVERIFY2(timer.elapsed() >= 3 * 511, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(order.join(""), QString("PSPSPS"));
+        QVERIFY(first.downloads().empty() && second.downloads().empty());
+    }
+
+    void noServerAnsweringShowsNothingAndDownloadsNothing()
+    {
+        ProgramFolder folder;
+        Harness h(folder);
+        int attempts = 0;
+        h.ports["127.0.0.1"] = RefusingLoopbackPort();
+        h.primary = h.secondary = {"127.0.0.1", "/v", "http://127.0.0.1/"};
+        UpdateEnvironment env = h.Environment();
+        auto request = env.versionRequest;
+        env.versionRequest = [&](const std::string &host, const std::string &path, std::string &reply) {
+            ++attempts;
+            return request(host, path, reply);
+        };
+        env.stopRequested = [&] { return attempts >= 6; };
+        const QStringList before = folder.entries();
+        QCOMPARE(RunUpdateCheck(env), UpdateOutcome::Stopped);
+        QCoreApplication::processEvents();
+        QCOMPARE(attempts, 6);
+        QVERIFY(h.balloons.isEmpty());
+        QCOMPARE(folder.entries(), before);
+    }
+
+    // What the version reply says decides whether anything is fetched.
+    void releaseValue_data()
+    {
+        QTest::addColumn<QString>("replyTemplate"); // %1 is the running file's digest
+        QTest::addColumn<bool>("downloads");
+        QTest::newRow("same digest") << "{\"Quillmark\":\"%1\",\"x\":1}" << false;
+        QTest::newRow("blanks around colon and value")
+            << "{\"a\":2, \"Quillmark\" :\t \"%1\" \t,\"b\":3}" << false;
+        QTest::newRow("last field") << "{\"a\":2, \"Quillmark\": \"%1\" }" << false;
+        QTest::newRow("uppercase digest") << "{\"Quillmark\":\"%1\"}" << true;
+        QTest::newRow("key missing") << "{\"Other\":\"%1\"}" << true;
+        QTest::newRow("not json") << "<html>%1</html>" << true;
+    }
+    void releaseValue()
+    {
+        QFETCH(QString, replyTemplate);
+        QFETCH(bool, downloads);
+        ProgramFolder folder;
+        ReleaseServer server;
+        QString digest = QString::fromStdString(Md5Of(folder.oldProgram));
+        if (QString(QTest::currentDataTag()) == "uppercase digest") {
+            digest = digest.toUpper();
+        }
+        server.versionBody = replyTemplate.arg(digest).toStdString();
+        // A package that really holds the running program's digest in uppercase cannot exist: whatever is
+        // fetched is rejected, and nothing changes.
+        QVERIFY(WriteZip(folder.root.path() + "/p.zip",
+                         {ZipEntry{"Quillmark", SampleProgram() + "\nrelease 2\n"}}));
+        server.package = ReadAll(folder.root.path() + "/p.zip");
+        QFile::remove(folder.root.path() + "/p.zip");
+        Harness h(folder);
+        UsePrimary(h, server);
+        const QStringList before = folder.entries();
+        const UpdateOutcome outcome = h.Run();
+        QCOMPARE(int(server.downloads().size()), downloads ? 1 : 0);
+        QCOMPARE(outcome, downloads ? UpdateOutcome::PackageRejected : UpdateOutcome::Current);
+        QCOMPARE(folder.entries(), before);
+        QCOMPARE(ReadAll(folder.exePath), folder.oldProgram);
+        QVERIFY(h.balloons.isEmpty());
+    }
+
+    void failedDownloadRequestsTheBalloonOnTheGuiThread()
+    {
+        ProgramFolder folder;
+        WriteAll(folder.appDir + "Quillmark_old", "backup of an earlier update");
+        ReleaseServer server;
+        server.versionBody = "{\"Quillmark\":\"" + Md5Of("something newer") + "\"}";
+        server.packageMissing = true;
+        Harness h(folder);
+        UsePrimary(h, server);
+        const QStringList before = folder.entries();
+        QCOMPARE(h.Run(), UpdateOutcome::DownloadFailed);
+        QCOMPARE(int(server.downloads().size()), 1);
+        QCOMPARE(h.balloons.size(), 1);
+        const Balloon &b = h.balloons.first();
+        QCOMPARE(b.title, QString());
+        QCOMPARE(b.text, QString::fromUtf8("发现新版本,请进入岚舟软件下载更新!"));
+        QCOMPARE(b.icon, QSystemTrayIcon::Information);
+        QCOMPARE(b.ms, 1000);
+        QCOMPARE(b.thread, QCoreApplication::instance()->thread());
+        QCOMPARE(folder.entries(), before);
+        QCOMPARE(ReadAll(folder.exePath), folder.oldProgram);
+        QCOMPARE(ReadAll(folder.appDir + "Quillmark_old"), QByteArray("backup of an earlier update"));
+    }
+
+    // A good package: new program in place (and runnable), the old one kept as backup, package gone.
+    void goodPackageIsInstalled_data()
+    {
+        QTest::addColumn<QString>("exeName");
+        QTest::addColumn<bool>("earlierBackup");
+        QTest::newRow("Quillmark") << "Quillmark" << false;
+        QTest::newRow("earlier backup replaced") << "Quillmark" << true;
+        QTest::newRow("program renamed") << "Print2" << false;
+    }
+    void goodPackageIsInstalled()
+    {
+        QFETCH(QString, exeName);
+        QFETCH(bool, earlierBackup);
+        ProgramFolder folder(exeName);
+        if (earlierBackup) {
+            WriteAll(folder.appDir + exeName + "_old", "backup of an earlier update");
+        }
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2 with trailing bytes\n");
+        ReleaseServer server;
+        server.versionBody = "{\"Quillmark\":\"" + Md5Of(newProgram) + "\"}";
+        const QString zip = folder.root.path() + "/p.zip";
+        // Packed without execute bits: the installed program must get them from the one it replaces.
+        QVERIFY(WriteZip(zip, {ZipEntry{"readme.txt", "new readme"}, ZipEntry{"Quillmark", newProgram},
+                               ZipEntry{"lang/zh.txt", "language file"}}));
+        server.package = ReadAll(zip);
+        QFile::remove(zip);
+        Harness h(folder);
+        UsePrimary(h, server);
+        QCOMPARE(h.Run(), UpdateOutcome::Updated);
+
+        QCOMPARE(ReadAll(folder.exePath), newProgram);
+        QCOMPARE(ReadAll(folder.appDir + exeName + "_old"), folder.oldProgram);
+        QCOMPARE(ReadAll(folder.appDir + "readme.txt"), QByteArray("new readme"));
+        QCOMPARE(ReadAll(folder.appDir + "lang/zh.txt"), QByteArray("language file"));
+        QVERIFY(!QFile::exists(folder.package()));
+        QVERIFY(!QFile::exists(StagingFolder(folder.appDir.toStdString())));
+        if (exeName != "Quillmark") {
+            QVERIFY(!QFile::exists(folder.appDir + "Quillmark"));
+        }
+        QVERIFY(QFileInfo(folder.exePath).isExecutable());
+        QProcess run;
+        run.start(folder.exePath, QStringList());
+        QVERIFY(run.waitForFinished(10000));
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(run.readAllStandardOutput().trimmed(), QByteArray("sample program"));
+        QVERIFY(h.balloons.isEmpty());
+    }
+
+    // Packages that must never replace the program.
+    void badPackageChangesNothing_data()
+    {
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
+        QTest::addColumn<QList<ZipEntry>>("entries");
+        QTest::addColumn<bool>("truncate");
+        QTest::newRow("no executable") << QList<ZipEntry>{{"readme.txt", "x"}} << false;
+        QTest::newRow("executable of another release")
+            << QList<ZipEntry>{{"Quillmark", newProgram + "tampered"}, {"readme.txt", "x"}} << false;
+        QTest::newRow("windows name only") << QList<ZipEntry>{{"Quillmark.exe", newProgram}} << false;
+        QTest::newRow("parent folder entry")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"../evil.txt", "x"}} << false;
+        QTest::newRow("nested parent folder entry")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"lang/../../evil.txt", "x"}} << false;
+        QTest::newRow("absolute entry")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"/tmp/quillmark-evil.txt", "x"}} << false;
+        QTest::newRow("drive letter entry")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"C:/evil.txt", "x"}} << false;
+        QTest::newRow("backslash parent entry")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"..\\evil.txt", "x"}} << false;
+        QTest::newRow("symbolic link")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"link", "../../evil.txt", {}, true}} << false;
+        QTest::newRow("truncated") << QList<ZipEntry>{{"Quillmark", newProgram},
+                                                      {"big.bin", QByteArray(100000, 'z')}}
+                                   << true;
+    }
+    void badPackageChangesNothing()
+    {
+        QFETCH(QList<ZipEntry>, entries);
+        QFETCH(bool, truncate);
+        ProgramFolder folder;
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
+        ReleaseServer server;
+        server.versionBody = "{\"Quillmark\":\"" + Md5Of(newProgram) + "\"}";
+        const QString zip = folder.root.path() + "/p.zip";
+        QVERIFY(WriteZip(zip, entries));
+        server.package = ReadAll(zip);
+        QFile::remove(zip);
+        if (truncate) {
+            server.package.truncate(server.package.size() / 2);
+        }
+        Harness h(folder);
+        UsePrimary(h, server);
+        const QStringList before = folder.entries();
+        QCOMPARE(h.Run(), UpdateOutcome::PackageRejected);
+        QCOMPARE(int(server.downloads().size()), 1);
+        QCOMPARE(folder.entries(), before); // package and staging gone, nothing written elsewhere
+        QCOMPARE(ReadAll(folder.exePath), folder.oldProgram);
+        QVERIFY(!QFile::exists("/tmp/quillmark-evil.txt"));
+        QVERIFY(h.balloons.isEmpty());
+    }
+
+    // A failure after the running program was moved aside puts it back.
+    void failedSwapRestoresTheProgram()
+    {
+        ProgramFolder folder;
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
+        // A folder with content where the package has a file cannot be replaced.
+        QDir().mkpath(folder.appDir + "data/keep");
+        ReleaseServer server;
+        server.versionBody = "{\"Quillmark\":\"" + Md5Of(newProgram) + "\"}";
+        const QString zip = folder.root.path() + "/p.zip";
+        QVERIFY(WriteZip(zip, {ZipEntry{"Quillmark", newProgram}, ZipEntry{"data", "file"}}));
+        server.package = ReadAll(zip);
+        QFile::remove(zip);
+        Harness h(folder);
+        UsePrimary(h, server);
+        QCOMPARE(h.Run(), UpdateOutcome::SwapFailed);
+        QCOMPARE(ReadAll(folder.exePath), folder.oldProgram);
+        QVERIFY(QFileInfo(folder.exePath).isExecutable());
+        QVERIFY(!QFile::exists(folder.appDir + "Quillmark_old"));
+        QVERIFY(QFile::exists(folder.package()));
+        QVERIFY(!QFile::exists(StagingFolder(folder.appDir.toStdString())));
+        QVERIFY(h.balloons.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(UpdateCheckTest)
+#include "update_check_test.moc"

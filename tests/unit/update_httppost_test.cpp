@@ -1,0 +1,162 @@
+// HttpPost against real HTTP servers on loopback: the request bytes, the "200" rule, the body pieces, the
+// failure codes and the receive time-out.
+
+#include "update/httppost.h"
+#include "update/httppost_internal.h"
+#include "update_loopback_server.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr unsigned kShortTimeoutMs = 300;
+
+std::string ExpectedRequest(const std::string &path, const std::string &host, const std::string &body)
+{
+    return "POST " + path + " HTTP/1.0\r\n" + "Accept: */*\r\n" + "User-Agent: Mozilla/4.0\r\n" +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n" + "Accept-Encoding: gzip, deflate\r\n" +
+           "Host: " + host + "\r\n" + "Content-Type: application/x-www-form-urlencoded\r\n" +
+           "Connection: Keep-Alive\r\n" + "\r\n" + body;
+}
+
+struct RequestCase
+{
+    const char *name;
+    const char *host;
+    const char *path;
+    const char *body;
+};
+
+class HttpPostRequest : public testing::TestWithParam<RequestCase>
+{
+};
+
+TEST_P(HttpPostRequest, SendsTheRequestByteForByte)
+{
+    const RequestCase &c = GetParam();
+    LoopbackHttpServer server(
+        [](const std::string &) { return LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\n\r\nok"); });
+    ASSERT_TRUE(server.listening());
+    std::string reply;
+    ASSERT_EQ(0, HttpPostOnPort(c.host, server.port(), c.path, c.body, reply, 5000));
+    EXPECT_EQ("ok", reply);
+    const std::vector<std::string> seen = server.requests();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(ExpectedRequest(c.path, c.host, c.body), seen[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, HttpPostRequest,
+    testing::Values(RequestCase{"EmptyBody", "127.0.0.1", "/api/version", ""},
+                    RequestCase{"FormBody", "127.0.0.1", "/v?x=1", "name=Quillmark&n=2"},
+                    RequestCase{"PathWithoutSlashAndHostName", "localhost", "version.php", "a=%E4%B8%AD"}),
+    [](const testing::TestParamInfo<RequestCase> &info) { return std::string(info.param.name); });
+
+struct ReplyCase
+{
+    const char *name;
+    LoopbackReply reply;
+    int result;
+    std::string body;
+};
+
+class HttpPostReply : public testing::TestWithParam<ReplyCase>
+{
+};
+
+TEST_P(HttpPostReply, ReturnsTheBodyOnlyWhenTheHeaderHoldsTwoHundred)
+{
+    const ReplyCase &c = GetParam();
+    LoopbackHttpServer server([&c](const std::string &) { return c.reply; });
+    ASSERT_TRUE(server.listening());
+    std::string reply;
+    EXPECT_EQ(c.result, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, 5000));
+    EXPECT_EQ(c.body, reply);
+}
+
+const std::string kLongBody = [] {
+    std::string text;
+    for (int i = 0; text.size() < 5000; ++i) {
+        text += "line " + std::to_string(i) + ";";
+    }
+    return text;
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, HttpPostReply,
+    testing::Values(
+        ReplyCase{"StatusLine200", LoopbackHttpServer::Text("HTTP/1.1 200 OK\r\nServer: t\r\n\r\n{\"a\":1}"),
+                  0, "{\"a\":1}"},
+        ReplyCase{"TwoHundredInALaterHeaderLine",
+                  LoopbackHttpServer::Text("HTTP/1.1 404 Not Found\r\nContent-Length: 1200\r\n\r\nmissing"),
+                  0, "missing"},
+        ReplyCase{"NoTwoHundred", LoopbackHttpServer::Text("HTTP/1.1 404 Not Found\r\nX: y\r\n\r\n200 here"),
+                  -102, ""},
+        ReplyCase{"TwoHundredOnlyInTheBody", LoopbackHttpServer::Text("HTTP/1.0 500 Oops\r\n\r\nHTTP 200"),
+                  -102, ""},
+        ReplyCase{"HeaderEndsWithLfOnly", LoopbackHttpServer::Text("HTTP/1.0 200 OK\nA: b\n\nbody\r\nmore"),
+                  0, "body\r\nmore"},
+        ReplyCase{"BodyLongerThanOnePiece", LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\n\r\n" + kLongBody),
+                  0, kLongBody},
+        ReplyCase{"NulDropsTheRestOfItsPiece",
+                  LoopbackReply{{std::string("HTTP/1.0 200 OK\r\n\r\nabc\0def", 26), "ghi"}, 300, 0}, 0,
+                  "abcghi"},
+        ReplyCase{"ClosedBeforeAnyByte", LoopbackHttpServer::Text(""), -102, ""},
+        ReplyCase{"ClosedInsideTheHeaderAfterTwoHundred", LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nX: y"),
+                  0, ""}),
+    [](const testing::TestParamInfo<ReplyCase> &info) { return std::string(info.param.name); });
+
+TEST(HttpPost, RefusedConnectionGives101AndLeavesTheReply)
+{
+    std::string reply = "kept";
+    EXPECT_EQ(-101, HttpPostOnPort("127.0.0.1", RefusingLoopbackPort(), "/v", "", reply, 5000));
+    EXPECT_EQ("kept", reply);
+}
+
+TEST(HttpPost, UnresolvableHostGives103)
+{
+    // The .invalid domain never resolves; the test's environment caps the resolver's own waiting.
+    std::string reply;
+    EXPECT_EQ(-103, HttpPost("quillmark-update.invalid", "/v", "", reply));
+    EXPECT_EQ("", reply);
+}
+
+TEST(HttpPost, SilentServerTimesOut)
+{
+    LoopbackHttpServer server([](const std::string &) { return LoopbackReply{{}, 0, 20000}; });
+    ASSERT_TRUE(server.listening());
+    std::string reply;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(-102, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, kShortTimeoutMs));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(kShortTimeoutMs - 50));
+    EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+TEST(HttpPost, ServerKeepingTheConnectionOpenGivesTheBodyAfterTheTimeOut)
+{
+    LoopbackHttpServer server([](const std::string &) {
+        return LoopbackReply{{"HTTP/1.0 200 OK\r\n\r\n{\"Quillmark\":\"1\"}"}, 0, 20000};
+    });
+    ASSERT_TRUE(server.listening());
+    std::string reply;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, kShortTimeoutMs));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ("{\"Quillmark\":\"1\"}", reply);
+}
+
+TEST(HttpPost, PeerResettingTheConnectionIsAFailedReadNotACrash)
+{
+    LoopbackHttpServer server([](const std::string &) { return LoopbackHttpServer::Text(""); });
+    ASSERT_TRUE(server.listening());
+    server.ResetEveryConnection();
+    std::string reply;
+    // A large body keeps the client sending after the reset arrived.
+    const std::string body(256 * 1024, 'x');
+    EXPECT_EQ(-102, HttpPostOnPort("127.0.0.1", server.port(), "/v", body.c_str(), reply, 5000));
+    EXPECT_EQ("", reply);
+}
+
+} // namespace
