@@ -9,6 +9,8 @@ if(NOT WIN32)
 endif()
 
 if(NOT QUILLMARK_CORE_ONLY)
-    quillmark_add_gtest(platform_qt_test LABELS unit SOURCES unit/platform_qt_test.cpp LIBS platform_qt
+    quillmark_add_gtest(platform_codec_test LABELS unit SOURCES unit/platform_codec_test.cpp LIBS platform_qt
                         ENV "LC_ALL=C;LANG=C")
+    # A QGuiApplication on the offscreen platform: the gui tier.
+    quillmark_add_gtest(platform_screen_test LABELS gui SOURCES gui/platform_screen_test.cpp LIBS platform_qt)
 endif()
