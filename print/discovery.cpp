@@ -2,7 +2,7 @@
 
 #include "print/threadobject.h"
 
-#include "platform/listingorder.h"
+#include "platform/folderlisting.h"
 
 #include <QDir>
 #include <QSet>
@@ -12,11 +12,10 @@ namespace {
 // Canonical paths of the folders entered so far: a folder link that leads back to an ancestor (or to a
 // folder listed already) is not entered a second time, so the scan ends and lists each file once.
 void ListInto(const QString &path, const QString &canonicalPath, QSet<QString> &visited,
-              QDir::SortFlags order, QFileInfoList &result)
+              QFileInfoList &result)
 {
-    const QDir dir(path);
-    result += dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, order);
-    const QFileInfoList folders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, order);
+    QFileInfoList folders;
+    ListFolder(path, result, folders);
     for (const QFileInfo &folder : folders) {
         // A real subfolder's canonical path follows from its parent's; only links need resolving.
         QString canonical;
@@ -31,7 +30,7 @@ void ListInto(const QString &path, const QString &canonicalPath, QSet<QString> &
         if (canonical.isEmpty() || visited.contains(canonical))
             continue;
         visited.insert(canonical);
-        ListInto(folder.absoluteFilePath(), canonical, visited, order, result);
+        ListInto(folder.absoluteFilePath(), canonical, visited, result);
     }
 }
 
@@ -44,7 +43,7 @@ QFileInfoList ThreadObject::ListFilesRecursively(QString path)
     if (canonical.isEmpty())
         return result; // missing or unreadable
     QSet<QString> visited{canonical};
-    ListInto(path, canonical, visited, FolderListingOrder(), result);
+    ListInto(path, canonical, visited, result);
     return result;
 }
 

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in release mode and runs each of them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BENCH_BUILD_DIR:-build-bench}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLMARK_TESTS=OFF >/dev/null
+cmake --build "$build" --target bench_listing
+
+echo "=== bench_listing ==="
+"$build/bench/bench_listing" "$@"

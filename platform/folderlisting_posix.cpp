@@ -1,0 +1,116 @@
+#include "platform/folderlisting.h"
+
+#include <QFile>
+#include <QStringView>
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+// One pass of readdir, using the entry type it reports, instead of two QDir listings: the scan of a large
+// tree spends most of its time here.
+
+namespace {
+
+enum class Kind
+{
+    File,
+    Folder,
+    Other
+};
+
+Kind KindOf(int folderFd, const dirent *entry)
+{
+    unsigned char type = entry->d_type;
+    struct stat info;
+    if (type == DT_UNKNOWN) {
+        if (fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return Kind::Other;
+        type = S_ISREG(info.st_mode)   ? DT_REG
+               : S_ISDIR(info.st_mode) ? DT_DIR
+               : S_ISLNK(info.st_mode) ? DT_LNK
+                                       : 0;
+    }
+    if (type == DT_REG)
+        return Kind::File;
+    if (type == DT_DIR)
+        return Kind::Folder;
+    if (type == DT_LNK) // a link counts as a folder when it leads to one, and never as a file
+        return fstatat(folderFd, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode) ? Kind::Folder
+                                                                                        : Kind::Other;
+    return Kind::Other; // devices, pipes, sockets
+}
+
+// Full paths, decoded once: prefix + name. Plain ASCII names, the usual case, need no codec.
+void AppendPath(std::vector<QString> &paths, const QString &prefix, const char *name)
+{
+    const size_t length = std::strlen(name);
+    bool ascii = true;
+    for (size_t i = 0; i < length && ascii; ++i)
+        ascii = static_cast<unsigned char>(name[i]) < 0x80;
+    QString path;
+    path.reserve(prefix.size() + static_cast<int>(length));
+    path += prefix;
+    if (ascii)
+        path += QLatin1String(name, static_cast<int>(length));
+    else
+        path += QFile::decodeName(name);
+    paths.push_back(std::move(path));
+}
+
+// By name, ignoring case; names that differ in case only still get a fixed order.
+void SortAndAppend(std::vector<QString> &paths, int prefixLength, QFileInfoList &infos)
+{
+    std::sort(paths.begin(), paths.end(), [prefixLength](const QString &a, const QString &b) {
+        const QStringView nameA = QStringView(a).mid(prefixLength), nameB = QStringView(b).mid(prefixLength);
+        const int folded = nameA.compare(nameB, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : nameA < nameB;
+    });
+    infos.reserve(infos.size() + static_cast<int>(paths.size()));
+    for (QString &path : paths)
+        infos.append(QFileInfo(path));
+}
+
+} // namespace
+
+void ListFolder(const QString &path, QFileInfoList &files, QFileInfoList &folders)
+{
+    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR *dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return;
+    }
+    // Entries are named as QDir would name them: the folder's path without a trailing "/", then the name.
+    QString prefix = path;
+    if (prefix.size() > 1 && prefix.endsWith(QLatin1Char('/')))
+        prefix.chop(1);
+    if (!prefix.endsWith(QLatin1Char('/')))
+        prefix += QLatin1Char('/');
+
+    std::vector<QString> filePaths, folderPaths;
+    while (const dirent *entry = readdir(dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        switch (KindOf(fd, entry)) {
+        case Kind::File:
+            AppendPath(filePaths, prefix, name);
+            break;
+        case Kind::Folder:
+            if (name[0] != '.') // hidden folders are not entered
+                AppendPath(folderPaths, prefix, name);
+            break;
+        case Kind::Other:
+            break;
+        }
+    }
+    closedir(dir);
+    SortAndAppend(filePaths, prefix.size(), files);
+    SortAndAppend(folderPaths, prefix.size(), folders);
+}

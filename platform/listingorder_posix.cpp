@@ -1,6 +1,0 @@
-#include "platform/listingorder.h"
-
-QDir::SortFlags FolderListingOrder()
-{
-    return QDir::Name | QDir::IgnoreCase;
-}
