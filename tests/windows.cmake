@@ -1,0 +1,21 @@
+# Windows-only tests: real Win32 calls on a Windows file system and processes, run under Wine in the
+# cross build (scripts/test-windows.sh). The portable core tests join the same tier on their own.
+if(NOT WIN32)
+    return()
+endif()
+
+set(_win ${CMAKE_CURRENT_SOURCE_DIR}/windows)
+
+add_library(wintest STATIC ${_win}/wintest.cpp)
+target_include_directories(wintest PUBLIC ${PROJECT_SOURCE_DIR})
+
+# Small programs that the tests start; they sit beside the test programs.
+add_executable(windows_guard_child ${_win}/guard_child.cpp)
+add_executable(windows_launch_child ${_win}/launch_child.cpp)
+
+quillmark_add_gtest(windows_paths_test LABELS windows
+    SOURCES ${_win}/windows_paths_test.cpp LIBS support platform wintest)
+
+quillmark_add_gtest(windows_process_test LABELS windows
+    SOURCES ${_win}/windows_process_test.cpp LIBS platform wintest)
+add_dependencies(windows_process_test windows_guard_child)
