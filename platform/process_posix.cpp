@@ -150,8 +150,15 @@ bool FindProcesses(const char *exeName, std::vector<Match> *matches)
         matches->push_back({static_cast<pid_t>(pid), startTime});
     }
     closedir(proc);
-    std::sort(matches->begin(), matches->end(), [](const Match &a, const Match &b) {
-        return a.startTime != b.startTime ? a.startTime < b.startTime : a.pid < b.pid;
+    // Start times are clock ticks: of two processes started in the same tick the caller counts as the
+    // newer one, so that a starting instance ends the other and not itself.
+    const pid_t self = getpid();
+    std::sort(matches->begin(), matches->end(), [self](const Match &a, const Match &b) {
+        if (a.startTime != b.startTime)
+            return a.startTime < b.startTime;
+        if ((a.pid == self) != (b.pid == self))
+            return b.pid == self;
+        return a.pid < b.pid;
     });
     return true;
 }
