@@ -19,3 +19,17 @@ quillmark_add_gtest(windows_paths_test LABELS windows
 quillmark_add_gtest(windows_process_test LABELS windows
     SOURCES ${_win}/windows_process_test.cpp LIBS platform wintest)
 add_dependencies(windows_process_test windows_guard_child)
+
+quillmark_add_gtest(windows_launch_test LABELS windows
+    SOURCES ${_win}/windows_launch_test.cpp LIBS platform wintest)
+add_dependencies(windows_launch_test windows_launch_child)
+
+quillmark_add_gtest(windows_download_test LABELS windows
+    SOURCES ${_win}/windows_download_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/unit/update_loopback_server.cpp
+    LIBS platform_download platform wintest)
+target_include_directories(windows_download_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/unit)
+
+quillmark_add_gtest(windows_httppost_test LABELS windows
+    SOURCES ${_win}/windows_httppost_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/unit/update_loopback_server.cpp
+    LIBS update_http platform)
+target_include_directories(windows_httppost_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/unit)

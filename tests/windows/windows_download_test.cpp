@@ -1,0 +1,94 @@
+// DownloadToFile (URLDownloadToFileA) fetching from a real HTTP server on loopback.
+
+#include "platform/download.h"
+#include "tests/windows/wintest.h"
+#include "update_loopback_server.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Binary(size_t size)
+{
+    std::string bytes(size, '\0');
+    unsigned x = 12345;
+    for (size_t i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(x >> 16);
+    }
+    bytes[10] = '\0'; // a zip holds NUL bytes: nothing may treat the body as text
+    return bytes;
+}
+
+LoopbackReply HttpReply(const std::string &status, const std::string &body)
+{
+    const std::string header =
+        "HTTP/1.1 " + status +
+        "\r\nContent-Type: application/zip\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\nConnection: close\r\n\r\n";
+    // Two pieces with a pause: the body reaches the client in more than one read.
+    const size_t half = body.size() / 2;
+    return LoopbackReply{{header + body.substr(0, half), body.substr(half)}, 50, 0};
+}
+
+class WindowsDownload : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        dir = wintest::MakeScratchFolder("download");
+        ASSERT_FALSE(dir.empty());
+    }
+    void TearDown() override { wintest::RemoveTree(dir); }
+
+    static std::string Url(uint16_t port, const std::string &target)
+    {
+        return "http://127.0.0.1:" + std::to_string(port) + target;
+    }
+
+    std::string dir;
+};
+
+TEST_F(WindowsDownload, WritesTheWholeBodyOverAnOlderFile)
+{
+    const std::string body = Binary(300 * 1024 + 7);
+    LoopbackHttpServer server([&](const std::string &) { return HttpReply("200 OK", body); });
+    ASSERT_TRUE(server.listening());
+    const std::string target = dir + "\\Quillmark.zip";
+    // A longer leftover from an earlier attempt must not survive past the new end.
+    ASSERT_TRUE(wintest::WriteBytes(target, std::string(body.size() + 5000, 'o')));
+
+    // The address the updater builds: base, package name, "?t=" and the time's digits reversed.
+    ASSERT_EQ(DownloadToFile(Url(server.port(), "/rel/Quillmark.zip?t=2187557671").c_str(), target.c_str()),
+              0);
+    EXPECT_TRUE(wintest::ReadBytes(target) == body) << "downloaded file differs from the served bytes";
+    const std::vector<std::string> requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].rfind("GET /rel/Quillmark.zip?t=2187557671 HTTP/1.", 0), 0u) << requests[0];
+}
+
+TEST_F(WindowsDownload, IntoAChineseFolder)
+{
+    ASSERT_EQ(GetACP(), 936u) << "run with LANG=zh_CN.UTF-8 under Wine, or on a Chinese Windows";
+    const std::string body = Binary(4096);
+    LoopbackHttpServer server([&](const std::string &) { return HttpReply("200 OK", body); });
+    ASSERT_TRUE(server.listening());
+    const std::string folder = dir + "\\" + wintest::kGbkFolderName;
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string target = folder + "\\Quillmark.zip";
+    ASSERT_EQ(DownloadToFile(Url(server.port(), "/cn/Quillmark.zip?t=1").c_str(), target.c_str()), 0);
+    EXPECT_TRUE(wintest::ReadBytes(target) == body);
+    EXPECT_TRUE(wintest::ReadBytesWide(std::wstring(dir.begin(), dir.end()) + L"\\" +
+                                       wintest::kWideFolderName + L"\\Quillmark.zip") == body);
+}
+
+TEST_F(WindowsDownload, RefusedConnectionFails)
+{
+    const std::string target = dir + "\\Quillmark.zip";
+    EXPECT_LT(DownloadToFile(Url(RefusingLoopbackPort(), "/Quillmark.zip?t=2").c_str(), target.c_str()), 0);
+    EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+} // namespace
