@@ -337,15 +337,58 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Quillmark.kov"))));
     }
 
-    // Last: once the application has been told to quit, later event loops in this process return at once.
+    // QApplication::exec() rather than a local event loop: after quit() a local loop would stay ended for
+    // the rest of the process.
     void trayQuitEntryEndsTheEventLoop()
     {
         MainWindow *w = makeWindow("-autorun");
-        QEventLoop loop;
         QTimer::singleShot(0, tray()->quitAction, &QAction::trigger);
-        QTimer::singleShot(5000, &loop, [&loop] { loop.exit(42); });
-        QCOMPARE(loop.exec(), 0);
+        QTimer::singleShot(5000, [] { QCoreApplication::exit(42); });
+        QCOMPARE(QApplication::exec(), 0);
         QVERIFY(!w->isVisible());
+    }
+
+    void updateSuccessTellsQuitsAndRestarts()
+    {
+        // The "new executable": a script that leaves a mark when it starts.
+        const QString marker = dir.filePath(QStringLiteral("started"));
+        const QString program = dir.filePath(QStringLiteral("新版本"));
+        {
+            QFile script(program);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\necho \"$#\" > \"$(dirname \"$0\")/started\"\n");
+        }
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        char savedExePath[sizeof ExePath];
+        memcpy(savedExePath, ExePath, sizeof ExePath);
+        qstrncpy(ExePath, program.toLocal8Bit().constData(), sizeof ExePath);
+
+        MainWindow *w = makeWindow();
+        QString title, text;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            title = box->windowTitle();
+            text = box->text();
+            QVERIFY(!QFile::exists(marker)); // nothing starts before the user has read the box
+            box->accept();
+        });
+        closer.start(20);
+        QTimer::singleShot(0, w, &MainWindow::on_Signal_UpdateSuccess);
+        QTimer::singleShot(10000, [] { QCoreApplication::exit(42); });
+        const int code = QApplication::exec();
+        memcpy(ExePath, savedExePath, sizeof ExePath);
+        QCOMPARE(code, 0);
+        QCOMPARE(title, QStringLiteral("注意："));
+        QCOMPARE(text, QStringLiteral("成功升级新版本!"));
+        // Started with no arguments of its own.
+        const auto startedWith = [&marker] {
+            QFile started(marker);
+            return started.open(QIODevice::ReadOnly) ? started.readAll().trimmed() : QByteArray();
+        };
+        QTRY_COMPARE(startedWith(), QByteArray("0"));
     }
 };
 
