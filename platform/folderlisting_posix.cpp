@@ -62,21 +62,18 @@ void AppendPath(std::vector<QString> &paths, const QString &prefix, const char *
 }
 
 // By name, ignoring case; names that differ in case only still get a fixed order.
-void SortAndAppend(std::vector<QString> &paths, int prefixLength, QFileInfoList &infos)
+void SortByName(std::vector<QString> &paths, int prefixLength)
 {
     std::sort(paths.begin(), paths.end(), [prefixLength](const QString &a, const QString &b) {
         const QStringView nameA = QStringView(a).mid(prefixLength), nameB = QStringView(b).mid(prefixLength);
         const int folded = nameA.compare(nameB, Qt::CaseInsensitive);
         return folded != 0 ? folded < 0 : nameA < nameB;
     });
-    infos.reserve(infos.size() + static_cast<int>(paths.size()));
-    for (QString &path : paths)
-        infos.append(QFileInfo(path));
 }
 
 } // namespace
 
-void ListFolder(const QString &path, QFileInfoList &files, QFileInfoList &folders)
+void ListFolder(const QString &path, QStringList &files, QFileInfoList &folders)
 {
     const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -111,6 +108,11 @@ void ListFolder(const QString &path, QFileInfoList &files, QFileInfoList &folder
         }
     }
     closedir(dir);
-    SortAndAppend(filePaths, prefix.size(), files);
-    SortAndAppend(folderPaths, prefix.size(), folders);
+    SortByName(filePaths, prefix.size());
+    SortByName(folderPaths, prefix.size());
+    files.reserve(files.size() + static_cast<int>(filePaths.size()));
+    for (QString &file : filePaths)
+        files.append(std::move(file));
+    for (const QString &folder : folderPaths)
+        folders.append(QFileInfo(folder));
 }

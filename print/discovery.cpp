@@ -4,18 +4,58 @@
 
 #include "platform/folderlisting.h"
 
-#include <QDir>
 #include <QSet>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace {
 
-// Canonical paths of the folders entered so far: a folder link that leads back to an ancestor (or to a
-// folder listed already) is not entered a second time, so the scan ends and lists each file once.
-void ListInto(const QString &path, const QString &canonicalPath, QSet<QString> &visited,
-              QFileInfoList &result)
+// File paths in listing order, handed from the thread that reads the folders to the one that builds the
+// result: on large trees both halves cost about the same, so they overlap.
+class PathQueue
 {
+public:
+    void push(QStringList &&paths)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        batches_.push_back(std::move(paths));
+        ready_.notify_one();
+    }
+    void finish()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+        ready_.notify_one();
+    }
+    // Everything queued so far; false once the reader is finished and nothing is left.
+    bool take(std::vector<QStringList> &batches)
+    {
+        batches.clear();
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [this] { return finished_ || !batches_.empty(); });
+        batches.swap(batches_);
+        return !batches.empty();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::vector<QStringList> batches_;
+    bool finished_ = false;
+};
+
+// Depth first, a folder's own files before its subfolders. Canonical paths of the folders entered so far:
+// a folder link that leads back to an ancestor (or to a folder listed already) is not entered a second
+// time, so the scan ends and lists each file once.
+void Walk(const QString &path, const QString &canonicalPath, QSet<QString> &visited, PathQueue &queue)
+{
+    QStringList files;
     QFileInfoList folders;
-    ListFolder(path, result, folders);
+    ListFolder(path, files, folders);
+    if (!files.isEmpty())
+        queue.push(std::move(files));
     for (const QFileInfo &folder : folders) {
         // A real subfolder's canonical path follows from its parent's; only links need resolving.
         QString canonical;
@@ -30,7 +70,7 @@ void ListInto(const QString &path, const QString &canonicalPath, QSet<QString> &
         if (canonical.isEmpty() || visited.contains(canonical))
             continue;
         visited.insert(canonical);
-        ListInto(folder.absoluteFilePath(), canonical, visited, result);
+        Walk(folder.absoluteFilePath(), canonical, visited, queue);
     }
 }
 
@@ -42,8 +82,28 @@ QFileInfoList ThreadObject::ListFilesRecursively(QString path)
     const QString canonical = QFileInfo(path).canonicalFilePath();
     if (canonical.isEmpty())
         return result; // missing or unreadable
-    QSet<QString> visited{canonical};
-    ListInto(path, canonical, visited, result);
+
+    PathQueue queue;
+    auto walkAll = [&path, &canonical, &queue] {
+        QSet<QString> visited{canonical};
+        Walk(path, canonical, visited, queue);
+        queue.finish();
+    };
+    std::thread reader;
+    try {
+        reader = std::thread(walkAll);
+    } catch (const std::system_error &) {
+        walkAll(); // no thread to be had: read everything first
+    }
+    std::vector<QStringList> batches;
+    while (queue.take(batches)) {
+        for (const QStringList &batch : batches) {
+            for (const QString &file : batch)
+                result.append(QFileInfo(file));
+        }
+    }
+    if (reader.joinable())
+        reader.join();
     return result;
 }
 

@@ -6,13 +6,20 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 
-// Builds entries below root: "a/b.doc" a file, "a/" a folder, "link@target" a symbolic link to root/target.
+// Builds entries below root: "a/b.doc" a file, "a/" a folder, "link@target" a symbolic link to root/target,
+// "pipe|" a named pipe.
 void Build(const QString &root, const QStringList &entries)
 {
     for (const QString &entry : entries) {
+        if (entry.endsWith(QLatin1Char('|'))) {
+            QVERIFY(mkfifo(QFile::encodeName(root + QLatin1Char('/') + entry.chopped(1)).constData(), 0600) ==
+                    0);
+            continue;
+        }
         const int at = entry.indexOf(QLatin1Char('@'));
         if (at >= 0) {
             const QString link = root + QLatin1Char('/') + entry.left(at);
@@ -76,6 +83,13 @@ void PrintDiscoveryTest::listing_data()
     QTest::newRow("link to a file left out")
         << QStringList{"scan/real.doc", "scan/link.doc@scan/real.doc", "other.doc", "scan/out.doc@other.doc"}
         << QStringList{"real.doc"};
+    QTest::newRow("names differing in case only")
+        << QStringList{"scan/a.doc", "scan/A.doc"} << QStringList{"A.doc", "a.doc"};
+    QTest::newRow("names beyond ASCII") << QStringList{"scan/文档.doc", "scan/b.doc", "scan/目录/c.doc"}
+                                        << QStringList{"b.doc", "文档.doc", "目录/c.doc"};
+    QTest::newRow("pipe and broken links left out")
+        << QStringList{"scan/a.doc", "scan/pipe|", "scan/gone.doc@nowhere.doc", "scan/gone@nowhere"}
+        << QStringList{"a.doc"};
     QTest::newRow("linked folder entered")
         << QStringList{"scan/a.doc", "other/o.doc", "other/deep/d.doc", "scan/linked@other"}
         << QStringList{"a.doc", "linked/o.doc", "linked/deep/d.doc"};
