@@ -8,3 +8,9 @@ cmake --build "$build" --target bench_listing
 
 echo "=== bench_listing ==="
 "$build/bench/bench_listing" "$@"
+
+# The print benchmark needs LibreOffice and its SDK; without them the target does not exist.
+if cmake --build "$build" --target bench_print >/dev/null 2>&1; then
+    echo "=== bench_print ==="
+    "$build/bench/bench_print"
+fi

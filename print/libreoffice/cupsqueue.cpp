@@ -104,7 +104,7 @@ JobOutcome FollowJob(const std::string &destination, int afterId, const std::str
     auto lastStateCheck = Clock::time_point();
     bool stopped = false;
     std::vector<std::pair<int, int>> lastActive;
-    auto pause = std::chrono::milliseconds(5);
+    auto pause = std::chrono::milliseconds(3);
 
     for (;;) {
         const Snapshot snap = Look(destination, afterId, title);
@@ -139,8 +139,10 @@ JobOutcome FollowJob(const std::string &destination, int afterId, const std::str
         } else if (now - start > limits.appear) {
             return JobOutcome::Unknown;
         }
+        // Most jobs finish within tens of milliseconds: look often at first, then less and less often.
         std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::milliseconds(200));
+        if (now - start > std::chrono::seconds(2))
+            pause = std::min(pause * 2, std::chrono::milliseconds(200));
     }
 }
 

@@ -1,0 +1,181 @@
+// Times printing a folder of small .docx files three ways, into a private print server:
+//   run    the print run (ThreadObject with the LibreOffice client), as the program prints;
+//   cli    `soffice --headless -p FILE` once per file;
+//   bare   a bare UNO loop: start an office, load/print/close each file, terminate.
+// Each time runs until every job has left the queue, and each way must print every file.
+//
+//   bench_print [files] [runs]     (defaults: 50 files, 1 run; with more runs the medians are shown)
+//
+// Targets: the run at least 10x faster than cli, and at most 1.1x the bare loop.
+
+#include "bench/print_bench_uno.h"
+#include "print/libreoffice/libreofficewordprocessor.h"
+#include "print/nativewordprocessor.h"
+#include "print/printjobsettings.h"
+#include "print/threadobject.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+QString Script()
+{
+    return QStringLiteral(QUILLMARK_SOURCE_DIR "/scripts/printserver.sh");
+}
+
+struct Server
+{
+    QString dir, out;
+    int captured() const { return QDir(out).entryList({"job-*.pdf"}, QDir::Files).size(); }
+    bool waitIdle() const { return QProcess::execute(Script(), {"wait", dir, "300"}) == 0; }
+};
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+[[noreturn]] void Fail(const QString &what)
+{
+    std::fprintf(stderr, "bench_print: %s\n", qPrintable(what));
+    std::exit(1);
+}
+
+double TimeRun(const QString &folder, const Server &server)
+{
+    PrintJobSettings.sourcePath = folder;
+    PrintJobSettings.password.clear();
+    PrintJobSettings.delayMs = 0;
+    PrintJobSettings.failureListPath = folder + QStringLiteral("无法设置或修改密码的文件目录.txt");
+    QThread thread;
+    ThreadObject worker;
+    worker.moveToThread(&thread);
+    QEventLoop loop;
+    QObject::connect(&worker, &ThreadObject::Set_pBtn_Enable, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    QElapsedTimer timer;
+    timer.start();
+    thread.start();
+    QMetaObject::invokeMethod(&worker, "ReplaceExcelText", Qt::QueuedConnection);
+    loop.exec();
+    thread.quit();
+    thread.wait();
+    server.waitIdle();
+    return timer.elapsed();
+}
+
+double TimeCli(const QStringList &files, const QString &profile, const Server &server)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (const QString &file : files) {
+        QProcess soffice;
+        soffice.start(LibreOfficeWordProcessor::DefaultProgramDir() + "/soffice",
+                      {"-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(), "--headless", "-p", file});
+        if (!soffice.waitForFinished(120000))
+            Fail("soffice -p did not finish");
+    }
+    server.waitIdle();
+    return timer.elapsed();
+}
+
+double TimeBare(const QStringList &files, const Server &server)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    const int printed = BareUnoLoop(LibreOfficeWordProcessor::DefaultProgramDir(), files, "capture", &error);
+    if (printed != files.size())
+        Fail("the bare loop printed " + QString::number(printed) + ": " + error);
+    server.waitIdle();
+    return timer.elapsed();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 50;
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
+
+    QTemporaryDir tmp;
+    Server server{tmp.filePath("server"), tmp.filePath("out")};
+    QProcess start;
+    start.start(Script(), {"start", server.dir, server.out});
+    start.waitForFinished(30000);
+    const QString line = QString::fromLocal8Bit(start.readAllStandardOutput()).trimmed();
+    if (start.exitCode() != 0 || !line.startsWith("CUPS_SERVER="))
+        Fail("cannot start the private print server");
+    qputenv("CUPS_SERVER", line.mid(12).toLocal8Bit());
+    qunsetenv("PRINTER");
+    qunsetenv("LPDEST");
+    struct Stop
+    {
+        QString dir;
+        ~Stop() { QProcess::execute(Script(), {"stop", dir}); }
+    } stop{server.dir};
+
+    // The documents, made once; the profile used for that is the warm profile of the cli runs.
+    const QString folder = tmp.filePath("docs") + "/";
+    const QString profile = tmp.filePath("cli-profile");
+    QDir().mkpath(folder);
+    QStringList files;
+    for (int i = 0; i < count; ++i) {
+        const QString base = folder + QStringLiteral("doc-%1").arg(i, 3, 10, QLatin1Char('0'));
+        QFile txt(base + ".txt");
+        if (!txt.open(QIODevice::WriteOnly))
+            Fail("cannot write " + txt.fileName());
+        txt.write(QStringLiteral("文档 %1: a small one-page document.\n").arg(i).toUtf8());
+        files << base + ".docx";
+    }
+    QStringList convert{"-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(), "--headless",
+                        "--convert-to", "docx", "--outdir", folder};
+    for (int i = 0; i < count; ++i)
+        convert << QStringLiteral("%1doc-%2.txt").arg(folder).arg(i, 3, 10, QLatin1Char('0'));
+    QProcess maker;
+    maker.start(LibreOfficeWordProcessor::DefaultProgramDir() + "/soffice", convert);
+    if (!maker.waitForFinished(300000) || maker.exitCode() != 0)
+        Fail("cannot make the documents");
+    for (int i = 0; i < count; ++i)
+        QFile::remove(QStringLiteral("%1doc-%2.txt").arg(folder).arg(i, 3, 10, QLatin1Char('0')));
+
+    InstallNativeWordProcessor();
+    std::vector<double> run, cli, bare;
+    for (int r = 0; r < runs; ++r) {
+        int before = server.captured();
+        run.push_back(TimeRun(folder, server));
+        if (server.captured() - before != count)
+            Fail("the print run printed " + QString::number(server.captured() - before));
+        before = server.captured();
+        cli.push_back(TimeCli(files, profile, server));
+        if (server.captured() - before != count)
+            Fail("soffice -p printed " + QString::number(server.captured() - before));
+        before = server.captured();
+        bare.push_back(TimeBare(files, server));
+        if (server.captured() - before != count)
+            Fail("the bare loop printed " + QString::number(server.captured() - before));
+        std::printf("run %d: print run %.0f ms, soffice -p per file %.0f ms, bare UNO loop %.0f ms\n", r + 1,
+                    run.back(), cli.back(), bare.back());
+    }
+    const double a = Median(run), b = Median(cli), c = Median(bare);
+    std::printf("%d documents, every job captured as a PDF\n", count);
+    std::printf("print run:              %8.0f ms (%.1f ms per document)\n", a, a / count);
+    std::printf("soffice -p per file:    %8.0f ms\n", b);
+    std::printf("bare UNO loop:          %8.0f ms\n", c);
+    std::printf("soffice -p / print run: %8.1fx (target >= 10x)\n", b / a);
+    std::printf("print run / bare loop:  %8.2fx (target <= 1.1x)\n", a / c);
+    return 0;
+}

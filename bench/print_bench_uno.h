@@ -1,0 +1,7 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+// Starts an office, loads, prints (Wait) and closes each file on printer, terminates the office.
+// Returns how many were printed.
+int BareUnoLoop(const QString &programDir, const QStringList &files, const QString &printer, QString *error);
