@@ -16,3 +16,21 @@ if(NOT QUILLMARK_CORE_ONLY)
         UPDATE_SAMPLE_PROGRAM="$<TARGET_FILE:update_sample_program>")
     add_dependencies(update_check_test update_sample_program)
 endif()
+
+if(NOT WIN32)
+    quillmark_add_gtest(update_launch_test LABELS unit SOURCES unit/update_launch_test.cpp LIBS platform)
+endif()
+
+if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
+    # The real program with the endpoints of the end-to-end test's loopback servers, beside Quillmark.
+    quillmark_endpoint_table(update_endpoints_loopback OBJECT
+        "127.0.83.1" "/quillmark/version" "http://127.0.83.1/quillmark/"
+        "127.0.83.2" "/quillmark/version" "http://127.0.83.2/quillmark/")
+    add_executable(QuillmarkLoopback ${PROJECT_SOURCE_DIR}/main.cpp)
+    # The object library's UpdateEndpoints() comes first, so the archive with the configured one is unused.
+    target_link_libraries(QuillmarkLoopback PRIVATE update_endpoints_loopback app)
+
+    add_test(NAME update_end_to_end
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/system/update_end_to_end.sh $<TARGET_FILE:QuillmarkLoopback>)
+    set_tests_properties(update_end_to_end PROPERTIES LABELS system TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
