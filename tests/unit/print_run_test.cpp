@@ -59,6 +59,7 @@ private slots:
     void printerProblem();
     void printerProblemOnlyCheckedWhenThereIsADocument();
     void failureListCannotBeWritten();
+    void settingsRewrittenAfterButtonComesBack();
     void abortCutsPauseShort();
     void abortDuringOpen();
 
@@ -314,6 +315,26 @@ void PrintRunTest::failureListCannotBeWritten()
     QCOMPARE(events, (QStringList{a, Count(0)}));
     QVERIFY(!QFileInfo::exists(PrintJobSettings.failureListPath));
     QVERIFY(viewed_.isEmpty()); // no viewer on a file that is not there
+}
+
+void PrintRunTest::settingsRewrittenAfterButtonComesBack()
+{
+    // The window may take a new click (and rewrite the settings) as soon as the button is enabled again;
+    // the finishing run still writes its own failure list.
+    const QString a = file("a.doc");
+    office_->addFailingPath(a);
+    PrintJobSettings.sourcePath = root_;
+    PrintJobSettings.password.clear();
+    PrintJobSettings.delayMs = 0;
+    PrintJobSettings.failureListPath = root_ + FailureListName;
+    const QString elsewhere = tmp_->path() + QStringLiteral("/other.txt");
+    ThreadObject worker;
+    connect(&worker, &ThreadObject::Set_pBtn_Enable,
+            [&elsewhere] { PrintJobSettings.failureListPath = elsewhere; });
+    worker.ReplaceExcelText();
+    QCOMPARE(failureList(), (a + "\n").toUtf8());
+    QVERIFY(!QFileInfo::exists(elsewhere));
+    QCOMPARE(viewed_, QStringList{root_ + FailureListName});
 }
 
 void PrintRunTest::abortCutsPauseShort()
