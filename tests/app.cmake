@@ -7,12 +7,14 @@ quillmark_add_qtest(app_window_test LABELS gui SOURCES gui/app_window_test.cpp L
 
 quillmark_add_qtest(app_handoff_test LABELS gui SOURCES gui/app_handoff_test.cpp LIBS app print_fake)
 
-# The real program on a desktop of its own (Xvfb, trayer), driven with xdotool; screenshots go to
+# The real program on a desktop of its own (Xvfb, trayer), driven with xdotool, with one whole print run
+# through the real folder dialog, LibreOffice and the private print server; screenshots go to
 # build/screenshots/.
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
     add_test(NAME app_desktop_e2e
         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/system/app_desktop_e2e.py
-                $<TARGET_FILE:Quillmark> ${CMAKE_BINARY_DIR}/screenshots)
-    set_tests_properties(app_desktop_e2e PROPERTIES LABELS system TIMEOUT 240 SKIP_RETURN_CODE 77)
+                $<TARGET_FILE:Quillmark> ${CMAKE_BINARY_DIR}/screenshots
+                --print-run ${PROJECT_SOURCE_DIR}/scripts)
+    set_tests_properties(app_desktop_e2e PROPERTIES LABELS system TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
