@@ -68,7 +68,8 @@ trap 'exit 143' TERM
 # its output. Starting them here, with output to a log, keeps them off ctest's pipes; the persistent
 # server keeps them alive between the test programs. Done in the background while the build runs.
 prepare_prefix() {
-    wineserver -p || return 1
+    # Fails when a server for this prefix already runs (left by an interrupted run): that one serves.
+    wineserver -p || echo "wineserver -p: a server for this prefix is already running"
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i || return 1
     wine cmd /c exit 0
 }
