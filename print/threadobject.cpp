@@ -51,11 +51,14 @@ public:
     RunRegistration(const RunRegistration &) = delete;
     RunRegistration &operator=(const RunRegistration &) = delete;
 
-    // The processor must be detached before it is destroyed: AbortRuns may call it at any time.
+    // The processor must be detached before it is destroyed: AbortRuns may call it at any time. One that
+    // joins a run aborted already is told at once.
     void attach(WordProcessor *processor)
     {
         QMutexLocker lock(&runsMutex);
         run_.processor = processor;
+        if (processor && run_.aborted)
+            processor->abort();
     }
     bool aborted() const
     {
@@ -133,11 +136,13 @@ void ThreadObject::ReplaceExcelText()
     int printedCount = 0;
     QString problem; // why the run printed less than it could; shown after the count
 
+    RunRegistration run; // from here on AbortRuns reaches this run
     const QFileInfoList files = ListFilesRecursively(settings.sourcePath);
     const int n = files.size();
 
-    RunRegistration run;
-    std::unique_ptr<WordProcessor> office = CreateWordProcessor();
+    std::unique_ptr<WordProcessor> office;
+    if (!run.aborted())
+        office = CreateWordProcessor();
     run.attach(office.get());
     const bool created = office && office->create();
     bool ready = created;

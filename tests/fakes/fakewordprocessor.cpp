@@ -23,7 +23,8 @@ public:
     {
         office_->record(QStringLiteral("create"));
         QMutexLocker lock(&office_->mutex_);
-        return !office_->createFails_;
+        waitUnlessAborted(office_->createDelayMs_);
+        return !office_->createFails_ && !office_->abortRequested_;
     }
     void setVisible(bool visible) override
     {
@@ -47,9 +48,7 @@ public:
                                  boolText(addToRecentFiles), passwordDocument, passwordTemplate,
                                  boolText(revert)));
         QMutexLocker lock(&office_->mutex_);
-        QDeadlineTimer deadline(office_->openDelayMs_);
-        while (!office_->abortRequested_ && !deadline.hasExpired())
-            office_->aborted_.wait(&office_->mutex_, deadline);
+        waitUnlessAborted(office_->openDelayMs_);
         if (office_->abortRequested_ || office_->failingPaths_.contains(path))
             return NoDocument;
         const auto required = office_->passwords_.constFind(path);
@@ -88,6 +87,13 @@ public:
     }
 
 private:
+    // Called with the office's mutex held.
+    void waitUnlessAborted(int milliseconds)
+    {
+        QDeadlineTimer deadline(milliseconds);
+        while (!office_->abortRequested_ && !deadline.hasExpired())
+            office_->aborted_.wait(&office_->mutex_, deadline);
+    }
     static QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
     QString pathOf(Document document) const
     {
@@ -140,6 +146,12 @@ void FakeOffice::addPrintFailingPath(const QString &path)
 {
     QMutexLocker lock(&mutex_);
     printFailingPaths_.insert(path);
+}
+
+void FakeOffice::setCreateDelayMs(int milliseconds)
+{
+    QMutexLocker lock(&mutex_);
+    createDelayMs_ = milliseconds;
 }
 
 void FakeOffice::setOpenDelayMs(int milliseconds)

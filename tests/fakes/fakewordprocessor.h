@@ -34,7 +34,8 @@ public:
     void addFailingPath(const QString &path); // open() never succeeds
     void setRequiredPassword(const QString &path, const QString &password);
     void addPrintFailingPath(const QString &path); // opens, but printOut() returns false
-    // Every open() takes this long, cut short by abort().
+    // Every create() / open() takes this long, cut short by abort() (which then makes it fail).
+    void setCreateDelayMs(int milliseconds);
     void setOpenDelayMs(int milliseconds);
 
     QStringList calls() const;
@@ -53,6 +54,7 @@ private:
     QSet<QString> failingPaths_;
     QHash<QString, QString> passwords_;
     QSet<QString> printFailingPaths_;
+    int createDelayMs_ = 0;
     int openDelayMs_ = 0;
     QStringList calls_;
     QStringList printed_;

@@ -62,6 +62,7 @@ private slots:
     void settingsRewrittenAfterButtonComesBack();
     void abortCutsPauseShort();
     void abortDuringOpen();
+    void abortWhileOfficeStarts();
 
 private:
     QString file(const QString &relative); // creates it below the temporary root
@@ -376,6 +377,18 @@ void PrintRunTest::abortDuringOpen()
     // The document cut off by the abort did not fail to open: no failure list, no viewer.
     QCOMPARE(failureList(), QByteArray("<none>"));
     QVERIFY(viewed_.isEmpty());
+}
+
+void PrintRunTest::abortWhileOfficeStarts()
+{
+    file("a.doc");
+    office_->setCreateDelayMs(120000);
+    startRun(0);
+    QTRY_COMPARE(office_->calls(), QStringList{"create"});
+    ThreadObject::AbortRuns();
+    QTRY_COMPARE_WITH_TIMEOUT(events_, (QStringList{Count(0) + " 打印已中止。", Enabled}), 30000);
+    // An office that never came up is not called again.
+    QCOMPARE(office_->calls(), (QStringList{"create", "abort"}));
 }
 
 QTEST_GUILESS_MAIN(PrintRunTest)
