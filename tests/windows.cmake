@@ -33,3 +33,9 @@ quillmark_add_gtest(windows_httppost_test LABELS windows
     SOURCES ${_win}/windows_httppost_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/unit/update_loopback_server.cpp
     LIBS update_http platform)
 target_include_directories(windows_httppost_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/unit)
+
+add_executable(windows_startpaths_child ${_win}/startpaths_child.cpp)
+target_link_libraries(windows_startpaths_child PRIVATE support platform)
+quillmark_add_gtest(windows_startpaths_test LABELS windows
+    SOURCES ${_win}/windows_startpaths_test.cpp LIBS wintest)
+add_dependencies(windows_startpaths_test windows_startpaths_child)

@@ -122,13 +122,19 @@ bool Child::Start(const std::string &application, const std::string &arguments)
     std::string commandLine = "\"" + application + "\"";
     if (!arguments.empty())
         commandLine += " " + arguments;
+    return StartWithCommandLine(application, commandLine);
+}
+
+bool Child::StartWithCommandLine(const std::string &application, const std::string &commandLine,
+                                 const std::string &currentFolder)
+{
     std::vector<char> writable(commandLine.begin(), commandLine.end());
     writable.push_back('\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(application.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
+    if (!CreateProcessA(application.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info))
         return false;
     CloseHandle(info.hThread);
     process_ = info.hProcess;

@@ -40,6 +40,9 @@ public:
     Child &operator=(const Child &) = delete;
     ~Child();
     bool Start(const std::string &application, const std::string &arguments = std::string());
+    // The command line exactly as given (its first token is what the program sees as argv[0]).
+    bool StartWithCommandLine(const std::string &application, const std::string &commandLine,
+                              const std::string &currentFolder = std::string());
     // True when the process ended within timeoutMs.
     bool WaitForExit(unsigned timeoutMs);
     DWORD ExitCode() const;
