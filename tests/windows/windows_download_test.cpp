@@ -85,10 +85,10 @@ TEST_F(WindowsDownload, IntoAChineseFolder)
 }
 
 // Not asserted: which failure code a refused connection gives (Wine 8: INET_E_DOWNLOAD_FAILURE; Windows
-// versions differ), hence only "negative". A reply with an error status such as 404 is not tested either:
-// Wine 8 returns S_OK for it and stores the error page as the file, and Windows versions differ. The
-// updater does not depend on it: such a file is no package, unpacking gives no Quillmark.exe, and the
-// swap puts the old executable back.
+// may name another INET_E_ code), hence only "negative". A reply with an error status such as 404 is not
+// tested: Wine 8 returns S_OK for it and stores the error page as the file, which Windows need not do.
+// The updater does not depend on it: such a file is no package, unpacking gives no Quillmark.exe, and
+// the swap puts the old executable back.
 TEST_F(WindowsDownload, RefusedConnectionFails)
 {
     const std::string target = dir + "\\Quillmark.zip";
