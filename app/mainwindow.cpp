@@ -81,6 +81,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
+    // The tray icon goes with the window; an update check still running must not reach it afterwards.
+    if (TheSystemTray && TheSystemTray->parent() == this)
+        TheSystemTray = nullptr;
     delete ui;
 }
 

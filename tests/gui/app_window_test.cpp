@@ -304,6 +304,7 @@ private slots:
         QPointer<QSystemTrayIcon> icon = TheSystemTray;
         window.reset();
         QVERIFY(icon.isNull());
+        QVERIFY(!TheSystemTray);
     }
 
     void folderChooser_data()

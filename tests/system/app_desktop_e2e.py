@@ -312,6 +312,13 @@ def test_shell(desktop, source, root, shots):
     quit_from_menu(c)
     print("ok - '退出程序' ends the program with exit code 0")
 
+    f = App(desktop, quillmark)
+    poll("the window", f.main_window)
+    f.process.send_signal(signal.SIGINT)
+    code = f.wait_exit()
+    check(code == 0, "SIGINT gave exit code %s" % code)
+    print("ok - SIGINT ends the program with exit code 0")
+
     # ... and with it hidden, without ever showing it.
     e = App(desktop, quillmark, ["-autorun"])
     poll("the tray icon", e.tray_icon)
@@ -329,6 +336,27 @@ def quit_from_menu(app):
     check(code == 0, "'退出程序' gave exit code %s" % code)
     if not shown_before:
         check(app.main_window() is None, "the window was shown")
+
+
+def office_processes(tag):
+    """Processes other than the program itself that carry the tag in their environment."""
+    found = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if ("QUILLMARK_E2E_TAG=" + tag).encode() not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/comm" % pid) as f:
+                name = f.read().strip()
+            with open("/proc/%s/stat" % pid) as f:
+                state = f.read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            continue
+        if name != "Quillmark" and state != "Z":
+            found.append("%s %s" % (pid, name))
+    return found
 
 
 def make_docx(path, text):
@@ -381,6 +409,9 @@ def test_print_run(desktop, source, root, shots, scripts):
         env.pop("PRINTER", None)
         env.pop("LPDEST", None)
         env["HOME"] = os.path.join(root, "home")  # no ~/.cups/lpoptions of the machine's user
+        # Inherited by every process the program starts, so that leftovers can be found.
+        tag = "quillmark-e2e-%d-%d" % (os.getpid(), time.monotonic_ns())
+        env["QUILLMARK_E2E_TAG"] = tag
         os.makedirs(env["HOME"], exist_ok=True)
 
         quillmark = place_copy(root, "printing", "Quillmark", source)
@@ -426,9 +457,27 @@ def test_print_run(desktop, source, root, shots, scripts):
         desktop.screenshot(os.path.join(shots, "print-run.png"), window=window["id"])
         print("ok - a whole run through the folder dialog prints 3 documents in order and lists the broken one")
         print("   (label after the run: see %s)" % os.path.join(shots, "print-run.png"))
+
+        # Ending the program in the middle of a run: a long pause after the first document, then SIGTERM.
+        desktop.click(wx + 440, wy + 132)
+        desktop.x(["xdotool", "key", "ctrl+a"])
+        desktop.x(["xdotool", "type", "60000"])
+        desktop.click(wx + 883, wy + 85)
+        poll("the failure list of the last run to go", lambda: not os.path.exists(failure_list), timeout=10)
+        poll("the first document of the second run", lambda: len([n for n in os.listdir(captured)
+                                                                 if n.endswith(".pdf")]) >= 4, timeout=60)
+        check(office_processes(tag), "no office process of the program was found while it prints")
+        started_end = time.monotonic()
         app.process.send_signal(signal.SIGTERM)
         code = app.wait_exit(timeout=20)
-        check(code == 0, "exit code %s after the run" % code)
+        check(code == 0, "exit code %s when ended during a run" % code)
+        check(time.monotonic() - started_end < 10, "ending during a 60 s pause took %.1f s" %
+              (time.monotonic() - started_end))
+        poll("every process of the program to end", lambda: not office_processes(tag), timeout=10)
+        subprocess.run([printserver, "wait", spool, "30"], timeout=60)
+        count = len([n for n in os.listdir(captured) if n.endswith(".pdf")])
+        check(count == 4, "%d jobs after the cut-off run, expected 4" % count)
+        print("ok - SIGTERM during a run's pause ends the program at once (exit code 0), no office left behind")
     finally:
         subprocess.run([printserver, "stop", spool], timeout=60)
         shutil.rmtree(spool, ignore_errors=True)
