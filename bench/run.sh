@@ -14,3 +14,7 @@ if cmake --build "$build" --target bench_print >/dev/null 2>&1; then
     echo "=== bench_print ==="
     "$build/bench/bench_print"
 fi
+
+echo "=== bench_update_retry ==="
+cmake --build "$build" --target bench_update_retry >/dev/null
+"$build/bench/bench_update_retry"
