@@ -30,6 +30,22 @@ if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
     # The object library's UpdateEndpoints() comes first, so the archive with the configured one is unused.
     target_link_libraries(QuillmarkLoopback PRIVATE update_endpoints_loopback app)
 
+    quillmark_add_qtest(update_endpoints_test LABELS unit
+        SOURCES unit/update_endpoints_test.cpp LIBS update_endpoints_loopback update)
+
+    # The build step refuses a text longer than its field and an incomplete set.
+    add_test(NAME update_endpointgen_refuses_long_text
+             COMMAND quillmark_endpointgen ${CMAKE_CURRENT_BINARY_DIR}/refused.cpp "=a-host-name-of-16" "=/v"
+                     "=http://h/" "=h" "=/v" "=http://h/")
+    add_test(NAME update_endpointgen_refuses_incomplete_set
+             COMMAND quillmark_endpointgen ${CMAKE_CURRENT_BINARY_DIR}/refused.cpp "=h" "=/v" "=" "=h" "=/v"
+                     "=http://h/")
+    set_tests_properties(update_endpointgen_refuses_long_text PROPERTIES LABELS unit
+                         PASS_REGULAR_EXPRESSION "PRIMARY_HOST is longer than 15 bytes")
+    set_tests_properties(update_endpointgen_refuses_incomplete_set PROPERTIES LABELS unit
+                         PASS_REGULAR_EXPRESSION "give all six texts or none")
+    add_dependencies(unit-tests quillmark_endpointgen)
+
     add_test(NAME update_end_to_end
              COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/system/update_end_to_end.sh $<TARGET_FILE:QuillmarkLoopback>)
     set_tests_properties(update_end_to_end PROPERTIES LABELS system TIMEOUT 300 SKIP_RETURN_CODE 77)
