@@ -131,19 +131,6 @@ private slots:
         QCOMPARE(object->property(property).toString(), text);
     }
 
-    void punctuationIsAsciiExceptTheColons()
-    {
-        // Commas and parentheses are ASCII; the closing colons are full-width.
-        const QString delay = ui->label->text();
-        QCOMPARE(delay.count(QLatin1Char(',')), 1);
-        QCOMPARE(delay.count(QLatin1Char('(')), 1);
-        QCOMPARE(delay.count(QLatin1Char(')')), 1);
-        QVERIFY(delay.endsWith(QChar(0xFF1A)));
-        QVERIFY(ui->lb_FindTextExplain->text().endsWith(QChar(0xFF1A)));
-        QCOMPARE(ui->gBox_Setting->title().count(QChar(0x3002)), 2); // 。
-        QCOMPARE(ui->gBox_Setting->title().count(QChar(0x3001)), 1); // 、
-    }
-
     void distributionNotice()
     {
         const QString text = ui->lb_ShowDisposingFile->text();
@@ -226,13 +213,6 @@ private slots:
         QWidget *widget = name == QLatin1String("MainWindow") ? window : find<QWidget>(name);
         QVERIFY(widget);
         QCOMPARE(widget->styleSheet(), styleSheet);
-    }
-
-    void labelPaintsRed()
-    {
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QCOMPARE(ui->lb_ShowDisposingFile->palette().color(QPalette::WindowText), QColor(255, 0, 0));
     }
 
     void layouts_data()
@@ -365,17 +345,6 @@ private slots:
         const QStringList expected{"qt_tabwidget_tabbar",   "pBtn_SourcePath", "lEdt_SourcePath",
                                    "pBtn_ReplaceExcelText", "sBox_PrintDelay", "lEdt_FindText"};
         QCOMPARE(order, expected);
-    }
-
-    void retranslateRestoresTexts()
-    {
-        ui->pBtn_ReplaceExcelText->setText(QStringLiteral("x"));
-        ui->lb_ShowDisposingFile->setText(QString());
-        window->setWindowTitle(QStringLiteral("y"));
-        ui->retranslateUi(window);
-        QCOMPARE(ui->pBtn_ReplaceExcelText->text(), QStringLiteral("全部打印"));
-        QVERIFY(ui->lb_ShowDisposingFile->text().endsWith(notice()));
-        QCOMPARE(window->windowTitle(), QStringLiteral("MainWindow"));
     }
 };
 
