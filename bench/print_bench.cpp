@@ -82,8 +82,9 @@ double TimeCli(const QStringList &files, const QString &profile, const Server &s
     timer.start();
     for (const QString &file : files) {
         QProcess soffice;
-        soffice.start(LibreOfficeWordProcessor::DefaultProgramDir() + "/soffice",
-                      {"-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(), "--headless", "-p", file});
+        soffice.start(
+            LibreOfficeWordProcessor::DefaultProgramDir() + "/soffice",
+            {"-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(), "--headless", "-p", file});
         if (!soffice.waitForFinished(120000))
             Fail("soffice -p did not finish");
     }
@@ -141,8 +142,12 @@ int main(int argc, char **argv)
         txt.write(QStringLiteral("文档 %1: a small one-page document.\n").arg(i).toUtf8());
         files << base + ".docx";
     }
-    QStringList convert{"-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(), "--headless",
-                        "--convert-to", "docx", "--outdir", folder};
+    QStringList convert{"-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(),
+                        "--headless",
+                        "--convert-to",
+                        "docx",
+                        "--outdir",
+                        folder};
     for (int i = 0; i < count; ++i)
         convert << QStringLiteral("%1doc-%2.txt").arg(folder).arg(i, 3, 10, QLatin1Char('0'));
     QProcess maker;

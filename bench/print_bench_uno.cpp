@@ -46,14 +46,16 @@ int BareUnoLoop(const QString &programDir, const QStringList &files, const QStri
     QTemporaryDir profile;
     const QString pipe = QStringLiteral("quillmark_bench_%1").arg(getpid());
     const QByteArray bin = (programDir + "/soffice.bin").toLocal8Bit();
-    const QByteArray env = ("-env:UserInstallation=" + QUrl::fromLocalFile(profile.path()).toString()).toUtf8();
+    const QByteArray env =
+        ("-env:UserInstallation=" + QUrl::fromLocalFile(profile.path()).toString()).toUtf8();
     const QByteArray accept = ("--accept=pipe,name=" + pipe + ";urp;").toUtf8();
     auto spawn = [&]() -> pid_t {
         const pid_t pid = fork();
         if (pid == 0) {
             setpgid(0, 0);
-            execl(bin.constData(), bin.constData(), env.constData(), "--headless", "--invisible", "--norestore",
-                  "--nologo", "--nodefault", "--nolockcheck", accept.constData(), static_cast<char *>(nullptr));
+            execl(bin.constData(), bin.constData(), env.constData(), "--headless", "--invisible",
+                  "--norestore", "--nologo", "--nodefault", "--nolockcheck", accept.constData(),
+                  static_cast<char *>(nullptr));
             _exit(127);
         }
         setpgid(pid, pid);
@@ -71,8 +73,9 @@ int BareUnoLoop(const QString &programDir, const QStringList &files, const QStri
             if (waitpid(office, &status, WNOHANG) == office)
                 office = spawn(); // the first start on a fresh profile ends at once
             try {
-                remote.set(resolver->resolve(ToUno("uno:pipe,name=" + pipe + ";urp;StarOffice.ComponentContext")),
-                           uno::UNO_QUERY);
+                remote.set(
+                    resolver->resolve(ToUno("uno:pipe,name=" + pipe + ";urp;StarOffice.ComponentContext")),
+                    uno::UNO_QUERY);
             } catch (const uno::Exception &) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(25));
             }

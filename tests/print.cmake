@@ -7,6 +7,15 @@ target_link_libraries(print_fake PUBLIC print)
 quillmark_add_qtest(print_discovery_test LABELS unit SOURCES unit/print_discovery_test.cpp LIBS print)
 quillmark_add_qtest(print_run_test LABELS unit SOURCES unit/print_run_test.cpp LIBS print print_fake)
 
+# The thread that bounds every call of the LibreOffice client: plain C++, so it runs in the unit tier.
+if(UNIX)
+    find_package(Threads REQUIRED)
+    quillmark_add_gtest(print_callthread_test LABELS unit
+                        SOURCES unit/print_callthread_test.cpp ${PROJECT_SOURCE_DIR}/print/libreoffice/callthread.cpp
+                        LIBS Threads::Threads)
+    target_include_directories(print_callthread_test PRIVATE ${PROJECT_SOURCE_DIR})
+endif()
+
 # The real print run: LibreOffice printing into a private CUPS server (scripts/printserver.sh).
 if(TARGET print_native)
     add_executable(print_system_test system/print_system_test.cpp

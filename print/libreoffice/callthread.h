@@ -13,7 +13,8 @@
 class CallThread
 {
 public:
-    enum class Outcome {
+    enum class Outcome
+    {
         Done,   // the task finished before its deadline
         CutOff, // the deadline passed, atDeadline ran, and then the task finished
         Wedged  // the task did not finish even then; the thread is lost and left behind

@@ -9,7 +9,14 @@ namespace cupsqueue {
 
 struct Destination
 {
-    enum class State { Ready, NoServer, NoDefault, Stopped, NotAccepting };
+    enum class State
+    {
+        Ready,
+        NoServer,
+        NoDefault,
+        Stopped,
+        NotAccepting
+    };
     State state = State::NoDefault;
     std::string name; // empty unless a default destination exists
 };
@@ -20,7 +27,8 @@ Destination DefaultDestination();
 // The highest job id the scheduler knows for the destination, finished jobs included; 0 when none.
 int HighestJobId(const std::string &destination);
 
-enum class JobOutcome {
+enum class JobOutcome
+{
     Printed,    // completed
     NotPrinted, // aborted or cancelled, or cancelled here because the queue stopped moving
     Unknown     // no such job appeared, or it was still being printed at the bound
@@ -28,8 +36,8 @@ enum class JobOutcome {
 
 struct FollowLimits
 {
-    std::chrono::milliseconds appear{10000};     // how long the job may take to show up
-    std::chrono::milliseconds stopped{30000};    // pending while the destination is stopped
+    std::chrono::milliseconds appear{10000};      // how long the job may take to show up
+    std::chrono::milliseconds stopped{30000};     // pending while the destination is stopped
     std::chrono::milliseconds motionless{600000}; // pending while nothing in the queue changes
     std::chrono::milliseconds overall{1800000};   // whatever happens
 };

@@ -159,7 +159,8 @@ std::string TempRoot()
 std::string RandomTag()
 {
     std::random_device device;
-    std::mt19937_64 engine((uint64_t(device()) << 32) ^ device() ^ uint64_t(Clock::now().time_since_epoch().count()));
+    std::mt19937_64 engine((uint64_t(device()) << 32) ^ device() ^
+                           uint64_t(Clock::now().time_since_epoch().count()));
     char text[17];
     snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(engine()));
     return text;
@@ -300,8 +301,8 @@ public:
         if (!office.profileDir.empty())
             std::filesystem::remove_all(office.profileDir, ignored);
         if (!office.pipeName.empty())
-            std::filesystem::remove(TempRoot() + "/OSL_PIPE_" + std::to_string(getuid()) + "_" + office.pipeName,
-                                    ignored);
+            std::filesystem::remove(
+                TempRoot() + "/OSL_PIPE_" + std::to_string(getuid()) + "_" + office.pipeName, ignored);
         office.profileDir.clear();
         office.pipeName.clear();
     }
@@ -323,8 +324,8 @@ public:
         office = Office();
         office.instance = ++instances;
         office.profileDir = profile;
-        office.pipeName = "quillmark_" + std::to_string(getpid()) + "_" + std::to_string(office.instance) + "_" +
-                          RandomTag();
+        office.pipeName = "quillmark_" + std::to_string(getpid()) + "_" + std::to_string(office.instance) +
+                          "_" + RandomTag();
         OUString profileUrl;
         osl::FileBase::getFileURLFromSystemPath(ToUno(profile), profileUrl);
 
@@ -471,7 +472,14 @@ public:
         return ensureOffice();
     }
 
-    enum class LoadResult { Opened, Refused, PasswordRefused, OfficeLost, CutOff };
+    enum class LoadResult
+    {
+        Opened,
+        Refused,
+        PasswordRefused,
+        OfficeLost,
+        CutOff
+    };
 
     struct LoadOutput
     {
@@ -480,7 +488,8 @@ public:
         int handle = NoDocument;
     };
 
-    LoadResult load(const QString &path, const char *filter, const QString &password, qint64 size, int *handle)
+    LoadResult load(const QString &path, const char *filter, const QString &password, qint64 size,
+                    int *handle)
     {
         auto out = std::make_shared<LoadOutput>();
         const std::string filterName = filter;
@@ -491,22 +500,23 @@ public:
                     OUString url;
                     if (osl::FileBase::getFileURLFromSystemPath(ToUno(path), url) != osl::FileBase::E_None)
                         return;
-                    const uno::Sequence<beans::PropertyValue> args = Args({
-                        Property("Hidden", uno::Any(true)),
-                        // Read-only: otherwise a lock file is written beside the user's document, and a
-                        // stale one (after a crash, or another user's) makes the load fail.
-                        Property("ReadOnly", uno::Any(true)),
-                        Property("Password", uno::Any(ToUno(password))),
-                        Property("FilterName", uno::Any(ToUno(filterName))),
-                        Property("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE)),
-                        Property("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE)),
-                        Property("InteractionHandler",
-                                 uno::Any(uno::Reference<task::XInteractionHandler>(handler.get())))});
+                    const uno::Sequence<beans::PropertyValue> args = Args(
+                        {Property("Hidden", uno::Any(true)),
+                         // Read-only: otherwise a lock file is written beside the user's document, and a
+                         // stale one (after a crash, or another user's) makes the load fail.
+                         Property("ReadOnly", uno::Any(true)),
+                         Property("Password", uno::Any(ToUno(password))),
+                         Property("FilterName", uno::Any(ToUno(filterName))),
+                         Property("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE)),
+                         Property("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE)),
+                         Property("InteractionHandler",
+                                  uno::Any(uno::Reference<task::XInteractionHandler>(handler.get())))});
                     uno::Reference<frame::XComponentLoader> loader(office.desktop, uno::UNO_QUERY_THROW);
                     uno::Reference<lang::XComponent> component =
                         loader->loadComponentFromURL(url, "_blank", 0, args);
                     if (!component.is()) {
-                        out->result = handler->passwordAsked ? LoadResult::PasswordRefused : LoadResult::Refused;
+                        out->result =
+                            handler->passwordAsked ? LoadResult::PasswordRefused : LoadResult::Refused;
                         return;
                     }
                     if (!uno::Reference<text::XTextDocument>(component, uno::UNO_QUERY).is()) {
@@ -514,7 +524,8 @@ public:
                         return;
                     }
                     const int h = nextHandle++;
-                    documents[h] = DocumentEntry{component, size, QFileInfo(path).fileName(), office.instance};
+                    documents[h] =
+                        DocumentEntry{component, size, QFileInfo(path).fileName(), office.instance};
                     out->handle = h;
                     out->result = LoadResult::Opened;
                 } catch (const uno::RuntimeException &) {
@@ -631,11 +642,13 @@ public:
                         return;
                     uno::Reference<view::XPrintJobBroadcaster> broadcaster(entry.component, uno::UNO_QUERY);
                     if (broadcaster.is())
-                        broadcaster->addPrintJobListener(uno::Reference<view::XPrintJobListener>(listener.get()));
+                        broadcaster->addPrintJobListener(
+                            uno::Reference<view::XPrintJobListener>(listener.get()));
                     printable->print(Args({Property("Wait", uno::Any(true))}));
                     out->returned = true;
                     if (broadcaster.is())
-                        broadcaster->removePrintJobListener(uno::Reference<view::XPrintJobListener>(listener.get()));
+                        broadcaster->removePrintJobListener(
+                            uno::Reference<view::XPrintJobListener>(listener.get()));
                 } catch (const uno::Exception &) {
                     out->threw = true;
                 }
@@ -797,8 +810,7 @@ bool LibreOfficeWordProcessor::queryDocuments()
 }
 
 WordProcessor::Document LibreOfficeWordProcessor::open(const QString &path, bool, bool, bool,
-                                                        const QString &passwordDocument, const QString &,
-                                                        bool)
+                                                       const QString &passwordDocument, const QString &, bool)
 {
     return d->open(path, passwordDocument);
 }

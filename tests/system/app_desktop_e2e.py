@@ -297,7 +297,9 @@ def test_shell(desktop, source, root, shots):
     c = App(desktop, quillmark, ["--other", "-autorun"])
     code = a.wait_exit()
     check(code == 0, "the first instance ended with exit code %s" % code)
-    poll("the second instance's window", c.main_window)
+    c_window = poll("the second instance's window", c.main_window)
+    check((c_window["x"], c_window["y"], c_window["w"], c_window["h"]) == WINDOW_POS + WINDOW_SIZE,
+          "a normal start placed the window at %(x)d,%(y)d, %(w)dx%(h)d" % c_window)
     check(b.alive(), "the instance guard ended a copy under another name")
     print("ok - a second start ends the first (exit code 0) and shows its own window")
     print("ok - '-autorun' in second place shows the window; a renamed copy is never matched")
@@ -418,8 +420,9 @@ def test_print_run(desktop, source, root, shots, scripts):
         app = App(desktop, quillmark, env=env)
         window = poll("the window", app.main_window)
         wx, wy = window["x"], window["y"]
-        # The form's folder button and print button, where the layout puts them in this window.
-        desktop.click(wx + 56, wy + 85)
+        # The form's folder button (left end of the first row) and print button (right end), and the delay
+        # box, where the layout puts them in a 940 x 400 window with the desktop's default font.
+        desktop.click(wx + 24, wy + 85)
         dialog = poll("the folder dialog",
                       lambda: next((w for w in desktop.visible_windows(app.pid) if w["name"] == "选择文件夹"), None))
         desktop.screenshot(os.path.join(shots, "folder-dialog.png"), window=dialog["id"])
@@ -435,7 +438,7 @@ def test_print_run(desktop, source, root, shots, scripts):
             poll("the folder dialog to close", lambda: not any(
                 w["name"] == "选择文件夹" for w in desktop.visible_windows(app.pid)), timeout=5)
         time.sleep(0.3)
-        desktop.click(wx + 883, wy + 85)
+        desktop.click(wx + 905, wy + 85)
 
         settings = os.path.join(os.path.dirname(quillmark), "Quillmark.kov")
         poll("the settings file to name the folder", lambda: os.path.exists(settings) and
@@ -462,7 +465,7 @@ def test_print_run(desktop, source, root, shots, scripts):
         desktop.click(wx + 440, wy + 132)
         desktop.x(["xdotool", "key", "ctrl+a"])
         desktop.x(["xdotool", "type", "60000"])
-        desktop.click(wx + 883, wy + 85)
+        desktop.click(wx + 905, wy + 85)
         poll("the failure list of the last run to go", lambda: not os.path.exists(failure_list), timeout=10)
         poll("the first document of the second run", lambda: len([n for n in os.listdir(captured)
                                                                  if n.endswith(".pdf")]) >= 4, timeout=60)

@@ -90,14 +90,16 @@ bool SavePasswordProtected(const QVector<PasswordJob> &jobs, QString *error)
     QTemporaryDir profile;
     const QString pipe = QStringLiteral("quillmark_docmaker_%1").arg(getpid());
     const QByteArray bin = QByteArrayLiteral(QUILLMARK_OFFICE_PROGRAM "/soffice.bin");
-    const QByteArray env = ("-env:UserInstallation=" + QUrl::fromLocalFile(profile.path()).toString()).toUtf8();
+    const QByteArray env =
+        ("-env:UserInstallation=" + QUrl::fromLocalFile(profile.path()).toString()).toUtf8();
     const QByteArray accept = ("--accept=pipe,name=" + pipe + ";urp;").toUtf8();
     auto spawn = [&]() -> pid_t {
         const pid_t pid = fork();
         if (pid == 0) {
             setpgid(0, 0);
-            execl(bin.constData(), bin.constData(), env.constData(), "--headless", "--invisible", "--norestore",
-                  "--nologo", "--nodefault", "--nolockcheck", accept.constData(), static_cast<char *>(nullptr));
+            execl(bin.constData(), bin.constData(), env.constData(), "--headless", "--invisible",
+                  "--norestore", "--nologo", "--nodefault", "--nolockcheck", accept.constData(),
+                  static_cast<char *>(nullptr));
             _exit(127);
         }
         if (pid > 0)
@@ -112,7 +114,8 @@ bool SavePasswordProtected(const QVector<PasswordJob> &jobs, QString *error)
     int starts = 1;
     bool ok = false;
     try {
-        rtl::Bootstrap::set("URE_BOOTSTRAP", "vnd.sun.star.pathname:" QUILLMARK_OFFICE_PROGRAM "/fundamentalrc");
+        rtl::Bootstrap::set("URE_BOOTSTRAP",
+                            "vnd.sun.star.pathname:" QUILLMARK_OFFICE_PROGRAM "/fundamentalrc");
         uno::Reference<uno::XComponentContext> local = cppu::defaultBootstrap_InitialComponentContext();
         uno::Reference<bridge::XUnoUrlResolver> resolver = bridge::UnoUrlResolver::create(local);
         uno::Reference<uno::XComponentContext> remote;
@@ -128,8 +131,9 @@ bool SavePasswordProtected(const QVector<PasswordJob> &jobs, QString *error)
                 continue;
             }
             try {
-                remote.set(resolver->resolve(ToUno("uno:pipe,name=" + pipe + ";urp;StarOffice.ComponentContext")),
-                           uno::UNO_QUERY);
+                remote.set(
+                    resolver->resolve(ToUno("uno:pipe,name=" + pipe + ";urp;StarOffice.ComponentContext")),
+                    uno::UNO_QUERY);
             } catch (const uno::Exception &) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }

@@ -173,6 +173,7 @@ private slots:
     void passwords_data();
     void passwords();
     void officeKilledDuringRun();
+    void officeHangs();
     void printerUnavailable_data();
     void printerUnavailable();
     void abortMidRun_data();
@@ -216,7 +217,8 @@ void PrintSystemTest::initTestCase()
     QVERIFY2(docmaker::SavePasswordProtected({{doc("P", "docx"), tpl("P-pw.doc"), Password}}, &error),
              qPrintable(error));
     for (const QString &id : ids)
-        QVERIFY2(QFileInfo(doc(id, "docx")).size() > 0 && QFileInfo(doc(id, "doc")).size() > 0, qPrintable(id));
+        QVERIFY2(QFileInfo(doc(id, "docx")).size() > 0 && QFileInfo(doc(id, "doc")).size() > 0,
+                 qPrintable(id));
     // The protected file must really be encrypted: its text is not in it in the clear.
     QFile protectedDoc(tpl("P-pw.doc"));
     QVERIFY(protectedDoc.open(QIODevice::ReadOnly));
@@ -321,21 +323,48 @@ void PrintSystemTest::clientOpens_data()
     QTest::addColumn<bool>("opens");
     QTest::addColumn<QString>("marker"); // expected in the printed text; empty: not checked
 
-    QTest::newRow("docx") << "A.docx" << "a.docx" << "" << true << "QMARK-A";
-    QTest::newRow("doc") << "B.doc" << "b.doc" << "" << true << "QMARK-B";
-    QTest::newRow("docx with a password offered") << "C.docx" << "c.docx" << Password << true << "QMARK-C";
-    QTest::newRow("doc saved as .docx") << "D.doc" << "d.docx" << "" << true << "QMARK-D";
-    QTest::newRow("docx saved as .doc") << "E.docx" << "e.doc" << "" << true << "QMARK-E";
-    QTest::newRow("Chinese name with spaces") << "F.docx" << "中文 名字 文档.docx" << "" << true << "QMARK-F";
-    QTest::newRow("empty docx") << "!" << "empty.docx" << "" << false << "";
-    QTest::newRow("empty doc") << "!" << "empty.doc" << "" << false << "";
-    QTest::newRow("text as docx") << "!plain text, not a document\n" << "text.docx" << "" << false << "";
-    QTest::newRow("text as doc") << "!plain text, not a document\n" << "text.doc" << "" << false << "";
-    QTest::newRow("zip header only") << QString("!PK\x03\x04garbage") << "zip.docx" << "" << false << "";
-    QTest::newRow("missing file") << "" << "missing.docx" << "" << false << "";
-    QTest::newRow("protected, right password") << "P-pw.doc" << "p.doc" << Password << true << "QMARK-P";
-    QTest::newRow("protected, wrong password") << "P-pw.doc" << "p.doc" << "wrong" << false << "";
-    QTest::newRow("protected, no password") << "P-pw.doc" << "p.doc" << "" << false << "";
+    QTest::newRow("docx") << "A.docx"
+                          << "a.docx"
+                          << "" << true << "QMARK-A";
+    QTest::newRow("doc") << "B.doc"
+                         << "b.doc"
+                         << "" << true << "QMARK-B";
+    QTest::newRow("docx with a password offered") << "C.docx"
+                                                  << "c.docx" << Password << true << "QMARK-C";
+    QTest::newRow("doc saved as .docx") << "D.doc"
+                                        << "d.docx"
+                                        << "" << true << "QMARK-D";
+    QTest::newRow("docx saved as .doc") << "E.docx"
+                                        << "e.doc"
+                                        << "" << true << "QMARK-E";
+    QTest::newRow("Chinese name with spaces") << "F.docx"
+                                              << "中文 名字 文档.docx"
+                                              << "" << true << "QMARK-F";
+    QTest::newRow("empty docx") << "!"
+                                << "empty.docx"
+                                << "" << false << "";
+    QTest::newRow("empty doc") << "!"
+                               << "empty.doc"
+                               << "" << false << "";
+    QTest::newRow("text as docx") << "!plain text, not a document\n"
+                                  << "text.docx"
+                                  << "" << false << "";
+    QTest::newRow("text as doc") << "!plain text, not a document\n"
+                                 << "text.doc"
+                                 << "" << false << "";
+    QTest::newRow("zip header only") << QString("!PK\x03\x04garbage") << "zip.docx"
+                                     << "" << false << "";
+    QTest::newRow("missing file") << ""
+                                  << "missing.docx"
+                                  << "" << false << "";
+    QTest::newRow("protected, right password") << "P-pw.doc"
+                                               << "p.doc" << Password << true << "QMARK-P";
+    QTest::newRow("protected, wrong password") << "P-pw.doc"
+                                               << "p.doc"
+                                               << "wrong" << false << "";
+    QTest::newRow("protected, no password") << "P-pw.doc"
+                                            << "p.doc"
+                                            << "" << false << "";
 }
 
 void PrintSystemTest::clientOpens()
@@ -365,7 +394,8 @@ void PrintSystemTest::clientOpens()
         QVERIFY(office.create());
         QVERIFY(office.queryDocuments());
         QCOMPARE(office.printerProblem(), QString());
-        const WordProcessor::Document document = office.open(path, false, false, false, password, password, true);
+        const WordProcessor::Document document =
+            office.open(path, false, false, false, password, password, true);
         QCOMPARE(document != WordProcessor::NoDocument, opens);
         if (opens) {
             QVERIFY(office.printOut(document));
@@ -386,7 +416,8 @@ void PrintSystemTest::clientOpens()
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), original);
     }
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), source.isEmpty() ? QStringList() : QStringList{name});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             source.isEmpty() ? QStringList() : QStringList{name});
 }
 
 void PrintSystemTest::treePrintedInOrder()
@@ -401,17 +432,17 @@ void PrintSystemTest::treePrintedInOrder()
     const QVector<Entry> entries{
         {"2 乙 报告.doc", "B.doc"},
         {"1 甲 文档.docx", "A.docx"},
-        {".0 隐藏.docx", "C.docx"},             // hidden file: printed
-        {"~$1 甲 文档.docx", "A.docx"},         // Word's lock file: skipped
-        {"3 UPPER.DOCX", "G.docx"},             // extension not in lower case: skipped
-        {"3 notes.txt", "!not a document"},     // not a document: skipped
-        {"4 空.docx", "!"},                     // empty: not printed, listed
+        {".0 隐藏.docx", "C.docx"},              // hidden file: printed
+        {"~$1 甲 文档.docx", "A.docx"},          // Word's lock file: skipped
+        {"3 UPPER.DOCX", "G.docx"},              // extension not in lower case: skipped
+        {"3 notes.txt", "!not a document"},      // not a document: skipped
+        {"4 空.docx", "!"},                      // empty: not printed, listed
         {"5 坏.docx", "!PK\x03\x04 broken zip"}, // damaged: not printed, listed
         {"1 子 目录/1 两页.docx", "TWO.docx"},
         {"1 子 目录/2 深 层/d.doc", "D.doc"},
         {"2 第二/e.docx", "E.docx"},
         {".隐藏目录/h.docx", "H.docx"}, // hidden folder: skipped
-        {"~$锁/f.docx", "F.docx"},       // "~$" in a folder name: skipped
+        {"~$锁/f.docx", "F.docx"},      // "~$" in a folder name: skipped
     };
     for (const Entry &e : entries) {
         if (e.source.startsWith('!'))
@@ -424,10 +455,21 @@ void PrintSystemTest::treePrintedInOrder()
     const RunResult r = run(root, delay, QString());
 
     const QString pause = QStringLiteral("延时:%1毫秒!").arg(delay);
-    const QStringList expectedLabels{root + ".0 隐藏.docx",  pause, root + "1 甲 文档.docx", pause,
-                                     root + "2 乙 报告.doc", pause, root + "4 空.docx",     root + "5 坏.docx",
-                                     root + "1 子 目录/1 两页.docx", pause, root + "1 子 目录/2 深 层/d.doc",
-                                     pause, root + "2 第二/e.docx", pause, Count(6)};
+    const QStringList expectedLabels{root + ".0 隐藏.docx",
+                                     pause,
+                                     root + "1 甲 文档.docx",
+                                     pause,
+                                     root + "2 乙 报告.doc",
+                                     pause,
+                                     root + "4 空.docx",
+                                     root + "5 坏.docx",
+                                     root + "1 子 目录/1 两页.docx",
+                                     pause,
+                                     root + "1 子 目录/2 深 层/d.doc",
+                                     pause,
+                                     root + "2 第二/e.docx",
+                                     pause,
+                                     Count(6)};
     QCOMPARE(r.labels, expectedLabels);
     QVERIFY(r.enabled);
 
@@ -441,7 +483,8 @@ void PrintSystemTest::treePrintedInOrder()
     QVERIFY(pages[0].contains("QMARK-TWO-FIRST") && !pages[0].contains("QMARK-TWO-LAST"));
     QVERIFY(pages[1].contains("QMARK-TWO-LAST"));
     for (const QString &text : r.texts)
-        QVERIFY2(text.split('\f', Qt::SkipEmptyParts).size() == 1 || text.contains("QMARK-TWO"), qPrintable(text));
+        QVERIFY2(text.split('\f', Qt::SkipEmptyParts).size() == 1 || text.contains("QMARK-TWO"),
+                 qPrintable(text));
 
     // The failure list: one native path per line, in the order tried, LF line ends, UTF-8.
     const QByteArray expectedList = (root + "4 空.docx\n" + root + "5 坏.docx\n").toUtf8();
@@ -465,15 +508,22 @@ void PrintSystemTest::passwords_data()
     QTest::addColumn<bool>("printed");
 
     QTest::newRow("own .doc, right password") << "P-pw.doc" << Password << true;
-    QTest::newRow("own .doc, wrong password") << "P-pw.doc" << "Quill-2026PW" << false;
-    QTest::newRow("own .doc, no password") << "P-pw.doc" << "" << false;
+    QTest::newRow("own .doc, wrong password") << "P-pw.doc"
+                                              << "Quill-2026PW" << false;
+    QTest::newRow("own .doc, no password") << "P-pw.doc"
+                                           << "" << false;
     QTest::newRow("Agile .docx, right") << "enc:example_password.docx" << EncryptedPassword << true;
-    QTest::newRow("Agile .docx, wrong") << "enc:example_password.docx" << "password1234_" << false;
-    QTest::newRow("Agile .docx, none") << "enc:example_password.docx" << "" << false;
-    QTest::newRow("Standard .docx, right") << "enc:ecma376standard_password.docx" << EncryptedPassword << true;
-    QTest::newRow("Standard .docx, wrong") << "enc:ecma376standard_password.docx" << "x" << false;
+    QTest::newRow("Agile .docx, wrong") << "enc:example_password.docx"
+                                        << "password1234_" << false;
+    QTest::newRow("Agile .docx, none") << "enc:example_password.docx"
+                                       << "" << false;
+    QTest::newRow("Standard .docx, right")
+        << "enc:ecma376standard_password.docx" << EncryptedPassword << true;
+    QTest::newRow("Standard .docx, wrong") << "enc:ecma376standard_password.docx"
+                                           << "x" << false;
     QTest::newRow("RC4 .doc, right") << "enc:rc4cryptoapi_password.doc" << EncryptedPassword << true;
-    QTest::newRow("RC4 .doc, wrong") << "enc:rc4cryptoapi_password.doc" << "Password1234" << false;
+    QTest::newRow("RC4 .doc, wrong") << "enc:rc4cryptoapi_password.doc"
+                                     << "Password1234" << false;
 }
 
 // The same password is offered to every document: a document without one still prints beside it.
@@ -518,7 +568,8 @@ void PrintSystemTest::officeKilledDuringRun()
     const QString root = tmp.path() + "/";
     const QStringList ids{"A", "B", "C", "D", "E", "F"};
     for (int i = 0; i < ids.size(); ++i)
-        QVERIFY(CopyFile(doc(ids[i], i % 2 ? "doc" : "docx"), root + QString::number(i) + "." + (i % 2 ? "doc" : "docx")));
+        QVERIFY(CopyFile(doc(ids[i], i % 2 ? "doc" : "docx"),
+                         root + QString::number(i) + "." + (i % 2 ? "doc" : "docx")));
 
     QList<int> killed;
     std::thread killer;
@@ -549,6 +600,35 @@ void PrintSystemTest::officeKilledDuringRun()
     for (const char *id : {"D", "E", "F"})
         QVERIFY2(r.texts.join(QLatin1Char('|')).contains(Marker(QLatin1String(id))), id);
     QVERIFY(!OfficeChildren().contains(killed.first()));
+}
+
+// The office stops answering while it loads a document: it is ended at the deadline, that document is
+// listed, and the run goes on with a fresh office.
+void PrintSystemTest::officeHangs()
+{
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QVERIFY(CopyFile(doc("A", "docx"), root + "0.docx"));
+    QVERIFY(CopyFile(doc("B", "docx"), root + "1.docx"));
+    QVERIFY(CopyFile(doc("C", "doc"), root + "2.doc"));
+
+    QList<int> stopped;
+    const RunResult r = run(root, 0, QString(), [&](const QString &label) {
+        if (label != root + "1.docx")
+            return;
+        for (int pid : OfficeChildren()) {
+            stopped << pid;
+            kill(pid, SIGSTOP);
+        }
+    });
+    QCOMPARE(stopped.size(), 1);
+    QVERIFY(r.enabled);
+    QCOMPARE(r.labels.last(), Count(2));
+    QCOMPARE(r.failureList, (root + "1.docx\n").toUtf8());
+    QCOMPARE(r.newJobs.size(), 2);
+    QVERIFY(r.texts[0].contains("QMARK-A"));
+    QVERIFY(r.texts[1].contains("QMARK-C"));
+    QVERIFY(!OfficeChildren().contains(stopped.first()));
 }
 
 void PrintSystemTest::printerUnavailable_data()
