@@ -472,6 +472,20 @@ private slots:
         QVERIFY(h.balloons.isEmpty());
     }
 
+    // A program file that cannot be read has an empty digest: an empty release value then matches it.
+    void unreadableProgramWithEmptyReleaseDoesNothing()
+    {
+        ProgramFolder folder;
+        QFile::remove(folder.exePath);
+        ReleaseServer server;
+        server.versionBody = "{\"Other\":\"1\"}";
+        Harness h(folder);
+        UsePrimary(h, server);
+        QCOMPARE(h.Run(), UpdateOutcome::Current);
+        QVERIFY(server.downloads().empty());
+        QVERIFY(h.balloons.isEmpty());
+    }
+
     void failedDownloadRequestsTheBalloonOnTheGuiThread()
     {
         ProgramFolder folder;

@@ -147,6 +147,20 @@ TEST(HttpPost, ServerKeepingTheConnectionOpenGivesTheBodyAfterTheTimeOut)
     EXPECT_EQ("{\"Quillmark\":\"1\"}", reply);
 }
 
+TEST(HttpPost, ReplyWithoutTwoHundredIsNotReadToItsEnd)
+{
+    // The server keeps the connection open after its body: reading that body would wait for the time-out.
+    LoopbackHttpServer server([](const std::string &) {
+        return LoopbackReply{{"HTTP/1.0 404 Not Found\r\n\r\n{\"Quillmark\":\"1\"}"}, 0, 20000};
+    });
+    ASSERT_TRUE(server.listening());
+    std::string reply;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(-102, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, 5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ("", reply);
+}
+
 TEST(HttpPost, PeerResettingTheConnectionIsAFailedReadNotACrash)
 {
     LoopbackHttpServer server([](const std::string &) { return LoopbackHttpServer::Text(""); });
