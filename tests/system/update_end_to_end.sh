@@ -38,6 +38,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 1" TERM INT HUP
 
 fail() {
     echo "FAIL: $*"
@@ -136,7 +137,12 @@ wait_until 60 find_box || fail "the box after the update did not appear"
 [ "$(count GET)" -eq 1 ] || fail "expected one download, saw $(count GET)"
 get=$(grep '^GET ' "$work/srv/requests.log")
 [[ $get =~ ^GET\ /quillmark/Quillmark\.zip\?t=([0-9]+)$ ]] || fail "download address: $get"
-stamp=$(echo "${BASH_REMATCH[1]}" | rev)
+reversed=${BASH_REMATCH[1]}
+stamp=""
+for ((i = ${#reversed} - 1; i >= 0; i--)); do
+    stamp+=${reversed:i:1}
+done
+stamp=$((10#$stamp))
 ((stamp >= start - 5 && stamp <= $(date +%s) + 5)) || fail "?t= is not the time with its digits reversed: $get"
 [ "$(md5sum < "$work/app/Quillmark" | cut -d' ' -f1)" = "$new_md5" ] || fail "new executable not in place"
 [ -x "$work/app/Quillmark" ] || fail "new executable lost its execute permission"
