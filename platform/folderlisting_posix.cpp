@@ -61,12 +61,28 @@ void AppendPath(std::vector<QString> &paths, const QString &prefix, const char *
     paths.push_back(std::move(path));
 }
 
+// NTFS keeps a folder's names in the order of their upper-cased UTF-16 code units; the same order here.
+int CompareNames(QStringView a, QStringView b)
+{
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t x = a[i].unicode(), y = b[i].unicode();
+        if (x == y)
+            continue;
+        const char16_t ux = x < 0x80 ? (x >= 'a' && x <= 'z' ? x - 32 : x) : QChar::toUpper(x);
+        const char16_t uy = y < 0x80 ? (y >= 'a' && y <= 'z' ? y - 32 : y) : QChar::toUpper(y);
+        if (ux != uy)
+            return ux < uy ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
 // By name, ignoring case; names that differ in case only still get a fixed order.
 void SortByName(std::vector<QString> &paths, int prefixLength)
 {
     std::sort(paths.begin(), paths.end(), [prefixLength](const QString &a, const QString &b) {
         const QStringView nameA = QStringView(a).mid(prefixLength), nameB = QStringView(b).mid(prefixLength);
-        const int folded = nameA.compare(nameB, Qt::CaseInsensitive);
+        const int folded = CompareNames(nameA, nameB);
         return folded != 0 ? folded < 0 : nameA < nameB;
     });
 }

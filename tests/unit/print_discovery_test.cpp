@@ -83,6 +83,9 @@ void PrintDiscoveryTest::listing_data()
     QTest::newRow("link to a file left out")
         << QStringList{"scan/real.doc", "scan/link.doc@scan/real.doc", "other.doc", "scan/out.doc@other.doc"}
         << QStringList{"real.doc"};
+    QTest::newRow("names compared upper-cased, as NTFS does")
+        << QStringList{"scan/_draft.doc", "scan/a.doc", "scan/B.doc", "scan/[1].doc", "scan/0.doc"}
+        << QStringList{"0.doc", "a.doc", "B.doc", "[1].doc", "_draft.doc"};
     QTest::newRow("names differing in case only")
         << QStringList{"scan/a.doc", "scan/A.doc"} << QStringList{"A.doc", "a.doc"};
     QTest::newRow("names beyond ASCII") << QStringList{"scan/文档.doc", "scan/b.doc", "scan/目录/c.doc"}
