@@ -2,9 +2,13 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QStringList>
 
-// Notepad with the path appended as is: a path with spaces reaches Notepad in pieces, which it joins again.
+// One command string, the path appended unquoted: a path with spaces reaches Notepad in pieces, which it
+// joins again. Split as QProcess would split the command itself.
 void ShowTextFileInViewer(const QString &path)
 {
-    QProcess::startDetached(QStringLiteral("notepad.exe ") + QDir::toNativeSeparators(path));
+    const QStringList command =
+        QProcess::splitCommand(QStringLiteral("notepad.exe ") + QDir::toNativeSeparators(path));
+    QProcess::startDetached(command.first(), command.mid(1));
 }

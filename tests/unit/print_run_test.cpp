@@ -4,6 +4,7 @@
 #include "print/threadobject.h"
 #include "tests/fakes/fakewordprocessor.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -42,6 +43,9 @@ QString OpenCall(const QString &path, const QString &password = QString())
 class PrintRunTest : public QObject
 {
     Q_OBJECT
+public slots:
+    void openFileUrl(const QUrl &url) { openedUrls_ << url; } // stands in for the desktop's viewer
+
 private slots:
     void init();
     void cleanup();
@@ -60,6 +64,7 @@ private slots:
     void printerProblemOnlyCheckedWhenThereIsADocument();
     void failureListCannotBeWritten();
     void settingsRewrittenAfterButtonComesBack();
+    void defaultViewerGetsTheListAsLocalFile();
     void abortCutsPauseShort();
     void abortDuringOpen();
     void abortWhileOfficeStarts();
@@ -74,6 +79,7 @@ private:
     QString root_;
     std::shared_ptr<FakeOffice> office_;
     QStringList viewed_;
+    QList<QUrl> openedUrls_;
     QStringList events_; // label texts and Enabled, in the order the window would see them
     QThread *thread_ = nullptr;
     ThreadObject *worker_ = nullptr;
@@ -87,6 +93,7 @@ void PrintRunTest::init()
     QVERIFY(QDir().mkpath(root_));
     office_ = InstallFakeWordProcessor();
     viewed_.clear();
+    openedUrls_.clear();
     events_.clear();
     ThreadObject::SetViewerLauncher([this](const QString &path) { viewed_ << path; });
 }
@@ -336,6 +343,19 @@ void PrintRunTest::settingsRewrittenAfterButtonComesBack()
     QCOMPARE(failureList(), (a + "\n").toUtf8());
     QVERIFY(!QFileInfo::exists(elsewhere));
     QCOMPARE(viewed_, QStringList{root_ + FailureListName});
+}
+
+void PrintRunTest::defaultViewerGetsTheListAsLocalFile()
+{
+    root_ = tmp_->path() + QStringLiteral("/带 空格 的目录/");
+    const QString a = file("a.doc");
+    office_->addFailingPath(a);
+    ThreadObject::SetViewerLauncher(nullptr);
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openFileUrl");
+    runHere();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(openedUrls_, QList<QUrl>{QUrl::fromLocalFile(root_ + FailureListName)});
+    QCOMPARE(failureList(), (a + "\n").toUtf8());
 }
 
 void PrintRunTest::abortCutsPauseShort()
