@@ -3,6 +3,7 @@
 #include "print/libreoffice/callthread.h"
 #include "print/libreoffice/cupsqueue.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QString>
 
@@ -14,6 +15,7 @@
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/frame/XFrames.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/task/ErrorCodeRequest.hpp>
@@ -156,6 +158,26 @@ std::string TempRoot()
     return tmp && *tmp ? tmp : "/tmp";
 }
 
+// Where the office keeps its named pipes, whatever TMPDIR says.
+const std::string PipeFolder = "/tmp";
+
+// The name of the pipe through which a second start on the same profile finds the running office:
+// "SingleOfficeIPC_" and the MD5 digest of the profile URL's UTF-16 text, each byte in unpadded hex.
+std::string ProfilePipeName(const OUString &profileUrl)
+{
+    QByteArray utf16;
+    for (sal_Int32 i = 0; i < profileUrl.getLength(); ++i) {
+        const sal_Unicode c = profileUrl[i];
+        utf16.append(char(c & 0xff));
+        utf16.append(char(c >> 8));
+    }
+    const QByteArray digest = QCryptographicHash::hash(utf16, QCryptographicHash::Md5);
+    std::string name = "SingleOfficeIPC_";
+    for (char byte : digest)
+        name += QString::number(uchar(byte), 16).toStdString();
+    return name;
+}
+
 std::string RandomTag()
 {
     std::random_device device;
@@ -185,6 +207,7 @@ public:
         pid_t pid = 0;
         int instance = 0;
         std::string pipeName;
+        std::string profilePipeName;
         std::string profileDir;
         uno::Reference<frame::XDesktop2> desktop;
         bool alive = false;
@@ -300,11 +323,15 @@ public:
         std::error_code ignored;
         if (!office.profileDir.empty())
             std::filesystem::remove_all(office.profileDir, ignored);
-        if (!office.pipeName.empty())
-            std::filesystem::remove(
-                TempRoot() + "/OSL_PIPE_" + std::to_string(getuid()) + "_" + office.pipeName, ignored);
+        // An office that was killed leaves its two sockets behind: the one we connect through, and the one
+        // another start on the same profile would hand its work to.
+        for (const std::string &name : {office.pipeName, office.profilePipeName})
+            if (!name.empty())
+                std::filesystem::remove(PipeFolder + "/OSL_PIPE_" + std::to_string(getuid()) + "_" + name,
+                                        ignored);
         office.profileDir.clear();
         office.pipeName.clear();
+        office.profilePipeName.clear();
     }
 
     // Releases the references into an office that is gone. Call thread.
@@ -318,7 +345,7 @@ public:
     // Starts an office with a fresh profile and pipe and connects to it. Call thread.
     bool startOffice()
     {
-        std::string profile = TempRoot() + "/quillmark-office-XXXXXX";
+        std::string profile = TempRoot() + "/quillmark-office-" + std::to_string(getpid()) + "-XXXXXX";
         if (!mkdtemp(profile.data()))
             return false;
         office = Office();
@@ -328,6 +355,7 @@ public:
                           "_" + RandomTag();
         OUString profileUrl;
         osl::FileBase::getFileURLFromSystemPath(ToUno(profile), profileUrl);
+        office.profilePipeName = ProfilePipeName(profileUrl);
 
         uno::Reference<bridge::XUnoUrlResolver> resolver = bridge::UnoUrlResolver::create(local);
         const OUString url = ToUno("uno:pipe,name=" + office.pipeName + ";urp;StarOffice.ComponentContext");
@@ -384,7 +412,7 @@ public:
         if (aborted || wedged)
             return false;
         auto alive = std::make_shared<bool>(false);
-        call([this, alive] { *alive = office.alive && officeRunning(); }, CloseDeadline);
+        call([this, alive] { *alive = office.alive && officeRunning() && bridgeAlive(); }, CloseDeadline);
         if (*alive)
             return true;
         auto started = std::make_shared<bool>(false);
@@ -404,13 +432,27 @@ public:
         return *started;
     }
 
+    // Does the office still answer over the bridge? A killed office's bridge is disposed at once, while
+    // its process may take a while longer to go. Call thread.
+    bool bridgeAlive()
+    {
+        if (!office.desktop.is())
+            return false;
+        try {
+            office.desktop->getFrames();
+            return true;
+        } catch (const uno::RuntimeException &) {
+            return false;
+        }
+    }
+
     // After a call failed: was the office lost (killed, crashed)? Then clear it away. Calling thread.
     bool officeLost()
     {
         auto lost = std::make_shared<bool>(false);
         call(
             [this, lost] {
-                *lost = !officeRunning();
+                *lost = !officeRunning() || !bridgeAlive();
                 if (*lost) {
                     forgetDocuments(office.instance);
                     reapOffice();
