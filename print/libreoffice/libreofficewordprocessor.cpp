@@ -199,6 +199,10 @@ public:
         qint64 size = 0;
         QString title;
         int office = 0; // the office instance that loaded it
+        // How it was loaded, to load it again if the office dies under its print.
+        QString path;
+        std::string filter;
+        QString password;
     };
 
     // One started office. Touched on the call thread only.
@@ -567,7 +571,8 @@ public:
                     }
                     const int h = nextHandle++;
                     documents[h] =
-                        DocumentEntry{component, size, QFileInfo(path).fileName(), office.instance};
+                        DocumentEntry{component,  size,    QFileInfo(path).fileName(), office.instance, path,
+                                      filterName, password};
                     out->handle = h;
                     out->result = LoadResult::Opened;
                 } catch (const uno::RuntimeException &) {
@@ -647,24 +652,17 @@ public:
         bool spooled = false;
     };
 
-    bool printOut(WordProcessor::Document document)
+    enum class PrintResult
     {
-        if (!created || aborted || wedged)
-            return false;
-        auto it = documents.find(document);
-        if (it == documents.end() || !it->second.component.is())
-            return false;
-        const DocumentEntry entry = it->second;
+        Printed,
+        NotPrinted,
+        Lost
+    };
 
-        if (destination.empty()) {
-            const cupsqueue::Destination dest = cupsqueue::DefaultDestination();
-            if (dest.state != cupsqueue::Destination::State::Ready)
-                return false;
-            destination = dest.name;
-        }
-        const std::string dest = destination;
+    // Prints once. Lost: the office died under the call before any job reached the queue.
+    PrintResult printOnce(const DocumentEntry &entry, const std::string &dest)
+    {
         const int before = cupsqueue::HighestJobId(dest);
-
         auto out = std::make_shared<PrintOutput>();
         const bool finished = call(
             [out, entry, dest] {
@@ -700,25 +698,60 @@ public:
                 out->spooled = listener->saw(view::PrintableState_JOB_SPOOLED);
             },
             DeadlineFor(entry.size));
-        if (!finished || out->threw)
-            officeLost();
-        if (!out->printerSet || out->spoolFailed)
-            return false;
+        // A call cut off at its deadline hung: it would hang again, so it is not tried once more.
+        const bool died = (!finished || out->threw) && officeLost() && finished;
+        if (out->spoolFailed)
+            return PrintResult::NotPrinted;
+        if (!out->printerSet)
+            return died ? PrintResult::Lost : PrintResult::NotPrinted;
 
         cupsqueue::FollowLimits limits;
         if (!out->returned)
             limits.appear = milliseconds(2000); // the office died on the way: a job may have got out
         switch (cupsqueue::FollowJob(dest, before, entry.title.toStdString(), limits)) {
         case cupsqueue::JobOutcome::Printed:
-            return true;
+            return PrintResult::Printed;
         case cupsqueue::JobOutcome::NotPrinted:
-            return false;
+            return PrintResult::NotPrinted;
         case cupsqueue::JobOutcome::Unknown:
             // No job to follow: it never reached the queue, unless the office said it did (and the
             // scheduler keeps no history of finished jobs).
-            return out->returned && out->spooled;
+            if (out->returned && out->spooled)
+                return PrintResult::Printed;
+            return died ? PrintResult::Lost : PrintResult::NotPrinted;
         }
-        return false;
+        return PrintResult::NotPrinted;
+    }
+
+    bool printOut(WordProcessor::Document document)
+    {
+        if (!created || aborted || wedged)
+            return false;
+        if (destination.empty()) {
+            const cupsqueue::Destination dest = cupsqueue::DefaultDestination();
+            if (dest.state != cupsqueue::Destination::State::Ready)
+                return false;
+            destination = dest.name;
+        }
+        for (int attempt = 0;; ++attempt) {
+            auto it = documents.find(document);
+            if (it == documents.end() || !it->second.component.is())
+                return false;
+            const DocumentEntry entry = it->second;
+            const PrintResult result = printOnce(entry, destination);
+            if (result != PrintResult::Lost)
+                return result == PrintResult::Printed;
+            // The office died under the print (killed from outside, or crashed) before any job got out:
+            // load the document into a fresh office and print it once more.
+            if (attempt > 0 || aborted || !ensureOffice())
+                return false;
+            int handle = NoDocument;
+            if (load(entry.path, entry.filter.c_str(), entry.password, entry.size, &handle) !=
+                LoadResult::Opened)
+                return false;
+            documents[document] = documents[handle];
+            documents.erase(handle);
+        }
     }
 
     void close(WordProcessor::Document document)
