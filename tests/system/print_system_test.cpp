@@ -125,6 +125,7 @@ public:
     bool command(const QString &what) const { return QProcess::execute(Script(), {what, dir_}) == 0; }
     bool waitIdle() const { return QProcess::execute(Script(), {"wait", dir_, "60"}) == 0; }
 
+    QString outDir() const { return out_; }
     QStringList captured() const { return QDir(out_).entryList({"job-*.pdf"}, QDir::Files, QDir::Name); }
 
     // The text of one captured job, pages separated by form feeds.
@@ -178,6 +179,8 @@ private slots:
     void officeHangs();
     void printerUnavailable_data();
     void printerUnavailable();
+    void jobAbortedByPrinter();
+    void queueStopsDuringRun();
     void abortMidRun_data();
     void abortMidRun();
     void officeMissing();
@@ -712,6 +715,54 @@ void PrintSystemTest::printerUnavailable()
         QVERIFY(other.command("accept"));
     QVERIFY(other.waitIdle());
     QCOMPARE(other.captured(), QStringList());
+    other.stop();
+    server_.use();
+}
+
+// The printer takes the jobs but fails them (its backend cannot write): they are not counted as printed.
+void PrintSystemTest::jobAbortedByPrinter()
+{
+    PrintServer other;
+    QString error;
+    QVERIFY2(other.start(&error), qPrintable(error));
+    QVERIFY(QDir(other.outDir()).removeRecursively());
+
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
+    QVERIFY(CopyFile(doc("B", "doc"), root + "b.doc"));
+    const RunResult r = run(root, 0, QString());
+    QCOMPARE(r.labels.last(), Count(0));
+    QCOMPARE(r.failureList, (root + "a.docx\n" + root + "b.doc\n").toUtf8());
+    QCOMPARE(r.viewed, QStringList{root + FailureListName});
+    other.stop();
+    server_.use();
+}
+
+// The printer is stopped after the run has started: the job left waiting is cancelled after a while and
+// the document listed, so that it cannot come out later when nobody expects it.
+void PrintSystemTest::queueStopsDuringRun()
+{
+    PrintServer other;
+    QString error;
+    QVERIFY2(other.start(&error), qPrintable(error));
+
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
+    QVERIFY(CopyFile(doc("B", "docx"), root + "b.docx"));
+    const RunResult r = run(root, 0, QString(), [&](const QString &label) {
+        if (label == root + "b.docx")
+            other.command("disable");
+    });
+    QCOMPARE(r.labels.last(), Count(1));
+    QCOMPARE(r.failureList, (root + "b.docx\n").toUtf8());
+
+    QVERIFY(other.command("enable"));
+    QVERIFY(other.waitIdle());
+    const QStringList jobs = other.captured();
+    QCOMPARE(jobs.size(), 1);
+    QVERIFY(other.text(jobs.first()).contains("QMARK-A"));
     other.stop();
     server_.use();
 }
