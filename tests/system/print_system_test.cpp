@@ -219,6 +219,7 @@ void PrintSystemTest::initTestCase()
     QVERIFY(WriteFile(tpl("TWO.txt"), twoPages));
     QVERIFY2(docmaker::Convert(templates_.path(), "docx", &error), qPrintable(error));
     QVERIFY2(docmaker::Convert(templates_.path(), "doc", &error), qPrintable(error));
+    QVERIFY2(docmaker::Convert(templates_.path(), "docm:MS Word 2007 XML VBA", &error), qPrintable(error));
     QVERIFY2(docmaker::SavePasswordProtected({{doc("P", "docx"), tpl("P-pw.doc"), Password}}, &error),
              qPrintable(error));
     for (const QString &id : ids)
@@ -454,6 +455,7 @@ void PrintSystemTest::treePrintedInOrder()
         {"1 子 目录/1 两页.docx", "TWO.docx"},
         {"1 子 目录/2 深 层/d.doc", "D.doc"},
         {"2 第二/e.docx", "E.docx"},
+        {"2 第二/f.docm", "F.docm"},
         {".隐藏目录/h.docx", "H.docx"}, // hidden folder: skipped
         {"~$锁/f.docx", "F.docx"},      // "~$" in a folder name: skipped
     };
@@ -482,13 +484,16 @@ void PrintSystemTest::treePrintedInOrder()
                                      pause,
                                      root + "2 第二/e.docx",
                                      pause,
-                                     Count(6)};
+                                     root + "2 第二/f.docm",
+                                     pause,
+                                     Count(7)};
     QCOMPARE(r.labels, expectedLabels);
     QVERIFY(r.enabled);
 
     // Printed in that order, each job the whole document.
-    QCOMPARE(r.newJobs.size(), 6);
-    const QStringList markers{"QMARK-C", "QMARK-A", "QMARK-B", "QMARK-TWO-FIRST", "QMARK-D", "QMARK-E"};
+    QCOMPARE(r.newJobs.size(), 7);
+    const QStringList markers{"QMARK-C", "QMARK-A", "QMARK-B", "QMARK-TWO-FIRST",
+                              "QMARK-D", "QMARK-E", "QMARK-F"};
     for (int i = 0; i < markers.size(); ++i)
         QVERIFY2(r.texts[i].contains(markers[i]), qPrintable(QString::number(i) + ": " + r.texts[i]));
     const QStringList pages = r.texts[3].split('\f', Qt::SkipEmptyParts);
@@ -509,7 +514,7 @@ void PrintSystemTest::treePrintedInOrder()
     for (int i = 0; i < r.labels.size(); ++i)
         if (r.labels[i] == pause)
             pauses << r.labelTime[i];
-    QCOMPARE(pauses.size(), 6);
+    QCOMPARE(pauses.size(), 7);
     for (int i = 1; i < pauses.size(); ++i)
         QVERIFY2(pauses[i] - pauses[i - 1] >= delay, qPrintable(QString::number(pauses[i] - pauses[i - 1])));
 }
