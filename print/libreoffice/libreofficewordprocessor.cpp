@@ -816,7 +816,15 @@ public:
                     while (officeRunning() && Clock::now() < end)
                         std::this_thread::sleep_for(milliseconds(10));
                     reapOffice();
+                    // The local service manager and its bridge factory go with this client.
+                    uno::Reference<lang::XComponent> context(local, uno::UNO_QUERY);
                     local.clear();
+                    if (context.is()) {
+                        try {
+                            context->dispose();
+                        } catch (const uno::Exception &) {
+                        }
+                    }
                 },
                 ExitWait + CloseDeadline);
         }
