@@ -2,6 +2,7 @@
 
 #include <cups/cups.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -19,33 +20,58 @@ std::string Option(cups_dest_t *dest, const char *name)
     return value ? value : "";
 }
 
-struct Snapshot
+struct Job
 {
-    bool found = false;
     int id = 0;
-    ipp_jstate_t state = IPP_JSTATE_PENDING;
-    std::vector<std::pair<int, int>> active; // every unfinished job of the destination, with its state
+    int state = IPP_JSTATE_PENDING;
+    std::string title;
 };
 
-Snapshot Look(const std::string &destination, int afterId, const std::string &title)
+// Get-Jobs for the destination with only the attributes needed here. firstId > 0 starts the list at that
+// job id, so that the time taken does not grow with the scheduler's history of finished jobs.
+std::vector<Job> ListJobs(const std::string &destination, const char *which, int firstId)
 {
-    Snapshot snap;
-    cups_job_t *jobs = nullptr;
-    int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, destination.c_str(), 0, CUPS_WHICHJOBS_ALL);
-    for (int i = 0; i < count; ++i) {
-        const cups_job_t &job = jobs[i];
-        if (job.state < IPP_JSTATE_CANCELED)
-            snap.active.emplace_back(job.id, job.state);
-        if (job.id <= afterId || (snap.found && snap.id < job.id))
+    std::vector<Job> jobs;
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     destination.c_str());
+    ipp_t *request = ippNewRequest(IPP_OP_GET_JOBS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
+    if (firstId > 0)
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id", firstId);
+    static const char *const attributes[] = {"job-id", "job-state", "job-name"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
+                  attributes);
+
+    ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    if (!response)
+        return jobs;
+    Job job;
+    for (ipp_attribute_t *attr = ippFirstAttribute(response); attr; attr = ippNextAttribute(response)) {
+        const char *name = ippGetName(attr);
+        if (!name) { // the separator between two jobs
+            if (job.id > 0)
+                jobs.push_back(job);
+            job = Job();
             continue;
-        if (!title.empty() && (!job.title || title != job.title))
+        }
+        if (ippGetGroupTag(attr) != IPP_TAG_JOB)
             continue;
-        snap.found = true;
-        snap.id = job.id;
-        snap.state = job.state;
+        if (!strcmp(name, "job-id") && ippGetValueTag(attr) == IPP_TAG_INTEGER)
+            job.id = ippGetInteger(attr, 0);
+        else if (!strcmp(name, "job-state") && ippGetValueTag(attr) == IPP_TAG_ENUM)
+            job.state = ippGetInteger(attr, 0);
+        else if (!strcmp(name, "job-name")) {
+            const char *text = ippGetString(attr, 0, nullptr);
+            job.title = text ? text : "";
+        }
     }
-    cupsFreeJobs(count, jobs);
-    return snap;
+    if (job.id > 0)
+        jobs.push_back(job);
+    ippDelete(response);
+    return jobs;
 }
 
 bool DestinationStopped(const std::string &destination)
@@ -86,12 +112,9 @@ Destination DefaultDestination()
 
 int HighestJobId(const std::string &destination)
 {
-    cups_job_t *jobs = nullptr;
-    int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, destination.c_str(), 0, CUPS_WHICHJOBS_ALL);
     int highest = 0;
-    for (int i = 0; i < count; ++i)
-        highest = std::max(highest, jobs[i].id);
-    cupsFreeJobs(count, jobs);
+    for (const Job &job : ListJobs(destination, "all", 0))
+        highest = std::max(highest, job.id);
     return highest;
 }
 
@@ -107,18 +130,27 @@ JobOutcome FollowJob(const std::string &destination, int afterId, const std::str
     auto pause = std::chrono::milliseconds(3);
 
     for (;;) {
-        const Snapshot snap = Look(destination, afterId, title);
         const auto now = Clock::now();
-        if (snap.found) {
+        const Job *mine = nullptr;
+        const std::vector<Job> jobs = ListJobs(destination, "all", afterId + 1);
+        for (const Job &job : jobs) {
+            if (job.id > afterId && (title.empty() || job.title == title) && (!mine || job.id < mine->id))
+                mine = &job;
+        }
+        if (mine) {
             if (jobId)
-                *jobId = snap.id;
-            if (snap.state == IPP_JSTATE_COMPLETED)
+                *jobId = mine->id;
+            if (mine->state == IPP_JSTATE_COMPLETED)
                 return JobOutcome::Printed;
-            if (snap.state == IPP_JSTATE_CANCELED || snap.state == IPP_JSTATE_ABORTED)
+            if (mine->state == IPP_JSTATE_CANCELED || mine->state == IPP_JSTATE_ABORTED)
                 return JobOutcome::NotPrinted;
 
-            if (snap.active != lastActive) {
-                lastActive = snap.active;
+            // Still waiting or being printed: is the queue moving?
+            std::vector<std::pair<int, int>> active;
+            for (const Job &job : ListJobs(destination, "not-completed", 0))
+                active.emplace_back(job.id, job.state);
+            if (active != lastActive) {
+                lastActive = active;
                 lastMotion = now;
             }
             if (now - lastStateCheck > std::chrono::milliseconds(500)) {
@@ -128,10 +160,10 @@ JobOutcome FollowJob(const std::string &destination, int afterId, const std::str
                     stoppedSince = now;
                 stopped = nowStopped;
             }
-            const bool waiting = snap.state != IPP_JSTATE_PROCESSING;
+            const bool waiting = mine->state != IPP_JSTATE_PROCESSING;
             if (waiting && ((stopped && now - stoppedSince > limits.stopped) ||
                             now - lastMotion > limits.motionless || now - start > limits.overall)) {
-                cupsCancelJob2(CUPS_HTTP_DEFAULT, destination.c_str(), snap.id, 0);
+                cupsCancelJob2(CUPS_HTTP_DEFAULT, destination.c_str(), mine->id, 0);
                 return JobOutcome::NotPrinted;
             }
             if (now - start > limits.overall)

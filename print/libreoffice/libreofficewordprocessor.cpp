@@ -231,9 +231,11 @@ public:
     Office office;
     int instances = 0;
 
-    std::map<int, DocumentEntry> documents; // guarded by running every access on the call thread
+    // Touched by the calling thread and by tasks, never at once: a task runs while its caller waits.
+    std::map<int, DocumentEntry> documents;
     int nextHandle = 1;
     std::string destination;
+    int lastJobId = -1; // the id of the last job known on the destination; -1 before the first print
 
     std::string sofficeBin() const { return (programDir + QStringLiteral("/soffice.bin")).toStdString(); }
 
@@ -315,9 +317,9 @@ public:
     void reapOffice()
     {
         if (office.pid > 0) {
+            group = 0;
             ::kill(-office.pid, SIGKILL);
-            int status = 0;
-            while (waitpid(office.pid, &status, 0) < 0 && errno == EINTR) {
+            while (waitpid(office.pid, nullptr, 0) < 0 && errno == EINTR) {
             }
         }
         group = 0;
@@ -372,11 +374,9 @@ public:
         for (;;) {
             if (aborted)
                 return false;
-            int status = 0;
-            if (waitpid(office.pid, &status, WNOHANG) == office.pid) {
-                group = 0;
-                office.pid = 0;
-                const bool firstRun = WIFEXITED(status) && WEXITSTATUS(status) == RestartExitCode;
+            int exitCode = -1;
+            if (reapIfExited(&exitCode)) {
+                const bool firstRun = exitCode == RestartExitCode;
                 if (!firstRun || starts >= 3)
                     return false;
                 office.pid = spawn(bin, ToUtf8(profileUrl), office.pipeName);
@@ -397,17 +397,35 @@ public:
         }
     }
 
-    // Is the office process still there? Reaps it when not. Call thread.
-    bool officeRunning()
+    // Has the office's process ended? Then whatever is left of its group is killed and it is reaped.
+    // exitCode receives its exit code (-1 when a signal ended it). Call thread.
+    bool reapIfExited(int *exitCode = nullptr)
     {
         if (office.pid <= 0)
-            return false;
-        int status = 0;
-        if (waitpid(office.pid, &status, WNOHANG) == 0)
             return true;
+        siginfo_t info;
+        memset(&info, 0, sizeof info);
+        if (waitid(P_PID, office.pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+            group = 0;
+            office.pid = 0;
+            return true;
+        }
+        if (info.si_pid == 0)
+            return false;
+        // Not reaped yet, the process keeps its group id reserved: the group can be ended safely.
         group = 0;
+        ::kill(-office.pid, SIGKILL);
+        while (waitpid(office.pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        if (exitCode)
+            *exitCode = info.si_code == CLD_EXITED ? info.si_status : -1;
         office.pid = 0;
-        return false;
+        return true;
+    }
+
+    bool officeRunning()
+    {
+        return !reapIfExited();
     }
 
     // Makes sure a usable office runs; a dead one is cleared away and replaced. Calling thread.
@@ -662,7 +680,11 @@ public:
     // Prints once. Lost: the office died under the call before any job reached the queue.
     PrintResult printOnce(const DocumentEntry &entry, const std::string &dest)
     {
-        const int before = cupsqueue::HighestJobId(dest);
+        // Jobs are numbered upwards: the new one comes after every job known before. The scheduler's whole
+        // list is read once; after that the last job followed marks the place.
+        if (lastJobId < 0)
+            lastJobId = cupsqueue::HighestJobId(dest);
+        const int before = lastJobId;
         auto out = std::make_shared<PrintOutput>();
         const bool finished = call(
             [out, entry, dest] {
@@ -708,7 +730,11 @@ public:
         cupsqueue::FollowLimits limits;
         if (!out->returned)
             limits.appear = milliseconds(2000); // the office died on the way: a job may have got out
-        switch (cupsqueue::FollowJob(dest, before, entry.title.toStdString(), limits)) {
+        int jobId = 0;
+        const cupsqueue::JobOutcome outcome =
+            cupsqueue::FollowJob(dest, before, entry.title.toStdString(), limits, &jobId);
+        lastJobId = std::max(lastJobId, jobId);
+        switch (outcome) {
         case cupsqueue::JobOutcome::Printed:
             return PrintResult::Printed;
         case cupsqueue::JobOutcome::NotPrinted:
@@ -840,6 +866,8 @@ public:
         const QString name = QString::fromStdString(dest.name);
         switch (dest.state) {
         case cupsqueue::Destination::State::Ready:
+            if (destination != dest.name)
+                lastJobId = -1;
             destination = dest.name;
             return QString();
         case cupsqueue::Destination::State::NoServer:
