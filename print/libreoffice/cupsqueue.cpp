@@ -93,10 +93,12 @@ Destination DefaultDestination()
     Destination result;
     cups_dest_t *dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
     if (!dest) {
-        ipp_status_t error = cupsLastError();
-        result.state = (error == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || error == IPP_STATUS_ERROR_INTERNAL)
-                           ? Destination::State::NoServer
-                           : Destination::State::NoDefault;
+        // No default, or nobody to ask: the error code does not tell these apart, a connection does.
+        http_t *http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 5000,
+                                    nullptr);
+        result.state = http ? Destination::State::NoDefault : Destination::State::NoServer;
+        if (http)
+            httpClose(http);
         return result;
     }
     result.name = dest->name;
