@@ -20,6 +20,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -184,6 +185,7 @@ private slots:
     void abortMidRun_data();
     void abortMidRun();
     void officeMissing();
+    void officeDiesWithProgram();
 
 private:
     QString tpl(const QString &name) const { return templates_.filePath(name); }
@@ -834,5 +836,62 @@ void PrintSystemTest::officeMissing()
     qunsetenv("QUILLMARK_OFFICE_PROGRAM");
 }
 
-QTEST_GUILESS_MAIN(PrintSystemTest)
+namespace {
+const char HoldOfficeVariable[] = "QUILLMARK_PRINT_TEST_HOLD_OFFICE";
+
+// The child of officeDiesWithProgram: starts an office, tells its process id, and waits to be killed.
+int HoldOffice()
+{
+    LibreOfficeWordProcessor office;
+    if (!office.create())
+        return 1;
+    std::printf("%d\n", office.officePid());
+    std::fflush(stdout);
+    for (;;)
+        pause();
+}
+
+// State of a process: its /proc stat letter, or 0 when it is gone.
+char ProcessState(int pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const int close = text.lastIndexOf(')');
+    return close > 0 && close + 2 < text.size() ? text[close + 2] : 0;
+}
+} // namespace
+
+// The program is killed outright while its office runs: the office goes with it.
+void PrintSystemTest::officeDiesWithProgram()
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(HoldOfficeVariable, "1");
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(child.waitForReadyRead(60000));
+    const int office = child.readLine().trimmed().toInt();
+    QVERIFY(office > 0);
+    // Should the office outlive the check, it is not left running.
+    struct Cleanup
+    {
+        int pid;
+        ~Cleanup() { kill(pid, SIGKILL); }
+    } cleanup{office};
+    QVERIFY(ProcessState(office) != 0 && ProcessState(office) != 'Z');
+    kill(pid_t(child.processId()), SIGKILL);
+    QVERIFY(child.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(ProcessState(office) == 0 || ProcessState(office) == 'Z', 10000);
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet(HoldOfficeVariable))
+        return HoldOffice();
+    QCoreApplication app(argc, argv);
+    PrintSystemTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "print_system_test.moc"
