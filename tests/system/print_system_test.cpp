@@ -878,7 +878,11 @@ void PrintSystemTest::officeDiesWithProgram()
     struct Cleanup
     {
         int pid;
-        ~Cleanup() { kill(pid, SIGKILL); }
+        ~Cleanup()
+        {
+            if (ProcessState(pid) != 0 && ProcessState(pid) != 'Z')
+                kill(pid, SIGKILL);
+        }
     } cleanup{office};
     QVERIFY(ProcessState(office) != 0 && ProcessState(office) != 'Z');
     kill(pid_t(child.processId()), SIGKILL);
