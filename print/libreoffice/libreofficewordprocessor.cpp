@@ -155,7 +155,10 @@ public:
 std::string TempRoot()
 {
     const char *tmp = std::getenv("TMPDIR");
-    return tmp && *tmp ? tmp : "/tmp";
+    std::string root = tmp && *tmp ? tmp : "/tmp";
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    return root;
 }
 
 // Where the office keeps its named pipes, whatever TMPDIR says.
@@ -176,6 +179,49 @@ std::string ProfilePipeName(const OUString &profileUrl)
     for (char byte : digest)
         name += QString::number(uchar(byte), 16).toStdString();
     return name;
+}
+
+// Was the process gone (not merely someone else's)?
+bool ProcessGone(const std::string &digits)
+{
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    return ::kill(pid_t(std::stol(digits)), 0) != 0 && errno == ESRCH;
+}
+
+// A program that was killed could not remove its office's profile and pipes: remove those whose program
+// is gone. Their names carry its process id.
+void RemoveLeftovers()
+{
+    std::error_code error;
+    const std::string profilePrefix = "quillmark-office-";
+    for (const auto &entry : std::filesystem::directory_iterator(TempRoot(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.compare(0, profilePrefix.size(), profilePrefix) != 0)
+            continue;
+        const std::string rest = name.substr(profilePrefix.size());
+        struct stat info;
+        if (!ProcessGone(rest.substr(0, rest.find('-'))) || lstat(entry.path().c_str(), &info) != 0 ||
+            info.st_uid != getuid())
+            continue;
+        OUString url;
+        osl::FileBase::getFileURLFromSystemPath(ToUno(entry.path().string()), url);
+        std::error_code ignored;
+        std::filesystem::remove(
+            PipeFolder + "/OSL_PIPE_" + std::to_string(getuid()) + "_" + ProfilePipeName(url), ignored);
+        std::filesystem::remove_all(entry.path(), ignored);
+    }
+    const std::string pipePrefix = "OSL_PIPE_" + std::to_string(getuid()) + "_quillmark_";
+    for (const auto &entry : std::filesystem::directory_iterator(PipeFolder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.compare(0, pipePrefix.size(), pipePrefix) != 0)
+            continue;
+        const std::string rest = name.substr(pipePrefix.size());
+        if (ProcessGone(rest.substr(0, rest.find('_')))) {
+            std::error_code ignored;
+            std::filesystem::remove(entry.path(), ignored);
+        }
+    }
 }
 
 std::string RandomTag()
@@ -511,6 +557,7 @@ public:
         if (access(bin.c_str(), X_OK) != 0 || !QFileInfo(rc).isFile())
             return false;
         created = true;
+        RemoveLeftovers();
 
         // Writing into an office that has just died must not end this program.
         struct sigaction current;

@@ -885,9 +885,23 @@ void PrintSystemTest::officeDiesWithProgram()
         }
     } cleanup{office};
     QVERIFY(ProcessState(office) != 0 && ProcessState(office) != 'Z');
+    const QString pid = QString::number(child.processId());
     kill(pid_t(child.processId()), SIGKILL);
     QVERIFY(child.waitForFinished(10000));
     QTRY_VERIFY_WITH_TIMEOUT(ProcessState(office) == 0 || ProcessState(office) == 'Z', 10000);
+
+    // What the killed program could not remove, the next start of an office does.
+    const QStringList profiles{"quillmark-office-" + pid + "-*"};
+    const QStringList pipes{QStringLiteral("OSL_PIPE_%1_quillmark_%2_*").arg(getuid()).arg(pid)};
+    QCOMPARE(QDir(QDir::tempPath()).entryList(profiles, QDir::AllEntries | QDir::System).size(), 1);
+    QCOMPARE(QDir("/tmp").entryList(pipes, QDir::AllEntries | QDir::System).size(), 1);
+    {
+        LibreOfficeWordProcessor next;
+        QVERIFY(next.create());
+        next.quit();
+    }
+    QCOMPARE(QDir(QDir::tempPath()).entryList(profiles, QDir::AllEntries | QDir::System), QStringList());
+    QCOMPARE(QDir("/tmp").entryList(pipes, QDir::AllEntries | QDir::System), QStringList());
 }
 
 int main(int argc, char **argv)
