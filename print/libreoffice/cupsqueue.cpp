@@ -94,8 +94,8 @@ Destination DefaultDestination()
     cups_dest_t *dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
     if (!dest) {
         // No default, or nobody to ask: the error code does not tell these apart, a connection does.
-        http_t *http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 5000,
-                                    nullptr);
+        http_t *http =
+            httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 5000, nullptr);
         result.state = http ? Destination::State::NoDefault : Destination::State::NoServer;
         if (http)
             httpClose(http);

@@ -134,6 +134,10 @@ public:
         }
     }
 
+    // The document is protected, and the password offered did not open it.
+    bool passwordRefused() const { return passwordAsked || errorCode == WrongPasswordError; }
+
+    static constexpr sal_Int32 WrongPasswordError = 0x1000f;
     std::atomic<sal_Int32> errorCode{0};
     std::atomic<bool> passwordAsked{false};
 };
@@ -627,7 +631,7 @@ public:
                         loader->loadComponentFromURL(url, "_blank", 0, args);
                     if (!component.is()) {
                         out->result =
-                            handler->passwordAsked ? LoadResult::PasswordRefused : LoadResult::Refused;
+                            handler->passwordRefused() ? LoadResult::PasswordRefused : LoadResult::Refused;
                         return;
                     }
                     if (!uno::Reference<text::XTextDocument>(component, uno::UNO_QUERY).is()) {
@@ -645,7 +649,8 @@ public:
                     out->threw = true;
                 } catch (const uno::Exception &) {
                     // An encrypted .docx with a wrong password ends here ("type detection aborted").
-                    out->result = handler->passwordAsked ? LoadResult::PasswordRefused : LoadResult::Refused;
+                    out->result =
+                        handler->passwordRefused() ? LoadResult::PasswordRefused : LoadResult::Refused;
                 }
             },
             DeadlineFor(size));

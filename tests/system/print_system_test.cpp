@@ -195,7 +195,6 @@ private:
     QString encrypted(const QString &name) const;
 
     QTemporaryDir templates_;
-    QTemporaryDir work_;
     PrintServer server_;
     QMutex viewedMutex_;
     QStringList viewed_;
