@@ -113,6 +113,11 @@ int main(int argc, char **argv)
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
 
     QTemporaryDir tmp;
+    // The scheduler's helpers run as the user lp: they must be able to reach the server's folder.
+    QFile::setPermissions(tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                          QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                          QFileDevice::ExeOther);
     Server server{tmp.filePath("server"), tmp.filePath("out")};
     QProcess start;
     start.start(Script(), {"start", server.dir, server.out});

@@ -93,6 +93,11 @@ public:
             *error = "no temporary folder";
             return false;
         }
+        // The scheduler's helpers run as the user lp: they must be able to reach the server's folder.
+        QFile::setPermissions(tmp_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                               QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                               QFileDevice::ExeOther);
         dir_ = tmp_.filePath("server");
         out_ = tmp_.filePath("out");
         QProcess script;
