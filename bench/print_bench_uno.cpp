@@ -2,24 +2,12 @@
 // No time limits, no job tracking, no restart: the least any UNO client can do.
 
 #include "bench/print_bench_uno.h"
-
-#include <QTemporaryDir>
-#include <QUrl>
+#include "tests/system/print_officesession.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
-#include <com/sun/star/bridge/UnoUrlResolver.hpp>
-#include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/view/XPrintable.hpp>
-#include <cppuhelper/bootstrap.hxx>
 #include <osl/file.hxx>
-#include <rtl/bootstrap.hxx>
-
-#include <chrono>
-#include <csignal>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace com::sun::star;
 using rtl::OUString;
@@ -43,44 +31,11 @@ beans::PropertyValue Property(const char *name, const uno::Any &value)
 
 int BareUnoLoop(const QString &programDir, const QStringList &files, const QString &printer, QString *error)
 {
-    QTemporaryDir profile;
-    const QString pipe = QStringLiteral("quillmark_bench_%1").arg(getpid());
-    const QByteArray bin = (programDir + "/soffice.bin").toLocal8Bit();
-    const QByteArray env =
-        ("-env:UserInstallation=" + QUrl::fromLocalFile(profile.path()).toString()).toUtf8();
-    const QByteArray accept = ("--accept=pipe,name=" + pipe + ";urp;").toUtf8();
-    auto spawn = [&]() -> pid_t {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setpgid(0, 0);
-            execl(bin.constData(), bin.constData(), env.constData(), "--headless", "--invisible",
-                  "--norestore", "--nologo", "--nodefault", "--nolockcheck", accept.constData(),
-                  static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        setpgid(pid, pid);
-        return pid;
-    };
-    pid_t office = spawn();
+    OfficeSession office(programDir);
+    if (!office.start(error))
+        return 0;
     int printed = 0;
     try {
-        rtl::Bootstrap::set("URE_BOOTSTRAP", "vnd.sun.star.pathname:" + ToUno(programDir) + "/fundamentalrc");
-        uno::Reference<uno::XComponentContext> local = cppu::defaultBootstrap_InitialComponentContext();
-        uno::Reference<bridge::XUnoUrlResolver> resolver = bridge::UnoUrlResolver::create(local);
-        uno::Reference<uno::XComponentContext> remote;
-        while (!remote.is()) {
-            int status = 0;
-            if (waitpid(office, &status, WNOHANG) == office)
-                office = spawn(); // the first start on a fresh profile ends at once
-            try {
-                remote.set(
-                    resolver->resolve(ToUno("uno:pipe,name=" + pipe + ";urp;StarOffice.ComponentContext")),
-                    uno::UNO_QUERY);
-            } catch (const uno::Exception &) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(25));
-            }
-        }
-        uno::Reference<frame::XDesktop2> desktop = frame::Desktop::create(remote);
         for (const QString &file : files) {
             OUString url;
             osl::FileBase::getFileURLFromSystemPath(ToUno(file), url);
@@ -88,7 +43,8 @@ int BareUnoLoop(const QString &programDir, const QStringList &files, const QStri
             load[0] = Property("Hidden", uno::Any(true));
             load[1] = Property("ReadOnly", uno::Any(true));
             load[2] = Property("FilterName", uno::Any(OUString("MS Word 2007 XML")));
-            uno::Reference<lang::XComponent> doc = desktop->loadComponentFromURL(url, "_blank", 0, load);
+            uno::Reference<lang::XComponent> doc =
+                office.desktop()->loadComponentFromURL(url, "_blank", 0, load);
             uno::Reference<view::XPrintable> printable(doc, uno::UNO_QUERY);
             if (!printable.is())
                 continue;
@@ -101,20 +57,8 @@ int BareUnoLoop(const QString &programDir, const QStringList &files, const QStri
             uno::Reference<util::XCloseable>(doc, uno::UNO_QUERY_THROW)->close(true);
             ++printed;
         }
-        desktop->terminate();
     } catch (const uno::Exception &e) {
         *error = QString::fromUtf16(reinterpret_cast<const char16_t *>(e.Message.getStr()));
     }
-    for (int i = 0; i < 500; ++i) {
-        if (waitpid(office, nullptr, WNOHANG) == office) {
-            office = 0;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (office) {
-        kill(-office, SIGKILL);
-        waitpid(office, nullptr, 0);
-    }
-    return printed;
+    return printed; // the session terminates the office
 }
