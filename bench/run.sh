@@ -18,3 +18,8 @@ fi
 echo "=== bench_update_retry ==="
 cmake --build "$build" --target bench_update_retry >/dev/null
 "$build/bench/bench_update_retry"
+
+echo "=== bench_update_reply ==="
+cmake --build "$build" --target bench_update_reply >/dev/null
+"$build/bench/bench_update_reply" 50 body
+"$build/bench/bench_update_reply" 50 header

@@ -3,6 +3,7 @@
 #include "platform/net.h"
 #include "update/httppost_internal.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -21,10 +22,47 @@ int Finish(NetSocket s, int result)
     return result;
 }
 
+// Receives under both time limits: each receive waits at most the per-receive time-out, and never past the
+// end of the whole exchange.
+class Receiver
+{
+public:
+    Receiver(NetSocket s, const HttpPostLimits &limits)
+        : s_(s), perReceive_(limits.receiveTimeoutMs),
+          deadline_(Clock::now() + std::chrono::milliseconds(limits.exchangeTimeoutMs))
+    {
+        // Without a limit a server that accepts and then stays silent would hold the update thread for ever.
+        NetSetReceiveTimeout(s_, perReceive_);
+        current_ = perReceive_;
+    }
+
+    int Receive(char *buffer, size_t capacity)
+    {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+        if (left <= 0) {
+            return -1;
+        }
+        const unsigned wait = left < perReceive_ ? static_cast<unsigned>(left) : perReceive_;
+        if (wait != current_) {
+            NetSetReceiveTimeout(s_, wait);
+            current_ = wait;
+        }
+        return NetReceive(s_, buffer, capacity);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    NetSocket s_;
+    unsigned perReceive_;
+    Clock::time_point deadline_;
+    unsigned current_ = 0;
+};
+
 } // namespace
 
-int HttpPostOnPort(const char *host, unsigned short port, const char *path, const char *body,
-                   std::string &reply, unsigned receiveTimeoutMs)
+int HttpPostWithLimits(const char *host, unsigned short port, const char *path, const char *body,
+                       std::string &reply, const HttpPostLimits &limits)
 {
     NetStartup();
     NetSocket s = NetTcpSocket();
@@ -39,8 +77,7 @@ int HttpPostOnPort(const char *host, unsigned short port, const char *path, cons
     if (NetConnect(s, address, port) != 0) {
         return Finish(s, -101);
     }
-    // Without a limit a server that accepts and then stays silent would hold the update thread for ever.
-    NetSetReceiveTimeout(s, receiveTimeoutMs);
+    Receiver receiver(s, limits);
 
     char contentLength[64];
     std::snprintf(contentLength, sizeof contentLength, "Content-Length: %d\r\n",
@@ -61,17 +98,26 @@ int HttpPostOnPort(const char *host, unsigned short port, const char *path, cons
     SendText(s, body);
 
     // Header, one byte at a time. "200" anywhere in it up to a line end marks the reply as successful.
+    // The header itself is not kept: the last two bytes are enough to notice "200" as it arrives, so the
+    // work stays linear in the header's length.
     bool successful = false;
+    bool twoHundredSeen = false;
+    char previous[2] = {0, 0};
+    size_t headerLength = 0;
     int lineLength = 0;
     char byte;
-    while (NetReceive(s, &byte, 1) > 0) {
+    reply.clear();
+    while (receiver.Receive(&byte, 1) > 0) {
+        if (++headerLength > limits.headerBytes) {
+            return Finish(s, -104);
+        }
+        twoHundredSeen = twoHundredSeen || (previous[0] == '2' && previous[1] == '0' && byte == '0');
+        previous[0] = previous[1];
+        previous[1] = byte;
         if (byte == '\n') {
-            if (!successful && reply.find("200") != std::string::npos) {
-                successful = true;
-            }
+            successful = successful || twoHundredSeen;
             bool headerEnds = lineLength == 0;
             lineLength = 0;
-            reply.push_back(byte);
             if (headerEnds) {
                 break;
             }
@@ -80,9 +126,7 @@ int HttpPostOnPort(const char *host, unsigned short port, const char *path, cons
         if (byte != '\r') {
             ++lineLength;
         }
-        reply.push_back(byte);
     }
-    reply.clear();
     if (!successful) {
         return Finish(s, -102);
     }
@@ -90,14 +134,27 @@ int HttpPostOnPort(const char *host, unsigned short port, const char *path, cons
     // Body, as text: a NUL inside a piece drops the rest of that piece.
     char piece[1024];
     int n;
-    while ((n = NetReceive(s, piece, sizeof piece - 1)) > 0) {
+    while ((n = receiver.Receive(piece, sizeof piece - 1)) > 0) {
         piece[n] = '\0';
-        reply.append(piece);
+        const size_t length = std::strlen(piece);
+        if (reply.size() + length > limits.bodyBytes) {
+            reply.clear();
+            return Finish(s, -104);
+        }
+        reply.append(piece, length);
     }
     return Finish(s, 0);
 }
 
+int HttpPostOnPort(const char *host, unsigned short port, const char *path, const char *body,
+                   std::string &reply, unsigned receiveTimeoutMs)
+{
+    HttpPostLimits limits;
+    limits.receiveTimeoutMs = receiveTimeoutMs;
+    return HttpPostWithLimits(host, port, path, body, reply, limits);
+}
+
 int HttpPost(const char *host, const char *path, const char *body, std::string &reply)
 {
-    return HttpPostOnPort(host, kHttpPostPort, path, body, reply, kHttpPostReceiveTimeoutMs);
+    return HttpPostWithLimits(host, kHttpPostPort, path, body, reply, HttpPostLimits());
 }

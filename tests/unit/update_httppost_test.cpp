@@ -173,4 +173,114 @@ TEST(HttpPost, PeerResettingTheConnectionIsAFailedReadNotACrash)
     EXPECT_EQ("", reply);
 }
 
+// Limits on what a server can make the client hold or wait for, with small limits so the cases stay fast.
+struct LimitCase
+{
+    const char *name;
+    LoopbackReply reply;
+    HttpPostLimits limits;
+    int result;
+    std::string body;
+};
+
+HttpPostLimits Limits(size_t headerBytes, size_t bodyBytes, unsigned exchangeMs = 5000)
+{
+    HttpPostLimits limits;
+    limits.receiveTimeoutMs = 5000;
+    limits.exchangeTimeoutMs = exchangeMs;
+    limits.headerBytes = headerBytes;
+    limits.bodyBytes = bodyBytes;
+    return limits;
+}
+
+const std::string kHeader40 = "HTTP/1.0 200 OK\r\nX: 0123456789abcdef\r\n\r\n"; // 40 bytes
+
+class HttpPostLimit : public testing::TestWithParam<LimitCase>
+{
+};
+
+TEST_P(HttpPostLimit, EndsTheExchangeAsTheTableSays)
+{
+    const LimitCase &c = GetParam();
+    LoopbackHttpServer server([&c](const std::string &) { return c.reply; });
+    ASSERT_TRUE(server.listening());
+    std::string reply = "left over";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.result, HttpPostWithLimits("127.0.0.1", server.port(), "/v", "", reply, c.limits));
+    EXPECT_EQ(c.body, reply);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+}
+
+std::string Trickle(const std::string &text, std::vector<std::string> &pieces)
+{
+    for (char c : text) {
+        pieces.push_back(std::string(1, c));
+    }
+    return text;
+}
+
+LoopbackReply TrickledReply(const std::string &text, unsigned pauseMs)
+{
+    LoopbackReply reply;
+    Trickle(text, reply.pieces);
+    reply.pauseMs = pauseMs;
+    return reply;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, HttpPostLimit,
+    testing::Values(
+        LimitCase{"HeaderAtItsLimit", LoopbackHttpServer::Text(kHeader40 + "ok"), Limits(40, 100), 0, "ok"},
+        LimitCase{"HeaderOverItsLimit", LoopbackHttpServer::Text(kHeader40 + "ok"), Limits(39, 100), -104,
+                  ""},
+        LimitCase{"EndlessHeaderLineWithoutLineEnd",
+                  LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nX: " + std::string(200000, 'a')),
+                  Limits(1000, 100), -104, ""},
+        LimitCase{"BodyAtItsLimit", LoopbackHttpServer::Text(kHeader40 + std::string(3000, 'b')),
+                  Limits(100, 3000), 0, std::string(3000, 'b')},
+        LimitCase{"BodyOverItsLimit", LoopbackHttpServer::Text(kHeader40 + std::string(3001, 'b')),
+                  Limits(100, 3000), -104, ""},
+        // "200" split over two receives still counts.
+        LimitCase{"TwoHundredSplitOverPieces", LoopbackReply{{"HTTP/1.0 2", "00 OK\r\n\r\nbody"}, 100, 0},
+                  Limits(100, 100), 0, "body"},
+        LimitCase{"TwoHundredAcrossALineEndDoesNotCount",
+                  LoopbackHttpServer::Text("HTTP/1.0 404 X2\r\n00: y\r\n\r\nbody"), Limits(100, 100), -102,
+                  ""},
+        // A byte every 150 ms never trips the 5 s receive time-out, but the whole exchange has 600 ms.
+        LimitCase{"TricklingHeaderHitsTheExchangeLimit",
+                  TrickledReply("HTTP/1.0 200 OK\r\nServer: slow server\r\n\r\nbody", 150),
+                  Limits(1000, 1000, 600), -102, ""}),
+    [](const testing::TestParamInfo<LimitCase> &info) { return std::string(info.param.name); });
+
+TEST(HttpPost, TricklingBodyEndsAtTheExchangeLimit)
+{
+    LoopbackReply trickle = TrickledReply("0123456789abcdefghijklmnopqrstuvwxyz", 150);
+    trickle.pieces.insert(trickle.pieces.begin(), "HTTP/1.0 200 OK\r\n\r\n");
+    LoopbackHttpServer server([&trickle](const std::string &) { return trickle; });
+    ASSERT_TRUE(server.listening());
+    std::string reply;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, HttpPostWithLimits("127.0.0.1", server.port(), "/v", "", reply, Limits(1000, 1000, 600)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    // What arrived in time, and no more: the whole body would take over 5 s.
+    EXPECT_LT(reply.size(), 20u);
+    EXPECT_EQ(0u, std::string("0123456789abcdefghijklmnopqrstuvwxyz").find(reply));
+}
+
+TEST(HttpPost, HugeHeaderIsRefusedQuicklyWithTheDefaultLimits)
+{
+    // A header of 8 MB without an end: refused after its first 64 KiB, without rescanning what came before.
+    std::string header = "HTTP/1.0 404 Not Found\r\n";
+    while (header.size() < 8 * 1024 * 1024) {
+        header += "X-Filler: 0123456789012345678901234567890123456789\r\n";
+    }
+    LoopbackHttpServer server([&header](const std::string &) { return LoopbackHttpServer::Text(header); });
+    ASSERT_TRUE(server.listening());
+    std::string reply;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(-104, HttpPostWithLimits("127.0.0.1", server.port(), "/v", "", reply, HttpPostLimits()));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ("", reply);
+}
+
 } // namespace
