@@ -7,16 +7,40 @@
 
 namespace {
 
-size_t WriteToFile(char *data, size_t size, size_t count, void *file)
+struct Sink
 {
-    return std::fwrite(data, size, count, static_cast<FILE *>(file)) * size;
+    FILE *file;
+    uint64_t written;
+    uint64_t maxBytes;
+};
+
+// A server that announces no length (or a false one) is stopped here once it sends too much.
+size_t WriteToFile(char *data, size_t size, size_t count, void *target)
+{
+    Sink *sink = static_cast<Sink *>(target);
+    const uint64_t bytes = static_cast<uint64_t>(size) * count;
+    if (sink->written + bytes > sink->maxBytes) {
+        return 0;
+    }
+    sink->written += bytes;
+    return std::fwrite(data, size, count, sink->file) * size;
 }
 
 } // namespace
 
 // The package is written beside its target first and moved into place only when complete, so a broken
 // transfer never leaves a truncated file at path.
+DownloadLimits DefaultDownloadLimits()
+{
+    return DownloadLimits{uint64_t(QUILLMARK_UPDATE_MAX_DOWNLOAD_MIB) << 20, 256, 60};
+}
+
 int DownloadToFile(const char *url, const char *path)
+{
+    return DownloadToFileWithLimits(url, path, DefaultDownloadLimits());
+}
+
+int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits)
 {
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -37,7 +61,9 @@ int DownloadToFile(const char *url, const char *path)
     }
     curl_easy_setopt(curl, CURLOPT_URL, url);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToFile);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
+    Sink sink{file, 0, limits.maxBytes};
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
     curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
@@ -45,9 +71,9 @@ int DownloadToFile(const char *url, const char *path)
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-    // A transfer slower than 1 byte/s for a minute has stalled.
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+    // A transfer that slow has stalled, or is being held open on purpose.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
     CURLcode rc = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
     bool written = std::fclose(file) == 0;

@@ -5,6 +5,8 @@ quillmark_add_gtest(update_httppost_test LABELS unit
     # The unresolvable-host case must not wait on a slow resolver.
     ENV "RES_OPTIONS=timeout:1 attempts:1")
 
+quillmark_add_gtest(update_swap_test LABELS unit SOURCES unit/update_swap_test.cpp LIBS update_swap)
+
 if(NOT QUILLMARK_CORE_ONLY)
     # A small real program that the tests pack into release packages.
     add_executable(update_sample_program unit/update_sample_program.cpp)
@@ -23,11 +25,10 @@ endif()
 
 if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
     # The real program with the endpoints of the end-to-end test's loopback servers, beside Quillmark.
-    quillmark_endpoint_table(update_endpoints_loopback OBJECT
+    quillmark_endpoint_table(update_endpoints_loopback
         "127.0.83.1" "/quillmark/version" "http://127.0.83.1/quillmark/"
         "127.0.83.2" "/quillmark/version" "http://127.0.83.2/quillmark/")
     add_executable(QuillmarkLoopback ${PROJECT_SOURCE_DIR}/main.cpp)
-    # The object library's UpdateEndpoints() comes first, so the archive with the configured one is unused.
     target_link_libraries(QuillmarkLoopback PRIVATE update_endpoints_loopback app)
 
     quillmark_add_qtest(update_endpoints_test LABELS unit

@@ -39,3 +39,7 @@ target_link_libraries(windows_startpaths_child PRIVATE support platform)
 quillmark_add_gtest(windows_startpaths_test LABELS windows
     SOURCES ${_win}/windows_startpaths_test.cpp LIBS wintest)
 add_dependencies(windows_startpaths_test windows_startpaths_child)
+
+quillmark_add_gtest(windows_swap_test LABELS windows
+    SOURCES ${_win}/windows_swap_test.cpp LIBS update_swap platform wintest)
+add_dependencies(windows_swap_test windows_guard_child windows_launch_child)

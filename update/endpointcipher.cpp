@@ -64,8 +64,9 @@ int HexValue(char c)
 int EncipherEndpoint(const std::string &plain, size_t hexDigits, std::string &hex)
 {
     const size_t bytes = hexDigits / 2;
-    if (hexDigits == 0 || bytes % kBlock != 0 || plain.size() > EndpointCapacity(hexDigits) ||
-        plain.find('\0') != std::string::npos) {
+    // Whole blocks of two digits a byte only: anything else has no room for a text and its NUL.
+    if (hexDigits % 2 != 0 || bytes < kBlock || bytes % kBlock != 0 ||
+        plain.size() > EndpointCapacity(hexDigits) || plain.find('\0') != std::string::npos) {
         return -1;
     }
     std::vector<unsigned char> in(bytes, 0);

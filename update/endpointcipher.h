@@ -14,10 +14,11 @@ constexpr size_t kDownloadBaseHexDigits = 96; // each download base
 // Longest plain text that fits in hexDigits: one byte is kept for the terminating NUL.
 constexpr size_t EndpointCapacity(size_t hexDigits)
 {
-    return hexDigits / 2 - 1;
+    return hexDigits < 2 ? 0 : hexDigits / 2 - 1;
 }
 
-// plain (zero-padded) enciphered into hexDigits lowercase hex digits. 0, or -1 when it does not fit.
+// plain (zero-padded) enciphered into hexDigits lowercase hex digits. 0, or -1 when it does not fit or
+// hexDigits is not an even count of whole 16-byte blocks.
 int EncipherEndpoint(const std::string &plain, size_t hexDigits, std::string &hex);
 // The plain text up to the first NUL. 0, or -1 when hex is not whole blocks of hex digits.
 int DecipherEndpoint(const char *hex, std::string &plain);

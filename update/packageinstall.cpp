@@ -1,140 +1,170 @@
 #include "update/packageinstall.h"
 
+#include "platform/fileops.h"
 #include "platform/selfpath.h"
-#include "support/direxists.h"
-#include "update/updatecheck.h"
+#include "update/filedigest.h"
+#include "update/packagenames.h"
+#include "update/packageorigin.h"
+#include "update/swap.h"
 
-#include <JlCompress.h>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
-#include <QRegularExpression>
+#include <QFileInfo>
 #include <quazip.h>
+#include <quazipfile.h>
 #include <quazipfileinfo.h>
-
-#include <cstdio>
 
 namespace {
 
 QString Local(const std::string &text)
 {
-    return QString::fromLocal8Bit(text.c_str());
+    return QString::fromLocal8Bit(text.data(), static_cast<int>(text.size()));
 }
 
-bool EntryNameSafe(const QString &name)
+std::string LocalBytes(const QString &text)
 {
-    if (name.isEmpty() || name.startsWith('/') || name.startsWith('\\') || name.contains(':')) {
+    const QByteArray bytes = text.toLocal8Bit();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+// The package's entry names as local 8-bit text, checked against the rules, and the sizes its directory
+// declares, within the limits. False when anything is refused.
+bool ReadPackageDirectory(QuaZip &zip, const PackageNameRules &rules, const UnpackLimits &limits,
+                          std::vector<CheckedEntry> &checked, QList<QuaZipFileInfo64> &infos)
+{
+    infos = zip.getFileInfoList64();
+    if (zip.getZipError() != UNZ_OK || infos.isEmpty() || infos.size() > limits.entries) {
         return false;
     }
-    const QStringList parts = name.split(QRegularExpression(QStringLiteral("[/\\\\]")));
-    return !parts.contains(QStringLiteral(".."));
-}
-
-// Replaces whatever is at target by source (both in the same file system).
-bool MoveOver(const QString &source, const QString &target)
-{
-    if (QFileInfo::exists(target) && !QFile::remove(target)) {
-        return false;
+    std::vector<std::string> names;
+    uint64_t declared = 0;
+    for (const QuaZipFileInfo64 &info : infos) {
+        const std::string name = LocalBytes(info.name);
+        // A name the local code page cannot hold would land somewhere else than the name says.
+        if (info.isSymbolicLink() || Local(name) != info.name) {
+            return false;
+        }
+        declared += info.uncompressedSize;
+        if (declared > limits.totalBytes) {
+            return false;
+        }
+        names.push_back(name);
     }
-    return QFile::rename(source, target);
+    return CheckPackageNames(names, rules, checked);
 }
 
-void Discard(const QString &staging, const std::string &packagePath)
+// Writes every entry below root, counting what is written: an entry that inflates beyond what the
+// directory declared, or a total beyond the limit, ends the unpacking. The files are new, never opened
+// through something that was there before.
+bool Unpack(QuaZip &zip, const std::vector<CheckedEntry> &checked, const QList<QuaZipFileInfo64> &infos,
+            const QString &root, const UnpackLimits &limits, uint64_t &written)
 {
-    QDir(staging).removeRecursively();
-    QFile::remove(Local(packagePath));
+    int index = 0;
+    for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile(), ++index) {
+        if (index >= static_cast<int>(checked.size())) {
+            return false;
+        }
+        const CheckedEntry &entry = checked[static_cast<size_t>(index)];
+        const QString target = root + '/' + Local(entry.path);
+        if (entry.isDirectory) {
+            if (!QDir().mkpath(target)) {
+                return false;
+            }
+            continue;
+        }
+        if (!QDir().mkpath(QFileInfo(target).path())) {
+            return false;
+        }
+        QFile out(target);
+        QuaZipFile in(&zip);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || !in.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        uint64_t entryBytes = 0;
+        char block[65536];
+        qint64 n;
+        while ((n = in.read(block, sizeof block)) > 0) {
+            entryBytes += static_cast<uint64_t>(n);
+            written += static_cast<uint64_t>(n);
+            if (entryBytes > infos[index].uncompressedSize || written > limits.totalBytes ||
+                out.write(block, n) != n) {
+                return false;
+            }
+        }
+        in.close();
+        if (n < 0 || in.getZipError() != UNZ_OK || !out.flush()) {
+            return false;
+        }
+    }
+    return zip.getZipError() == UNZ_OK && index == static_cast<int>(checked.size());
 }
 
 } // namespace
 
-QString StagingFolder(const std::string &appDir)
+QString StagingFolderPrefix(const std::string &appDir)
 {
-    return Local(appDir) + QStringLiteral("Quillmark_update");
-}
-
-bool PackageEntriesSafe(const QString &packagePath)
-{
-    QuaZip zip(packagePath);
-    if (!zip.open(QuaZip::mdUnzip)) {
-        return false;
-    }
-    const QList<QuaZipFileInfo64> entries = zip.getFileInfoList64();
-    bool safe = zip.getZipError() == UNZ_OK && !entries.isEmpty();
-    for (const QuaZipFileInfo64 &entry : entries) {
-        safe = safe && EntryNameSafe(entry.name) && !entry.isSymbolicLink();
-    }
-    zip.close();
-    return safe;
+    return Local(appDir) + QString::fromLatin1(kStagingFolderPrefix) + '.';
 }
 
 InstallResult InstallPackage(const InstallRequest &request)
 {
-    const QString staging = StagingFolder(request.appDir);
     const QString package = Local(request.packagePath);
-    const QString appDir = request.appDir.empty() ? QStringLiteral("./") : Local(request.appDir);
-    const QString executableName = QString::fromLocal8Bit(InstanceExecutableName());
-
-    // Unpack beside the program first: nothing of it is touched until the package has proved whole and
-    // carries the release that the server announced.
-    QDir(staging).removeRecursively();
-    if (!PackageEntriesSafe(package) || !QDir().mkpath(staging) ||
-        JlCompress::extractDir(package, staging).isEmpty()) {
-        Discard(staging, request.packagePath);
-        return InstallResult::Rejected;
-    }
-    const QString stagedExecutable = staging + '/' + executableName;
-    char stagedDigest[33] = "";
-    if (FileMd5Hex(stagedExecutable.toLocal8Bit().constData(), stagedDigest) != 0 ||
-        QFileInfo(stagedExecutable).isDir() || request.releaseDigest.empty() ||
-        request.releaseDigest != stagedDigest) {
-        Discard(staging, request.packagePath);
-        return InstallResult::Rejected;
-    }
-
-    const std::string backup = BackupPathFor(request.exePath);
-    const QString exePath = Local(request.exePath);
-    const QString backupPath = Local(backup);
-    std::remove(backup.c_str());
-    request.sleep(20);
-    if (std::rename(request.exePath.c_str(), backup.c_str()) != 0) {
-        QDir(staging).removeRecursively();
-        return InstallResult::SwapFailed;
-    }
-    request.sleep(20);
-
-    // Every other file of the package first, the executable last.
-    bool moved = true;
-    QDirIterator it(staging, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    QStringList others;
-    while (it.hasNext()) {
-        const QString file = it.next();
-        if (file != stagedExecutable) {
-            others << file;
-        }
-    }
-    const QDir stagingDir(staging);
-    for (const QString &file : others) {
-        const QString target = appDir + stagingDir.relativeFilePath(file);
-        moved = moved && QDir().mkpath(QFileInfo(target).path()) && MoveOver(file, target);
-    }
-    request.sleep(20);
-    const QString unpackedExecutable = appDir + executableName;
-    moved = moved && MoveOver(stagedExecutable, unpackedExecutable);
-    if (moved && QFileInfo(unpackedExecutable).absoluteFilePath() != QFileInfo(exePath).absoluteFilePath()) {
-        moved = MoveOver(unpackedExecutable, exePath);
-    }
-    // A package made without Unix modes would otherwise leave a program that cannot be started.
-    moved = moved && QFile::setPermissions(exePath, QFile::permissions(backupPath));
-    QDir(staging).removeRecursively();
-
-    if (!moved || !PathExists(request.exePath.c_str())) {
-        QFile::remove(exePath);
-        QFile::rename(backupPath, exePath);
-        return InstallResult::SwapFailed;
-    }
-    if (PathExists(request.packagePath.c_str()) && PathExists(backup.c_str())) {
+    const std::string executableName = InstanceExecutableName();
+    const PackageNameRules rules = RulesForProgram(request.exePath, executableName);
+    const auto reject = [&package] {
         QFile::remove(package);
-        return InstallResult::Installed;
+        return InstallResult::Rejected;
+    };
+
+    // Origin first, then the directory: a package refused here has not written a byte.
+    if (!PackageOriginAccepted(request.packagePath)) {
+        return reject();
     }
-    return InstallResult::SwapFailed;
+    QuaZip zip(package);
+    std::vector<CheckedEntry> checked;
+    QList<QuaZipFileInfo64> infos;
+    if (!zip.open(QuaZip::mdUnzip) || !ReadPackageDirectory(zip, rules, request.limits, checked, infos)) {
+        return reject();
+    }
+
+    // A folder made here and now, never one that was already there: nothing is unpacked into, or deleted
+    // through, a folder or link that someone else put in place.
+    std::string staging;
+    if (!MakeFreshFolder(LocalBytes(StagingFolderPrefix(request.appDir)), staging)) {
+        return reject();
+    }
+    const QString stagingFolder = Local(staging);
+    const char sep = NativeSeparator();
+    const std::string unpacked = staging + sep + "p";
+    const std::string displaced = staging + sep + "d";
+    const auto discard = [&stagingFolder] {
+        if (IsPlainFolder(stagingFolder.toLocal8Bit().constData())) {
+            QDir(stagingFolder).removeRecursively();
+        }
+    };
+
+    uint64_t written = 0;
+    const bool whole = MakeFolder(unpacked.c_str()) && MakeFolder(displaced.c_str()) &&
+                       Unpack(zip, checked, infos, Local(unpacked), request.limits, written);
+    zip.close();
+    if (request.unpackedBytes != nullptr) {
+        *request.unpackedBytes = written;
+    }
+    SwapPlan plan;
+    char stagedDigest[33] = "";
+    if (!whole || !PlanSwap(checked, rules, unpacked, displaced, request.appDir, request.exePath, plan) ||
+        !QFileInfo(Local(plan.stagedExecutable)).isFile() ||
+        FileMd5Hex(plan.stagedExecutable.c_str(), stagedDigest) != 0 || request.releaseDigest.empty() ||
+        request.releaseDigest != stagedDigest) {
+        discard();
+        return reject();
+    }
+
+    const SwapResult swapped = RunSwap(plan, PlatformFileSystem(), request.sleep);
+    discard();
+    if (swapped != SwapResult::Done) {
+        return InstallResult::SwapFailed;
+    }
+    QFile::remove(package);
+    return InstallResult::Installed;
 }

@@ -2,14 +2,23 @@
 // Puts a downloaded release package in place of the running program, or leaves everything as it was.
 
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <string>
 
 enum class InstallResult
 {
     Installed,  // new executable at exePath, the old one at its backup path, package deleted
-    Rejected,   // package unsafe, incomplete or not the release: package and staging deleted
+    Rejected,   // package unsafe, too large, incomplete or not the release: package and staging deleted
     SwapFailed, // the old executable is back at exePath; the package stays
+};
+
+// What unpacking a package may cost at most, checked from the zip's directory before anything is written
+// and again while writing.
+struct UnpackLimits
+{
+    uint64_t totalBytes = uint64_t(1) << 30;
+    int entries = 10000;
 };
 
 struct InstallRequest
@@ -19,11 +28,11 @@ struct InstallRequest
     std::string exePath;
     std::string releaseDigest; // lowercase hex MD5 the new executable must have
     std::function<void(unsigned milliseconds)> sleep;
+    UnpackLimits limits = UnpackLimits();
+    // When set, receives the number of bytes that unpacking wrote.
+    uint64_t *unpackedBytes = nullptr;
 };
 
-// The folder inside appDir that a package is unpacked into before anything of the program is touched.
-QString StagingFolder(const std::string &appDir);
-// False when the package cannot be read or one of its entries could write outside the target folder
-// (absolute name, "..", a drive or stream colon) or is a symbolic link.
-bool PackageEntriesSafe(const QString &packagePath);
+// The staging folders are made fresh inside appDir under names that begin with this.
+QString StagingFolderPrefix(const std::string &appDir);
 InstallResult InstallPackage(const InstallRequest &request);

@@ -3,7 +3,6 @@
 #include "support/textutil.h"
 #include "update/packageinstall.h"
 
-#include <QCryptographicHash>
 #include <QMetaObject>
 #include <QObject>
 #include <cstdio>
@@ -35,37 +34,6 @@ void RequestBalloon(const UpdateEnvironment &env)
 }
 
 } // namespace
-
-int FileMd5Hex(const char *filePath, char *digestHex)
-{
-    std::FILE *f = std::fopen(filePath, "rb");
-    if (f == nullptr) {
-        return -1;
-    }
-    QCryptographicHash md5(QCryptographicHash::Md5);
-    char block[1024];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0) {
-        md5.addData(block, static_cast<int>(n));
-    }
-    std::fclose(f);
-    const QByteArray digest = md5.result();
-    for (int i = 0; i < digest.size(); ++i) {
-        std::snprintf(digestHex + 2 * i, 3, "%02x", static_cast<unsigned char>(digest[i]));
-    }
-    return 0;
-}
-
-std::string BackupPathFor(const std::string &exePath)
-{
-    std::vector<char> text(exePath.size() + 8, '\0');
-    std::copy(exePath.begin(), exePath.end(), text.begin());
-    if (ReplaceLast(text.data(), ".exe", "_old", text.size()) != 1) {
-        // Without ".exe" the replacement would name the program itself.
-        return exePath + "_old";
-    }
-    return text.data();
-}
 
 std::string DownloadAddress(const std::string &downloadBase, int64_t now)
 {

@@ -2,6 +2,9 @@
 // One update check, with everything it touches reachable through UpdateEnvironment so that tests can point
 // it at loopback servers and a folder of their own.
 
+#include "update/filedigest.h"
+#include "update/packagenames.h"
+
 #include <QString>
 #include <QSystemTrayIcon>
 #include <cstdint>
@@ -53,10 +56,5 @@ struct UpdateEnvironment
 
 UpdateOutcome RunUpdateCheck(const UpdateEnvironment &env);
 
-// MD5 of the file as 32 lowercase hex digits into digestHex (at least 33 bytes). 0, or -1 when the file
-// cannot be opened (digestHex unchanged).
-int FileMd5Hex(const char *filePath, char *digestHex);
-// The last ".exe" replaced by "_old"; without ".exe", "_old" appended.
-std::string BackupPathFor(const std::string &exePath);
 // base + "Quillmark.zip?t=" + the time's digits, least significant first.
 std::string DownloadAddress(const std::string &downloadBase, int64_t now);

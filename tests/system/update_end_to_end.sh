@@ -149,7 +149,7 @@ stamp=$((10#$stamp))
 cmp -s "$work/app/Quillmark_old" "$work/original" || fail "backup is not the old executable"
 [ ! -e "$work/app/Quillmark.zip" ] || fail "package not deleted"
 [ "$(cat "$work/app/readme.txt")" = "new release notes" ] || fail "package file not unpacked"
-[ ! -e "$work/app/Quillmark_update" ] || fail "staging folder left behind"
+! compgen -G "$work/app/Quillmark_update*" >/dev/null || fail "staging folder left behind"
 title=$(xdotool getwindowname "$box")
 [ "$title" = "注意：" ] || fail "box title: $title"
 command -v import > /dev/null && import -window root "$work/update-box.png" 2> /dev/null

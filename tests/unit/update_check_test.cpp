@@ -175,6 +175,34 @@ struct ProgramFolder
     }
 };
 
+// No staging folder of the updater is left in the program's folder.
+bool NoStagingLeft(const ProgramFolder &folder)
+{
+    return QDir(folder.appDir)
+        .entryList({QStringLiteral("Quillmark_update*")}, QDir::AllEntries | QDir::System | QDir::Hidden)
+        .isEmpty();
+}
+
+// The zip's bytes with every occurrence of from (the name in the local and the central header) replaced by
+// to, of the same length: names and sizes that the zip library would not write.
+QByteArray Patched(QByteArray zip, const QByteArray &from, const QByteArray &to)
+{
+    return zip.replace(from, to);
+}
+
+// Sets the uncompressed size that the local header and the central directory declare for the first entry.
+QByteArray WithDeclaredSize(QByteArray zip, quint32 size)
+{
+    const auto set = [&zip, size](int at) {
+        for (int i = 0; i < 4; ++i) {
+            zip[at + i] = char((size >> (8 * i)) & 0xff);
+        }
+    };
+    set(zip.indexOf(QByteArray("PK\x03\x04", 4)) + 22);
+    set(zip.indexOf(QByteArray("PK\x01\x02", 4)) + 24);
+    return zip;
+}
+
 struct Balloon
 {
     QString title;
@@ -336,6 +364,11 @@ private slots:
         QTest::newRow("download base too long")
             << "http://update.example.org/quillmark/releases/2026/" << 96 << false;
         QTest::newRow("empty") << "" << 32 << true;
+        QTest::newRow("no digits") << "" << 0 << false;
+        QTest::newRow("one digit") << "" << 1 << false;
+        QTest::newRow("odd digit count") << "h" << 33 << false;
+        QTest::newRow("less than a block") << "h" << 30 << false;
+        QTest::newRow("not whole blocks") << "h" << 48 << false;
     }
     void endpointCipher()
     {
@@ -545,7 +578,7 @@ private slots:
         QCOMPARE(ReadAll(folder.appDir + "readme.txt"), QByteArray("new readme"));
         QCOMPARE(ReadAll(folder.appDir + "lang/zh.txt"), QByteArray("language file"));
         QVERIFY(!QFile::exists(folder.package()));
-        QVERIFY(!QFile::exists(StagingFolder(folder.appDir.toStdString())));
+        QVERIFY(NoStagingLeft(folder));
         if (exeName != "Quillmark") {
             QVERIFY(!QFile::exists(folder.appDir + "Quillmark"));
         }
@@ -564,30 +597,67 @@ private slots:
         const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
         QTest::addColumn<QList<ZipEntry>>("entries");
         QTest::addColumn<bool>("truncate");
-        QTest::newRow("no executable") << QList<ZipEntry>{{"readme.txt", "x"}} << false;
+        QTest::addColumn<QByteArray>("patchFrom"); // bytes of the zip replaced before it is served
+        QTest::addColumn<QByteArray>("patchTo");
+        QTest::newRow("no executable")
+            << QList<ZipEntry>{{"readme.txt", "x"}} << false << QByteArray() << QByteArray();
         QTest::newRow("executable of another release")
-            << QList<ZipEntry>{{"Quillmark", newProgram + "tampered"}, {"readme.txt", "x"}} << false;
-        QTest::newRow("windows name only") << QList<ZipEntry>{{"Quillmark.exe", newProgram}} << false;
+            << QList<ZipEntry>{{"Quillmark", newProgram + "tampered"}, {"readme.txt", "x"}} << false
+            << QByteArray() << QByteArray();
+        QTest::newRow("windows name only")
+            << QList<ZipEntry>{{"Quillmark.exe", newProgram}} << false << QByteArray() << QByteArray();
         QTest::newRow("parent folder entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"../evil.txt", "x"}} << false;
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"../evil.txt", "x"}} << false << QByteArray()
+            << QByteArray();
         QTest::newRow("nested parent folder entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"lang/../../evil.txt", "x"}} << false;
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"lang/../../evil.txt", "x"}} << false
+            << QByteArray() << QByteArray();
         QTest::newRow("absolute entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"/tmp/quillmark-evil.txt", "x"}} << false;
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"/tmp/quillmark-evil.txt", "x"}} << false
+            << QByteArray() << QByteArray();
         QTest::newRow("drive letter entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"C:/evil.txt", "x"}} << false;
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"C:/evil.txt", "x"}} << false << QByteArray()
+            << QByteArray();
         QTest::newRow("backslash parent entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"..\\evil.txt", "x"}} << false;
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"..\\evil.txt", "x"}} << false << QByteArray()
+            << QByteArray();
         QTest::newRow("symbolic link")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"link", "../../evil.txt", {}, true}} << false;
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"link", "../../evil.txt", {}, true}} << false
+            << QByteArray() << QByteArray();
         QTest::newRow("truncated") << QList<ZipEntry>{{"Quillmark", newProgram},
                                                       {"big.bin", QByteArray(100000, 'z')}}
-                                   << true;
+                                   << true << QByteArray() << QByteArray();
+        // Names that would land on what the updater keeps for itself.
+        QTest::newRow("nested staging name")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark_update/Quillmark", "unchecked program"}}
+            << false << QByteArray() << QByteArray();
+        QTest::newRow("staging name with suffix")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark_update.abc123/x", "x"}} << false
+            << QByteArray() << QByteArray();
+        QTest::newRow("backup name entry")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark_old", "attacker's program"}} << false
+            << QByteArray() << QByteArray();
+        QTest::newRow("settings file entry")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark.kov", "sourcePath=/\r\n"}} << false
+            << QByteArray() << QByteArray();
+        QTest::newRow("package file entry")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark.zip", "x"}} << false << QByteArray()
+            << QByteArray();
+        QTest::newRow("executable below the top level")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"bin/Quillmark", "x"}} << false << QByteArray()
+            << QByteArray();
+        QTest::newRow("two entries for the executable")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark", "unchecked program"}} << false
+            << QByteArray() << QByteArray();
+        QTest::newRow("NUL in a name") << QList<ZipEntry>{{"Quillmark", newProgram}, {"aXZXb.txt", "x"}}
+                                       << false << QByteArray("aXZXb.txt") << QByteArray("a\0Z\0b.txt", 9);
     }
     void badPackageChangesNothing()
     {
         QFETCH(QList<ZipEntry>, entries);
         QFETCH(bool, truncate);
+        QFETCH(QByteArray, patchFrom);
+        QFETCH(QByteArray, patchTo);
         ProgramFolder folder;
         const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
         ReleaseServer server;
@@ -599,6 +669,11 @@ private slots:
         if (truncate) {
             server.package.truncate(server.package.size() / 2);
         }
+        if (!patchFrom.isEmpty()) {
+            QCOMPARE(server.package.count(patchFrom), 2);
+            server.package = Patched(server.package, patchFrom, patchTo);
+        }
+        WriteAll(folder.appDir + "Quillmark.kov", "sourcePath=/home/\r\n");
         Harness h(folder);
         UsePrimary(h, server);
         const QStringList before = folder.entries();
@@ -630,8 +705,154 @@ private slots:
         QVERIFY(QFileInfo(folder.exePath).isExecutable());
         QVERIFY(!QFile::exists(folder.appDir + "Quillmark_old"));
         QVERIFY(QFile::exists(folder.package()));
-        QVERIFY(!QFile::exists(StagingFolder(folder.appDir.toStdString())));
+        QVERIFY(NoStagingLeft(folder));
         QVERIFY(h.balloons.isEmpty());
+    }
+
+    // Whatever stands at the old staging name, a link above all, is neither unpacked into nor deleted.
+    void stagingNameInUseIsLeftAlone_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("link to a folder elsewhere") << true;
+        QTest::newRow("folder with files") << false;
+    }
+    void stagingNameInUseIsLeftAlone()
+    {
+        QFETCH(bool, link);
+        ProgramFolder folder;
+        const QString elsewhere = folder.root.path() + "/elsewhere";
+        QVERIFY(QDir().mkpath(elsewhere));
+        QVERIFY(WriteAll(elsewhere + "/precious.txt", "precious"));
+        const QString old = folder.appDir + "Quillmark_update";
+        if (link) {
+            QVERIFY(QFile::link(elsewhere, old));
+        } else {
+            QVERIFY(QDir().mkpath(old));
+            QVERIFY(WriteAll(old + "/precious.txt", "precious"));
+        }
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
+        ReleaseServer server;
+        server.versionBody = "{\"Quillmark\":\"" + Md5Of(newProgram) + "\"}";
+        const QString zip = folder.root.path() + "/p.zip";
+        QVERIFY(WriteZip(zip, {ZipEntry{"Quillmark", newProgram}, ZipEntry{"readme.txt", "new"}}));
+        server.package = ReadAll(zip);
+        QFile::remove(zip);
+        Harness h(folder);
+        UsePrimary(h, server);
+        QCOMPARE(h.Run(), UpdateOutcome::Updated);
+        QCOMPARE(ReadAll(folder.exePath), newProgram);
+        QCOMPARE(ReadAll(elsewhere + "/precious.txt"), QByteArray("precious"));
+        QCOMPARE(ReadAll(old + "/precious.txt"), QByteArray("precious"));
+        QCOMPARE(QFileInfo(old).isSymLink(), link);
+        QCOMPARE(QDir(folder.appDir).entryList({"Quillmark_update*"}, QDir::AllEntries | QDir::System),
+                 QStringList{"Quillmark_update"});
+    }
+
+    // Packages that would fill the disk: refused from the zip's directory before a byte is written, or, when
+    // the directory lies, stopped while writing.
+    void unpackLimits_data()
+    {
+        QTest::addColumn<int>("entryCount");
+        QTest::addColumn<int>("entrySize");
+        QTest::addColumn<qint64>("declaredSize"); // -1: as written
+        QTest::addColumn<qint64>("limitBytes");
+        QTest::addColumn<int>("limitEntries");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<qint64>("mostWritten");
+        QTest::newRow("within the limits")
+            << 3 << 1000 << qint64(-1) << qint64(1 << 20) << 10 << true << qint64(1 << 20);
+        QTest::newRow("bomb: 64 MiB of zeros, limit 16 MiB")
+            << 1 << (64 << 20) << qint64(-1) << qint64(16 << 20) << 10 << false << qint64(0);
+        QTest::newRow("bomb: directory declares 1000 bytes")
+            << 1 << (64 << 20) << qint64(1000) << qint64(16 << 20) << 10 << false << qint64(1000);
+        QTest::newRow("too many entries")
+            << 11 << 10 << qint64(-1) << qint64(1 << 20) << 10 << false << qint64(0);
+        QTest::newRow("total over the limit")
+            << 5 << 300000 << qint64(-1) << qint64(1 << 20) << 10 << false << qint64(0);
+    }
+    void unpackLimits()
+    {
+        QFETCH(int, entryCount);
+        QFETCH(int, entrySize);
+        QFETCH(qint64, declaredSize);
+        QFETCH(qint64, limitBytes);
+        QFETCH(int, limitEntries);
+        QFETCH(bool, installed);
+        QFETCH(qint64, mostWritten);
+        ProgramFolder folder;
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
+        // The data before the program, so that a lying size is met before anything else was written.
+        QList<ZipEntry> entries;
+        for (int i = 1; i < entryCount; ++i) {
+            entries << ZipEntry{QString("data%1.bin").arg(i), QByteArray(entrySize, '\0')};
+        }
+        if (entryCount == 1) {
+            entries << ZipEntry{"data.bin", QByteArray(entrySize, '\0')};
+        }
+        entries << ZipEntry{"Quillmark", newProgram};
+        QVERIFY(WriteZip(folder.package(), entries));
+        if (declaredSize >= 0) {
+            QVERIFY(WriteAll(folder.package(),
+                             WithDeclaredSize(ReadAll(folder.package()), quint32(declaredSize))));
+        }
+        uint64_t written = 0;
+        InstallRequest request{folder.package().toStdString(), folder.appDir.toStdString(),
+                               folder.exePath.toStdString(), Md5Of(newProgram), [](unsigned) {}};
+        request.limits.totalBytes = uint64_t(limitBytes);
+        request.limits.entries = limitEntries;
+        request.unpackedBytes = &written;
+        const InstallResult result = InstallPackage(request);
+        qInfo("%s: %llu bytes unpacked", QTest::currentDataTag(), static_cast<unsigned long long>(written));
+        QCOMPARE(result, installed ? InstallResult::Installed : InstallResult::Rejected);
+        QVERIFY2(written <= uint64_t(mostWritten), qPrintable(QString::number(written)));
+        QVERIFY(NoStagingLeft(folder));
+        QVERIFY(!QFile::exists(folder.package()));
+        QCOMPARE(ReadAll(folder.exePath), installed ? newProgram : folder.oldProgram);
+    }
+
+    // The download's own limits, against a real server: size announced or not, and a server that trickles.
+    void downloadLimits_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("at the size limit") << "announced" << 4096 << true;
+        QTest::newRow("announced over the size limit") << "announced" << 4097 << false;
+        QTest::newRow("unannounced over the size limit") << "unannounced" << 100000 << false;
+        QTest::newRow("slower than the low-speed limit") << "trickle" << 64 << false;
+    }
+    void downloadLimits()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, bytes);
+        QFETCH(bool, succeeds);
+        const std::string body(size_t(bytes), 'z');
+        LoopbackHttpServer server([&](const std::string &) {
+            if (kind == "announced") {
+                return LoopbackHttpServer::Text(
+                    "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(bytes) + "\r\n\r\n" + body);
+            }
+            LoopbackReply reply{{"HTTP/1.0 200 OK\r\n\r\n"}, 0, 0};
+            for (int i = 0; i < (kind == "trickle" ? bytes : 1); ++i) {
+                reply.pieces.push_back(kind == "trickle" ? std::string(1, 'z') : body);
+            }
+            reply.pauseMs = kind == "trickle" ? 200 : 0;
+            return reply;
+        });
+        QVERIFY(server.listening());
+        QTemporaryDir dir;
+        const QString target = dir.path() + "/Quillmark.zip";
+        const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/Quillmark.zip?t=1";
+        // 4 KiB at most; slower than 100 bytes/s over 1 s has stalled.
+        const DownloadLimits limits{4096, 100, 1};
+        QElapsedTimer timer;
+        timer.start();
+        const int result = DownloadToFileWithLimits(url.c_str(), target.toLocal8Bit().constData(), limits);
+        QCOMPARE(result == 0, succeeds);
+        QVERIFY2(timer.elapsed() < 8000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(ReadAll(target), succeeds ? QByteArray::fromStdString(body) : QByteArray());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+                 succeeds ? QStringList{"Quillmark.zip"} : QStringList());
     }
 };
 
