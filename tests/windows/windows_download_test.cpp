@@ -96,4 +96,25 @@ TEST_F(WindowsDownload, RefusedConnectionFails)
     EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// The size limit: a download one byte over it fails and leaves no file, whatever the progress reports said.
+TEST_F(WindowsDownload, SizeLimitHolds)
+{
+    const DownloadLimits limits{4096, 0, 60};
+    for (size_t size : {size_t(4096), size_t(4097), size_t(300 * 1024)}) {
+        const std::string body = Binary(size);
+        LoopbackHttpServer server([&](const std::string &) { return HttpReply("200 OK", body); });
+        ASSERT_TRUE(server.listening());
+        const std::string target = dir + "\\Quillmark" + std::to_string(size) + ".zip";
+        const int result = DownloadToFileWithLimits(Url(server.port(), "/Quillmark.zip?t=3").c_str(),
+                                                    target.c_str(), limits);
+        if (size <= limits.maxBytes) {
+            EXPECT_EQ(result, 0) << size;
+            EXPECT_TRUE(wintest::ReadBytes(target) == body) << size;
+        } else {
+            EXPECT_LT(result, 0) << size;
+            EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES) << size;
+        }
+    }
+}
+
 } // namespace
