@@ -161,7 +161,11 @@ InstallResult InstallPackage(const InstallRequest &request)
     }
 
     const SwapResult swapped = RunSwap(plan, PlatformFileSystem(), request.sleep);
-    discard();
+    // When even the way back failed, the staging folder holds the only copies of the files the package
+    // replaced: it stays.
+    if (swapped != SwapResult::RollbackFailed) {
+        discard();
+    }
     if (swapped != SwapResult::Done) {
         return InstallResult::SwapFailed;
     }

@@ -120,6 +120,7 @@ SwapResult RunSwap(const SwapPlan &plan, const SwapFileSystem &fs,
     std::vector<std::string> madeFolders;
     std::vector<Placed> placed;
     bool executablePlaced = false;
+    bool unparked = true; // false when a file parked for the step that failed could not go back
     bool ok = true;
 
     for (const std::string &folder : plan.folders) {
@@ -151,9 +152,7 @@ SwapResult RunSwap(const SwapPlan &plan, const SwapFileSystem &fs,
             step.parked = parked;
         }
         if (!fs.move(step.staged, step.target)) {
-            if (!step.parked.empty() && !fs.move(step.parked, step.target)) {
-                return SwapResult::RollbackFailed;
-            }
+            unparked = step.parked.empty() || fs.move(step.parked, step.target);
             ok = false;
             break;
         }
@@ -171,7 +170,7 @@ SwapResult RunSwap(const SwapPlan &plan, const SwapFileSystem &fs,
 
     // Back the way we came: the new program out, the package's files out and the replaced ones back, the
     // folders made removed, and the old program home.
-    bool whole = true;
+    bool whole = unparked;
     if (executablePlaced) {
         whole = fs.move(plan.exePath, plan.stagedExecutable) && whole;
     }
@@ -184,9 +183,11 @@ SwapResult RunSwap(const SwapPlan &plan, const SwapFileSystem &fs,
     for (auto folder = madeFolders.rbegin(); folder != madeFolders.rend(); ++folder) {
         whole = fs.removeEmptyFolder(*folder) && whole;
     }
-    whole = fs.move(plan.backupPath, plan.exePath) && whole;
+    const bool programHome = fs.move(plan.backupPath, plan.exePath);
+    // While the old program still sits at the backup path, the earlier backup must not go there.
     if (backupParked) {
-        whole = fs.move(parkedBackup, plan.backupPath) && whole;
+        whole = programHome && fs.move(parkedBackup, plan.backupPath) && whole;
     }
+    whole = programHome && whole;
     return whole ? SwapResult::RolledBack : SwapResult::RollbackFailed;
 }

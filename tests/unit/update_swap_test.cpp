@@ -251,6 +251,21 @@ TEST(Swap, AFailureAtAnyStepLeavesTheFolderAsItWas)
     }
 }
 
+TEST(Swap, WayBackFailingIsReportedAndLosesNothing)
+{
+    // Nothing can be moved to the program's path: the new program cannot go in, the old cannot come back.
+    SwapScene scene;
+    SwapFileSystem fs = PlatformFileSystem();
+    const SwapFileSystem real = PlatformFileSystem();
+    fs.move = [&](const std::string &s, const std::string &t) { return t != scene.exe && real.move(s, t); };
+    EXPECT_EQ(SwapResult::RollbackFailed, RunSwap(scene.plan, fs));
+    // Every file is still somewhere: the old program at its backup path, the others back in place.
+    EXPECT_EQ("old program", ReadBytes(scene.plan.backupPath));
+    EXPECT_EQ("new program", ReadBytes(scene.plan.stagedExecutable));
+    EXPECT_EQ("old readme", ReadBytes(scene.app + "readme.txt"));
+    EXPECT_EQ("earlier backup", ReadBytes(scene.plan.displacedFolder + Sep() + "backup"));
+}
+
 TEST(Swap, FolderInTheWayOfAFileRollsBack)
 {
     SwapScene scene;
