@@ -124,6 +124,11 @@ sleep 1
 export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8
 unset SESSION_MANAGER DBUS_SESSION_BUS_ADDRESS
 
+# A link left at the old staging name, pointing at files of someone else: never unpacked into or emptied.
+mkdir -p "$work/elsewhere"
+printf 'precious\n' > "$work/elsewhere/precious.txt"
+ln -s "$work/elsewhere" "$work/app/Quillmark_update"
+
 # --- 1. update, box, restart
 start=$(date +%s)
 (cd "$work/app" && exec ./Quillmark > "$work/first.log" 2>&1) &
@@ -149,7 +154,9 @@ stamp=$((10#$stamp))
 cmp -s "$work/app/Quillmark_old" "$work/original" || fail "backup is not the old executable"
 [ ! -e "$work/app/Quillmark.zip" ] || fail "package not deleted"
 [ "$(cat "$work/app/readme.txt")" = "new release notes" ] || fail "package file not unpacked"
-! compgen -G "$work/app/Quillmark_update*" >/dev/null || fail "staging folder left behind"
+! compgen -G "$work/app/Quillmark_update.*" >/dev/null || fail "staging folder left behind"
+[ -L "$work/app/Quillmark_update" ] && [ "$(ls -A "$work/elsewhere")" = "precious.txt" ] &&
+    [ "$(cat "$work/elsewhere/precious.txt")" = "precious" ] || fail "the link at the old staging name was followed"
 title=$(xdotool getwindowname "$box")
 [ "$title" = "注意：" ] || fail "box title: $title"
 command -v import > /dev/null && import -window root "$work/update-box.png" 2> /dev/null
