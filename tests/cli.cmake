@@ -9,3 +9,10 @@ if(Python3_Interpreter_FOUND AND TARGET quillmark-print)
                 $<TARGET_FILE:quillmark-print> ${PROJECT_SOURCE_DIR})
     set_tests_properties(print_cli_system PROPERTIES LABELS system TIMEOUT 600 SKIP_RETURN_CODE 77)
 endif()
+
+if(Python3_Interpreter_FOUND AND TARGET quillmark_icons)
+    add_test(NAME install_system
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/system/install_system.py
+                ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+    set_tests_properties(install_system PROPERTIES LABELS system TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
