@@ -1,5 +1,6 @@
 #include "cli/printcli.h"
 
+#include "platform/brokenpipe.h"
 #include "platform/localcodec.h"
 #include "platform/printerchoice.h"
 #include "platform/secretinput.h"
@@ -151,6 +152,7 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, QT
 int RunPrintCommandLine(int argc, char *argv[])
 {
     InitLocal8BitCodec();
+    IgnoreBrokenPipe();
     QCoreApplication application(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);

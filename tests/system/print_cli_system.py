@@ -150,6 +150,16 @@ def test_tree_in_order(runner, server, root):
     check(not os.path.exists(os.path.join(docs, FAILURE_LIST)), "a failure list was written")
     print("ok - a tree prints in order, page by page; progress lines relative to the folder; exit 0")
 
+    # A reader that goes away at once (as with "| head -1") does not end the run half-way.
+    before = server.count()
+    process = runner.start([docs])
+    process.stdout.close()
+    process.wait(timeout=180)
+    check(process.returncode == 0, "with its output closed: exit code %d" % process.returncode)
+    server.wait()
+    check(server.count() - before == 4, "with its output closed: %d jobs" % (server.count() - before))
+    print("ok - a closed output does not cut the run short")
+
 
 def test_failures(runner, server, root):
     docs = make_tree(os.path.join(root, "broken"), {"a.docx": "page one", "b.docx": b"no zip file",
