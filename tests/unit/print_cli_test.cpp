@@ -97,7 +97,7 @@ void PrintCliTest::parse_data()
     QTest::newRow("largest delay") << QStringList{"docs", "--delay", "120000"} << ""
                                    << "docs|120000|||0|0|0";
     QTest::newRow("unknown option before help") << QStringList{"--bogus", "-h"} << "未知选项"
-                               << "";
+                                                << "";
     QTest::newRow("help alone") << QStringList{"--help"} << ""
                                 << "|0|||0|0|1";
     QTest::newRow("folder after --") << QStringList{"--", "-docs"} << ""
