@@ -121,7 +121,7 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, QT
     }
     delete worker;
 
-    const bool listWritten = failed > 0 && QFileInfo::exists(PrintJobSettings.failureListPath);
+    const bool listWritten = failed > 0 && QFileInfo(PrintJobSettings.failureListPath).isFile();
     if (!command.quiet) {
         if (total == 0 && failed == 0 && printed == 0 && problem.isEmpty() && !interrupted)
             out << QStringLiteral("文件夹中没有 Word 文档。") << Qt::endl;

@@ -175,8 +175,10 @@ def test_failures(runner, server, root):
     print("ok - a broken document: exit 1, listed in the failure list, the others printed; --quiet is silent")
 
 
-def watch_cmdlines(secret, stop, seen):
-    """Scans every process's command line until stop is set; notes any that holds the secret."""
+def watch_cmdlines(secret, stop, seen, tag=None):
+    """Scans every process's command line until stop is set; notes any that holds the secret. With a tag,
+    also the environment of the processes quillmark-print started (its own still shows what it was
+    started with)."""
     needle = secret.encode()
     while not stop.is_set():
         for pid in os.listdir("/proc"):
@@ -184,8 +186,15 @@ def watch_cmdlines(secret, stop, seen):
                 continue
             try:
                 with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    if needle in f.read():
-                        seen.append(pid)
+                    cmdline = f.read()
+                if needle in cmdline:
+                    seen.append(pid + " cmdline")
+                if tag and not cmdline.split(b"\0")[0].endswith(b"quillmark-print"):
+                    with open("/proc/%s/environ" % pid, "rb") as f:
+                        environ = f.read().split(b"\0")
+                    if ("QUILLMARK_CLI_TAG=" + tag).encode() in environ and \
+                            any(needle in entry for entry in environ):
+                        seen.append(pid + " environ")
             except OSError:
                 pass
         time.sleep(0.02)
@@ -221,21 +230,22 @@ def test_passwords(runner, server, root, source):
     for name, args, env, expected in cases:
         before = server.count()
         stop, seen = threading.Event(), []
-        watcher = threading.Thread(target=watch_cmdlines, args=(ENCRYPTED_PASSWORD, stop, seen))
+        watcher = threading.Thread(target=watch_cmdlines, args=(ENCRYPTED_PASSWORD, stop, seen, runner.tag))
         watcher.start()
         try:
             code, out, err = runner.run([docs] + args, env=env)
         finally:
             stop.set()
             watcher.join()
-        check(not seen, "%s: the password was in the command line of %s" % (name, seen))
+        check(not seen, "%s: the password was seen in %s" % (name, sorted(set(seen))))
         check(code == expected, "%s: exit code %d, expected %d (%s)" % (name, code, expected, err))
         server.wait()
         printed = server.count() - before
         check(printed == (2 if expected == 0 else 0), "%s: %d jobs" % (name, printed))
         listed = os.path.exists(os.path.join(docs, FAILURE_LIST))
         check(listed == (expected == 1), "%s: failure list %s" % (name, "written" if listed else "missing"))
-        print("ok - password, %s: exit %d, %d documents printed, never on a command line" % (name, code, printed))
+        print("ok - password, %s: exit %d, %d documents printed, never on a command line nor in the office's environment"
+              % (name, code, printed))
 
 
 def test_password_from_terminal(runner, server, root, source):

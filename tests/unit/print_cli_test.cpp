@@ -30,6 +30,7 @@ private slots:
     void run_data();
     void run();
     void oldFailureListIsRemoved();
+    void unwritableFailureListIsReported();
     void unknownPrinterPrintsNothing();
     void interruptEndsTheRunAndTheOffice();
 
@@ -252,6 +253,19 @@ void PrintCliTest::oldFailureListIsRemoved()
     QCOMPARE(execute(command), 0);
     QVERIFY(!old.exists());
     QVERIFY(!out_.contains(FailureListName));
+}
+
+void PrintCliTest::unwritableFailureListIsReported()
+{
+    file("a.doc");
+    office_->addFailingPath(root_ + "a.doc");
+    // A folder where the list would go: it cannot be written, and the summary must not point to it.
+    QVERIFY(QDir().mkpath(root_ + FailureListName));
+    PrintCommand command;
+    command.folder = root_;
+    QCOMPARE(execute(command), 1);
+    QVERIFY2(!out_.contains(QStringLiteral("未能打印的文档列在")), qPrintable(out_));
+    QCOMPARE(err_.trimmed(), QStringLiteral("无法写入失败列表：") + root_ + FailureListName);
 }
 
 void PrintCliTest::unknownPrinterPrintsNothing()
