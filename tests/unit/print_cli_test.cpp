@@ -309,7 +309,7 @@ void PrintCliTest::interruptEndsTheRunAndTheOffice()
     QCOMPARE(err_.trimmed(), QStringLiteral("打印已中止。"));
     QVERIFY(office_->calls().contains("abort"));
     // The interrupt ended every event loop; a new one has to start clean for the tests after this.
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
     QCoreApplication::exec();
 }
 
