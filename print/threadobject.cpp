@@ -157,6 +157,10 @@ void ThreadObject::ReplaceExcelText()
         problem = NoWordProcessorText();
     }
 
+    const int total = int(std::count_if(files.cbegin(), files.cend(), [](const QFileInfo &file) {
+        return IsPrintableDocument(QDir::toNativeSeparators(file.filePath()));
+    }));
+    int number = 0, failedCount = 0;
     bool printerChecked = false;
     for (int i = 0; ready && i < n; ++i) {
         const QString path = QDir::toNativeSeparators(files.at(i).filePath());
@@ -172,6 +176,7 @@ void ThreadObject::ReplaceExcelText()
         }
 
         emit ShowDisposingFile(path);
+        emit DocumentStarted(++number, total, path);
         const WordProcessor::Document document =
             office->open(path, false, false, false, settings.password, settings.password, true);
         bool printed = false;
@@ -181,8 +186,10 @@ void ThreadObject::ReplaceExcelText()
         }
         if (!printed) {
             // A document cut off by an abort did not fail on its own account.
-            if (!run.aborted())
+            if (!run.aborted()) {
                 failureText += path + QLatin1Char('\n');
+                ++failedCount;
+            }
             continue;
         }
         ++printedCount;
@@ -204,6 +211,7 @@ void ThreadObject::ReplaceExcelText()
     if (!problem.isEmpty())
         finalText += QLatin1Char(' ') + problem;
     emit ShowDisposingFile(finalText);
+    emit RunFinished(printedCount, failedCount, problem);
     emit Set_pBtn_Enable();
 
     if (failureText.isEmpty())

@@ -26,6 +26,10 @@ public:
 signals:
     void ShowDisposingFile(QString filePath);
     void Set_pBtn_Enable();
+    // The same run for callers without a window: number counts the documents tried from 1, total is the
+    // number of documents in the tree; problem is empty, or why the run printed less than it could.
+    void DocumentStarted(int number, int total, QString path);
+    void RunFinished(int printedCount, int failedCount, QString problem);
 
 public slots:
     void ReplaceExcelText();

@@ -15,7 +15,7 @@ build_pkgs=(
 test_pkgs=(
     googletest libgtest-dev
     poppler-utils xvfb xauth trayer xdotool imagemagick x11-utils dbus-x11
-    procps psmisc zip unzip python3
+    procps psmisc zip unzip python3 desktop-file-utils
 )
 windows_pkgs=(g++-mingw-w64-i686-posix wine wine32:i386 locales)
 

@@ -9,10 +9,12 @@
 #   printserver.sh disable|enable DIR stop or restart the queue (jobs are held while it is stopped)
 #   printserver.sh reject|accept DIR  make the queue refuse or accept new jobs
 #   printserver.sh remove DIR         delete the queue, leaving the server without a default printer
+#   printserver.sh add-queue DIR NAME OUT   a further capture queue NAME (not the default) keeping its
+#                                           jobs in OUT
 set -euo pipefail
 
 usage() {
-    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -195,6 +197,14 @@ disable | enable | reject | accept)
 remove)
     server_env
     lpadmin -x "$queue"
+    ;;
+add-queue)
+    [ $# -ge 4 ] || usage
+    server_env
+    mkdir -p "$4"
+    out=$(cd "$4" && pwd)
+    [ "$(id -u)" -eq 0 ] || chmod 1777 "$out"
+    lpadmin -p "$3" -E -v "capture:$out" >/dev/null 2>&1
     ;;
 *)
     usage

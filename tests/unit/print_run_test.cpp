@@ -68,6 +68,9 @@ private slots:
     void abortCutsPauseShort();
     void abortDuringOpen();
     void abortWhileOfficeStarts();
+    void structuredProgress_data();
+    void structuredProgress();
+    void structuredProgressReportsAnAbort();
 
 private:
     QString file(const QString &relative); // creates it below the temporary root
@@ -409,6 +412,74 @@ void PrintRunTest::abortWhileOfficeStarts()
     QTRY_COMPARE_WITH_TIMEOUT(events_, (QStringList{Count(0) + " 打印已中止。", Enabled}), 30000);
     // An office that never came up is not called again.
     QCOMPARE(office_->calls(), (QStringList{"create", "abort"}));
+}
+
+// The signals for callers without a window: numbering over documents only, counts and the reason.
+void PrintRunTest::structuredProgress_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("failing");      // never open
+    QTest::addColumn<QStringList>("printFailing"); // open, but the job is lost
+    QTest::addColumn<QString>("printerProblem");
+    QTest::addColumn<QStringList>("started"); // "number/total relative path"
+    QTest::addColumn<QString>("finished");    // "printed failed problem"
+
+    QTest::newRow("mixed tree") << QStringList{"a.doc",      "notes.txt",  "~$a.doc",
+                                               "sub/b.docx", "sub/c.docm", "z.DOC"}
+                                << QStringList{"sub/b.docx"} << QStringList{"sub/c.docm"} << QString()
+                                << QStringList{"1/3 a.doc", "2/3 sub/b.docx", "3/3 sub/c.docm"}
+                                << QString("1 2 ");
+    QTest::newRow("no documents") << QStringList{"a.txt"} << QStringList{} << QStringList{} << QString()
+                                  << QStringList{} << QString("0 0 ");
+    QTest::newRow("printer problem") << QStringList{"a.doc", "b.doc"} << QStringList{} << QStringList{}
+                                     << QString("没有默认打印机。") << QStringList{}
+                                     << QString("0 0 没有默认打印机。");
+}
+
+void PrintRunTest::structuredProgress()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, failing);
+    QFETCH(QStringList, printFailing);
+    QFETCH(QString, printerProblem);
+    QFETCH(QStringList, started);
+    QFETCH(QString, finished);
+    for (const QString &entry : entries)
+        file(entry);
+    for (const QString &entry : failing)
+        office_->addFailingPath(QDir::toNativeSeparators(root_ + entry));
+    for (const QString &entry : printFailing)
+        office_->addPrintFailingPath(QDir::toNativeSeparators(root_ + entry));
+    if (!printerProblem.isEmpty())
+        office_->setPrinterProblem(printerProblem);
+
+    PrintJobSettings = {root_, QString(), 0, root_ + FailureListName};
+    ThreadObject worker;
+    QStringList seenStarted, seenFinished;
+    connect(&worker, &ThreadObject::DocumentStarted, [&](int number, int total, const QString &path) {
+        seenStarted
+            << QStringLiteral("%1/%2 %3").arg(number).arg(total).arg(QDir(root_).relativeFilePath(path));
+    });
+    connect(&worker, &ThreadObject::RunFinished, [&](int printed, int failed, const QString &problem) {
+        seenFinished << QStringLiteral("%1 %2 %3").arg(printed).arg(failed).arg(problem);
+    });
+    worker.ReplaceExcelText();
+    QCOMPARE(seenStarted, started);
+    QCOMPARE(seenFinished, QStringList{finished});
+}
+
+void PrintRunTest::structuredProgressReportsAnAbort()
+{
+    const QString p1 = file("1.doc");
+    file("2.doc");
+    startRun(60000);
+    QStringList finished;
+    connect(worker_, &ThreadObject::RunFinished, this, [&](int printed, int failed, const QString &problem) {
+        finished << QStringLiteral("%1 %2 %3").arg(printed).arg(failed).arg(problem);
+    });
+    QTRY_COMPARE(events_.size(), 2); // the first document and its pause
+    ThreadObject::AbortRuns();
+    QTRY_COMPARE(finished, QStringList{"1 0 打印已中止。"});
 }
 
 QTEST_GUILESS_MAIN(PrintRunTest)

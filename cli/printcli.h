@@ -1,0 +1,26 @@
+#pragma once
+// quillmark-print: one print run of a folder from the command line, through the window's print run.
+
+#include "cli/printcommand.h"
+
+#include <QString>
+
+class QTextStream;
+
+// Exit codes.
+enum PrintExit
+{
+    kPrintExitAllPrinted = 0,
+    kPrintExitSomeFailed = 1, // listed in the failure list
+    kPrintExitNothingPrinted = 2,
+    kPrintExitInterrupted = 130,
+};
+
+// Runs the command with the word processor installed for the print run, reporting on out (progress and
+// summary, unless quiet) and err (problems). Needs a QCoreApplication; SIGINT and SIGTERM (or
+// QCoreApplication::quit) end the run early. Neither opens a viewer nor touches the window's settings.
+int ExecutePrintCommand(const PrintCommand &command, const QString &password, QTextStream &out,
+                        QTextStream &err);
+
+// The whole program: arguments, password, then ExecutePrintCommand.
+int RunPrintCommandLine(int argc, char *argv[]);
