@@ -2,6 +2,7 @@
 
 #include "platform/selfpath.h"
 #include "support/direxists.h"
+#include "update/releasesignature.h"
 #include "update/updatecheck.h"
 
 #include <JlCompress.h>
@@ -77,7 +78,7 @@ InstallResult InstallPackage(const InstallRequest &request)
     // Unpack beside the program first: nothing of it is touched until the package has proved whole and
     // carries the release that the server announced.
     QDir(staging).removeRecursively();
-    if (!PackageEntriesSafe(package) || !QDir().mkpath(staging) ||
+    if (!ReleaseSignatureAccepted(package) || !PackageEntriesSafe(package) || !QDir().mkpath(staging) ||
         JlCompress::extractDir(package, staging).isEmpty()) {
         Discard(staging, request.packagePath);
         return InstallResult::Rejected;
