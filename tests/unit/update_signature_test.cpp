@@ -314,20 +314,6 @@ private slots:
                  PackageCheck::BadManifest);
     }
 
-    void manifestRoundTrip()
-    {
-        const std::vector<ManifestEntry> written = {{"Quillmark", std::string(64, 'a')},
-                                                    {"a b  c.txt", std::string(64, '0')},
-                                                    {"说明.txt", std::string(64, 'f')}};
-        std::vector<ManifestEntry> read;
-        QVERIFY(ParseManifest(BuildManifest(written), read));
-        QCOMPARE(read.size(), written.size());
-        for (size_t i = 0; i < read.size(); ++i) {
-            QCOMPARE(read[i].name, written[i].name);
-            QCOMPARE(read[i].sha256Hex, written[i].sha256Hex);
-        }
-    }
-
     void limits_data()
     {
         QTest::addColumn<int>("which");
