@@ -252,6 +252,30 @@ PackageCheckResult OpenWithinLimits(QuaZip &zip, const QString &packagePath, con
     return Result(PackageCheck::Verified, QString());
 }
 
+bool AddSignatureEntries(const QString &path, const QByteArray &manifest, const QByteArray &signature)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdAdd)) {
+        return false;
+    }
+    const std::pair<const char *, const QByteArray *> added[] = {{kManifestEntryName, &manifest},
+                                                                 {kSignatureEntryName, &signature}};
+    for (const auto &entry : added) {
+        QuaZipFile file(&zip);
+        QuaZipNewInfo info(QString::fromLatin1(entry.first));
+        info.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        if (!file.open(QIODevice::WriteOnly, info) || file.write(*entry.second) != entry.second->size()) {
+            return false;
+        }
+        file.close();
+        if (file.getZipError() != ZIP_OK) {
+            return false;
+        }
+    }
+    zip.close();
+    return zip.getZipError() == ZIP_OK;
+}
+
 } // namespace
 
 bool ParseManifest(const QByteArray &text, std::vector<ManifestEntry> &entries)
@@ -494,30 +518,17 @@ bool SignReleasePackage(const QString &packagePath, const QByteArray &privateKey
         error = QStringLiteral("the private key is not an Ed25519 key");
         return false;
     }
-    QuaZip zip(packagePath);
-    if (!zip.open(QuaZip::mdAdd)) {
+    // Signed on a copy that replaces the package only when complete: a failure leaves the package as it was.
+    const QString signing = packagePath + QStringLiteral(".signing");
+    QFile::remove(signing);
+    if (!QFile::copy(packagePath, signing) || !AddSignatureEntries(signing, manifest, signature)) {
+        QFile::remove(signing);
         error = QStringLiteral("the package cannot be written");
         return false;
     }
-    const std::pair<const char *, const QByteArray *> added[] = {{kManifestEntryName, &manifest},
-                                                                 {kSignatureEntryName, &signature}};
-    for (const auto &entry : added) {
-        QuaZipFile file(&zip);
-        QuaZipNewInfo info(QString::fromLatin1(entry.first));
-        info.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-        if (!file.open(QIODevice::WriteOnly, info) || file.write(*entry.second) != entry.second->size()) {
-            error = QStringLiteral("the package cannot be written");
-            return false;
-        }
-        file.close();
-        if (file.getZipError() != ZIP_OK) {
-            error = QStringLiteral("the package cannot be written");
-            return false;
-        }
-    }
-    zip.close();
-    if (zip.getZipError() != ZIP_OK) {
-        error = QStringLiteral("the package cannot be written");
+    QFile::remove(packagePath);
+    if (!QFile::rename(signing, packagePath)) {
+        error = QStringLiteral("the signed package is left at %1").arg(signing);
         return false;
     }
     return true;
