@@ -16,6 +16,7 @@ test_pkgs=(
     googletest libgtest-dev
     poppler-utils xvfb xauth trayer xdotool imagemagick x11-utils dbus-x11
     procps psmisc zip unzip python3 desktop-file-utils
+    clang-14 libclang-rt-14-dev
 )
 windows_pkgs=(g++-mingw-w64-i686-posix wine wine32:i386 locales)
 

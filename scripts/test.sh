@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds Quillmark and runs every test tier:
-#   unit (also under AddressSanitizer and UBSan), gui, system, windows.
+#   unit (also under AddressSanitizer and UBSan), gui, system, windows, and each fuzz target for 20 s.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -30,6 +30,14 @@ tier unit ctest --test-dir build -L unit --output-on-failure --no-tests=error -j
 tier unit-sanitized ctest --test-dir build-asan -L unit --output-on-failure --no-tests=error -j "$jobs"
 tier gui ctest --test-dir build -L gui --output-on-failure --no-tests=error -j "$jobs"
 tier system ctest --test-dir build -L system --output-on-failure --no-tests=error
+# The fuzz targets, each for a short time (scripts/fuzz.sh runs them at length); 77: no clang here.
+fuzz_tier() {
+    scripts/fuzz.sh 20
+    local rc=$?
+    [ $rc -eq 77 ] && rc=0
+    return $rc
+}
+tier fuzz fuzz_tier
 if [ -x scripts/test-windows.sh ]; then
     tier windows scripts/test-windows.sh
 fi

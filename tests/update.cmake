@@ -48,6 +48,27 @@ if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
     add_dependencies(unit-tests quillmark_endpointgen)
 
     add_test(NAME update_end_to_end
-             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/system/update_end_to_end.sh $<TARGET_FILE:QuillmarkLoopback>)
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/system/update_end_to_end.sh $<TARGET_FILE:QuillmarkLoopback>
+                     $<TARGET_FILE:QuillmarkLoopbackSigned> $<TARGET_FILE:quillmark_release>)
     set_tests_properties(update_end_to_end PROPERTIES LABELS system TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()
+
+if(NOT QUILLMARK_CORE_ONLY)
+    # Signed releases. The test key's private half is tests/system/update_test_release_key.pem: it signs
+    # only test packages.
+    set(QUILLMARK_TEST_RELEASE_KEY 14aaa55dd519e3cde708fd70e6fab43b3ff177df23511fb209e093b6528454a1)
+    quillmark_add_qtest(update_signature_test LABELS unit
+        SOURCES unit/update_signature_test.cpp LIBS update_signature update_core)
+    quillmark_release_key(update_signature_test ${QUILLMARK_TEST_RELEASE_KEY})
+    target_compile_definitions(update_signature_test PRIVATE
+        RELEASE_TOOL="$<TARGET_FILE:quillmark_release>"
+        TEST_RELEASE_KEY_PEM="${CMAKE_CURRENT_SOURCE_DIR}/system/update_test_release_key.pem")
+    add_dependencies(update_signature_test quillmark_release)
+endif()
+
+if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
+    # The loopback program again, with the test release key built in, for the signed end-to-end update.
+    add_executable(QuillmarkLoopbackSigned ${PROJECT_SOURCE_DIR}/main.cpp)
+    target_link_libraries(QuillmarkLoopbackSigned PRIVATE update_endpoints_loopback app)
+    quillmark_release_key(QuillmarkLoopbackSigned ${QUILLMARK_TEST_RELEASE_KEY})
 endif()

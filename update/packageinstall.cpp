@@ -4,7 +4,7 @@
 #include "platform/selfpath.h"
 #include "update/filedigest.h"
 #include "update/packagenames.h"
-#include "update/packageorigin.h"
+#include "update/releasesignature.h"
 #include "update/swap.h"
 
 #include <QDir>
@@ -117,7 +117,7 @@ InstallResult InstallPackage(const InstallRequest &request)
     };
 
     // Origin first, then the directory: a package refused here has not written a byte.
-    if (!PackageOriginAccepted(request.packagePath)) {
+    if (!ReleaseSignatureAccepted(package)) {
         return reject();
     }
     QuaZip zip(package);

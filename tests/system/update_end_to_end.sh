@@ -3,11 +3,16 @@
 #   1. a copy of the program finds a newer release on a loopback server (port 80), downloads it, swaps
 #      itself, shows "成功升级新版本!", and after the box is closed restarts into the new executable, which
 #      finds itself current and downloads nothing;
-#   2. a second start whose download fails changes nothing (and shows the tray balloon).
-# Usage: update_end_to_end.sh PROGRAM   (the program built with the loopback endpoints 127.0.83.1/.2)
+#   2. a second start whose download fails changes nothing (and shows the tray balloon);
+#   3. with SIGNED_PROGRAM (built with the key of update_test_release_key.pem): an unsigned package is
+#      refused and changes nothing, the same package signed by RELEASE_TOOL is installed.
+# Usage: update_end_to_end.sh PROGRAM [SIGNED_PROGRAM RELEASE_TOOL]
+#   (programs built with the loopback endpoints 127.0.83.1/.2)
 # Exit 77: skipped (a tool is missing or port 80 cannot be bound).
 set -uo pipefail
 program=$1
+signed_program=${2:-}
+release_tool=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 primary=127.0.83.1
 
@@ -56,7 +61,7 @@ program_pids() {
         pid=${exe#/proc/}
         pid=${pid%/exe}
         case "$(readlink "$exe" 2>/dev/null)" in
-        "$work"/app/*) echo "$pid" ;;
+        "$work"/app/* | "$work"/sapp/*) echo "$pid" ;;
         esac
     done
 }
@@ -221,4 +226,44 @@ sleep 2
 kill -0 "$third" 2> /dev/null || fail "the program ended after a failed download"
 [ "$(listing)" = "$before" ] || fail "a failed download changed the program folder"
 echo "failed download changes nothing: ok"
+kill "$third"
+wait_until 10 sh -c "! kill -0 $third 2>/dev/null" || fail "the program did not end on SIGTERM"
+
+# --- 3. a program with a release key installs only a signed package
+if [ -n "$signed_program" ]; then
+    mkdir -p "$work/sapp" "$work/srelease"
+    cp "$signed_program" "$work/sapp/Quillmark"
+    { cat "$signed_program"; printf '\nquillmark signed release 2\n'; } > "$work/srelease/Quillmark"
+    signed_md5=$(md5sum < "$work/srelease/Quillmark" | cut -d' ' -f1)
+    (cd "$work/srelease" && chmod 755 Quillmark && zip -q -X "$work/srelease.zip" Quillmark) ||
+        fail "cannot pack the signed release"
+    cp "$work/srelease.zip" "$work/srv/Quillmark.zip"
+    printf '{"Quillmark":"%s"}' "$signed_md5" > "$work/srv/version.json"
+    slisting() { (cd "$work/sapp" && find . ! -name Quillmark.kov -exec md5sum {} + 2> /dev/null | sort); }
+    sbefore=$(slisting)
+    gets=$(count GET)
+    (cd "$work/sapp" && exec ./Quillmark -autorun > "$work/unsigned.log" 2>&1) &
+    unsigned=$!
+    pids+=($unsigned)
+    wait_until 30 at_least GET $((gets + 1)) || fail "the unsigned package was not downloaded"
+    sleep 2
+    find_box && fail "an unsigned package was installed"
+    kill -0 "$unsigned" 2> /dev/null || fail "the program ended after refusing an unsigned package"
+    [ "$(slisting)" = "$sbefore" ] || fail "an unsigned package changed the program folder"
+    kill "$unsigned"
+    wait_until 10 sh -c "! kill -0 $unsigned 2>/dev/null" || fail "the program did not end on SIGTERM"
+    echo "unsigned package refused: ok"
+
+    "$release_tool" sign "$here/update_test_release_key.pem" "$work/srv/Quillmark.zip" || fail "signing failed"
+    (cd "$work/sapp" && exec ./Quillmark > "$work/signed.log" 2>&1) &
+    signed=$!
+    pids+=($signed)
+    wait_until 60 find_box || fail "the box after the signed update did not appear"
+    [ "$(md5sum < "$work/sapp/Quillmark" | cut -d' ' -f1)" = "$signed_md5" ] || fail "signed release not in place"
+    cmp -s "$work/sapp/Quillmark_old" "$signed_program" || fail "backup is not the old signed program"
+    [ ! -e "$work/sapp/Quillmark.zip" ] || fail "signed package not deleted"
+    first=$signed
+    wait_until 10 close_box || fail "the program did not end after its box was closed"
+    echo "signed package installed: ok"
+fi
 echo "PASS"

@@ -1,0 +1,65 @@
+// A downloaded package: the entry-name check, the install plan and the signature check on the zip's bytes.
+
+#include "update/packagenames.h"
+#include "update/releasesignature.h"
+#include "update/swap.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <quazip.h>
+#include <quazipfileinfo.h>
+
+namespace {
+
+const QString &PackagePath()
+{
+    static QTemporaryDir dir;
+    static const QString path = dir.filePath(QStringLiteral("Quillmark.zip"));
+    if (!dir.isValid()) {
+        std::abort();
+    }
+    return path;
+}
+
+// The names as the zip's directory holds them, judged under both platforms' rules; what passes is planned.
+void CheckNamesAndPlan()
+{
+    QuaZip zip(PackagePath());
+    if (!zip.open(QuaZip::mdUnzip)) {
+        return;
+    }
+    std::vector<std::string> names;
+    for (const QuaZipFileInfo64 &info : zip.getFileInfoList64()) {
+        names.push_back(info.name.toLocal8Bit().toStdString());
+    }
+    for (const bool windowsNames : {false, true}) {
+        const PackageNameRules rules = RulesForProgram("/opt/q/Quillmark", "Quillmark", windowsNames);
+        std::vector<CheckedEntry> checked;
+        if (CheckPackageNames(names, rules, checked)) {
+            SwapPlan plan;
+            PlanSwap(checked, rules, "/opt/q/Quillmark_update.x/p", "/opt/q/Quillmark_update.x/d", "/opt/q/",
+                     "/opt/q/Quillmark", plan);
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    QFile file(PackagePath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(reinterpret_cast<const char *>(data), qint64(size)) != qint64(size)) {
+        std::abort();
+    }
+    file.close();
+    CheckNamesAndPlan();
+    // The public key of the seed packages' signing key.
+    static const QByteArray key =
+        QByteArray::fromHex("14aaa55dd519e3cde708fd70e6fab43b3ff177df23511fb209e093b6528454a1");
+    PackageLimits limits;
+    limits.maxUnpackedBytes = 1 << 20;
+    VerifyReleasePackage(PackagePath(), key, limits);
+    return 0;
+}

@@ -1,0 +1,111 @@
+// The release tool: makes a signing key, tells its public key, signs a release package and checks one as
+// the program would.
+//
+//   quillmark_release keygen KEYFILE        new private key into KEYFILE (created, owner-only); prints the
+//                                           public key as 64 hex digits
+//   quillmark_release pubkey KEYFILE        prints the public key of KEYFILE
+//   quillmark_release sign KEYFILE PACKAGE  adds the manifest and the signature to PACKAGE
+//   quillmark_release verify PUBKEY PACKAGE checks PACKAGE with the public key (hex or base64)
+//
+// Exit 0 done, 1 refused or failed, 2 wrong use.
+
+#include "update/releasekey.h"
+#include "update/releasesignature.h"
+
+#include <QFile>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int Usage()
+{
+    std::fputs("usage: quillmark_release keygen KEYFILE | pubkey KEYFILE | sign KEYFILE PACKAGE |"
+               " verify PUBKEY PACKAGE\n",
+               stderr);
+    return 2;
+}
+
+int Fail(const QString &message)
+{
+    std::fprintf(stderr, "quillmark_release: %s\n", message.toLocal8Bit().constData());
+    return 1;
+}
+
+bool ReadKeyFile(const char *path, QByteArray &pem)
+{
+    QFile file(QString::fromLocal8Bit(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    pem = file.read(1 << 16);
+    return true;
+}
+
+int KeyGen(const char *path)
+{
+    const QByteArray pem = GenerateSigningKeyPem();
+    if (pem.isEmpty()) {
+        return Fail(QStringLiteral("no key could be made"));
+    }
+    QFile file(QString::fromLocal8Bit(path));
+    // Never over an existing key: a lost key cannot sign the releases that programs out there accept.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        return Fail(QStringLiteral("%1 exists or cannot be created").arg(file.fileName()));
+    }
+    if (!file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) || file.write(pem) != pem.size() ||
+        !file.flush()) {
+        file.remove();
+        return Fail(QStringLiteral("%1 cannot be written").arg(file.fileName()));
+    }
+    std::printf("%s\n", PublicKeyOfPem(pem).toHex().constData());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        return Usage();
+    }
+    const char *command = argv[1];
+    if (std::strcmp(command, "keygen") == 0 && argc == 3) {
+        return KeyGen(argv[2]);
+    }
+    if (std::strcmp(command, "pubkey") == 0 && argc == 3) {
+        QByteArray pem;
+        const QByteArray key = ReadKeyFile(argv[2], pem) ? PublicKeyOfPem(pem) : QByteArray();
+        if (key.isEmpty()) {
+            return Fail(
+                QStringLiteral("%1 holds no Ed25519 private key").arg(QString::fromLocal8Bit(argv[2])));
+        }
+        std::printf("%s\n", key.toHex().constData());
+        return 0;
+    }
+    if (std::strcmp(command, "sign") == 0 && argc == 4) {
+        QByteArray pem;
+        if (!ReadKeyFile(argv[2], pem) || PublicKeyOfPem(pem).isEmpty()) {
+            return Fail(
+                QStringLiteral("%1 holds no Ed25519 private key").arg(QString::fromLocal8Bit(argv[2])));
+        }
+        QString error;
+        if (!SignReleasePackage(QString::fromLocal8Bit(argv[3]), pem, error)) {
+            return Fail(error);
+        }
+        return 0;
+    }
+    if (std::strcmp(command, "verify") == 0 && argc == 4) {
+        const QByteArray key = DecodeReleaseKeyText(QByteArray(argv[2]).trimmed());
+        if (key.isEmpty()) {
+            return Fail(QStringLiteral("the public key is neither 64 hex digits nor base64 of 32 bytes"));
+        }
+        const PackageCheckResult result = VerifyReleasePackage(QString::fromLocal8Bit(argv[3]), key);
+        if (result.check != PackageCheck::Verified) {
+            return Fail(QStringLiteral("refused: %1").arg(result.detail));
+        }
+        std::puts("verified");
+        return 0;
+    }
+    return Usage();
+}
