@@ -14,6 +14,9 @@
 namespace {
 // How long the end of the program waits for an aborted print run to let go of its word processor.
 constexpr unsigned long kPrintThreadEndMs = 5000;
+// A newer instance ending this one waits longer than this one's clean-up may take.
+static_assert(kPrintThreadEndMs + MainWindow::kUpdateThreadEndMs < kTerminateGraceMs,
+              "the instance guard would kill an instance during its own end");
 } // namespace
 
 int RunQuillmark(int argc, char *argv[])

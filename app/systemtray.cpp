@@ -7,6 +7,8 @@
 #include <QIcon>
 #include <QMenu>
 
+QSystemTrayIcon *TheSystemTray = nullptr;
+
 SystemTray::SystemTray(QObject *parent) : QSystemTrayIcon(parent)
 {
     // The menu has no parent: it lives as long as the process, like the tray's entry in the panel.
@@ -36,4 +38,9 @@ void SystemTray::UiQuit()
 void SystemTray::ShowUi()
 {
     emit showWidget();
+}
+
+void SystemTray::ShowBalloon(QString title, QString text, int icon, int milliseconds)
+{
+    showMessage(title, text, static_cast<QSystemTrayIcon::MessageIcon>(icon), milliseconds);
 }

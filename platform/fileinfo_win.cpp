@@ -1,6 +1,7 @@
 #include "platform/fileinfo.h"
 
 #include <cstdio>
+#include <cstring>
 #include <io.h>
 #include <windows.h>
 
@@ -28,6 +29,19 @@ bool FlushFileToDisk(std::FILE *f)
 bool ReplaceFileWith(const char *source, const char *target)
 {
     return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool ResolveFileLinks(const char *path, char *resolved, size_t capacity)
+{
+    if (path == nullptr || std::strlen(path) >= capacity)
+        return false;
+    std::strcpy(resolved, path);
+    return true;
+}
+
+bool TruncateOpenFile(std::FILE *f, unsigned long long length)
+{
+    return _chsize_s(_fileno(f), static_cast<__int64>(length)) == 0;
 }
 
 unsigned long CurrentProcessNumber()

@@ -29,7 +29,7 @@ int CountProcessesByName(const char *exeName)
     return count;
 }
 
-int TerminateProcessByName(const char *exeName)
+int TerminateProcessByName(const char *exeName, unsigned /*graceMs*/)
 {
     if (exeName == nullptr)
         return 0;
