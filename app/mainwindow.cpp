@@ -27,6 +27,7 @@ namespace {
 MainWindow::ScreenAreaSource screenAreaSource = &PrimaryScreenArea;
 MainWindow::ScreenSizeSource screenSizeSource = nullptr;
 MainWindow::TrayAvailability trayAvailability = &QSystemTrayIcon::isSystemTrayAvailable;
+int trayWaitMs = MainWindow::kTrayWaitMs;
 const char kFailureListName[] = "无法设置或修改密码的文件目录.txt";
 constexpr int kTrayPollMs = 250;
 } // namespace
@@ -43,9 +44,10 @@ void MainWindow::SetScreenSizeSource(ScreenSizeSource source)
     screenAreaSource = &PrimaryScreenArea;
 }
 
-void MainWindow::SetTrayAvailability(TrayAvailability source)
+void MainWindow::SetTrayAvailability(TrayAvailability source, int waitMs)
 {
     trayAvailability = source ? source : &QSystemTrayIcon::isSystemTrayAvailable;
+    trayWaitMs = waitMs;
 }
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -102,6 +104,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     if (std::strcmp(StartArgument, "-autorun") != 0) {
         show();
     } else if (!trayAvailability()) {
+        trayWaitLimitMs = trayWaitMs;
         trayWait = new QTimer(this);
         connect(trayWait, SIGNAL(timeout()), this, SLOT(WaitForTrayHost()));
         trayWait->start(kTrayPollMs);
@@ -145,7 +148,7 @@ void MainWindow::WaitForTrayHost()
 {
     trayWaitedMs += kTrayPollMs;
     const bool trayCameUp = trayAvailability();
-    if (!trayCameUp && trayWaitedMs < kTrayWaitMs)
+    if (!trayCameUp && trayWaitedMs < trayWaitLimitMs)
         return;
     trayWait->stop();
     trayWait->deleteLater();

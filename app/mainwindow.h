@@ -38,8 +38,8 @@ public:
     // this long for a tray host to come up (as at the start of a session) before it shows itself, since
     // there would otherwise be no way to reach the program.
     using TrayAvailability = bool (*)();
-    static void SetTrayAvailability(TrayAvailability source);
     static constexpr int kTrayWaitMs = 5000;
+    static void SetTrayAvailability(TrayAvailability source, int waitMs = kTrayWaitMs);
 
     // How long the end of the window waits for the update worker to give up its check.
     static constexpr unsigned long kUpdateThreadEndMs = 3000;
@@ -76,6 +76,7 @@ private:
     ThreadPost *updateWorker = nullptr;
     QTimer *trayWait = nullptr;
     int trayWaitedMs = 0;
+    int trayWaitLimitMs = kTrayWaitMs;
     QThread *printThread;
     ThreadObject *printWorker;
     std::string settingsText;
