@@ -21,11 +21,7 @@ static_assert(kPrintThreadEndMs + MainWindow::kUpdateThreadEndMs < kTerminateGra
 
 int RunQuillmark(int argc, char *argv[])
 {
-    char ownPath[kStartPathSize] = {};
-    const char *exePath = argc > 0 && argv[0] ? argv[0] : "";
-    if (OwnExecutablePath(exePath, ownPath, sizeof ownPath) == 0)
-        exePath = ownPath;
-    InitStartPaths(argc > 1 ? argv[1] : nullptr, exePath, NativeSeparator());
+    InitStartPathsFromCommandLine(argc, argv);
 
     // The count includes this process, so more than one means an older instance is running.
     const char *instanceName = InstanceExecutableName();
