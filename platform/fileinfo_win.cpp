@@ -5,12 +5,32 @@
 #include <io.h>
 #include <windows.h>
 
+namespace {
+
+// "E:\" or "E:/": the directory search has no entry for a drive's root, which is a folder all the same.
+bool IsDriveRoot(const char *path)
+{
+    const char letter = path[0];
+    return ((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')) && path[1] == ':' &&
+           (path[2] == '\\' || path[2] == '/') && path[3] == '\0';
+}
+
+} // namespace
+
 bool QueryPathEntry(const char *path, bool *isDirectory)
 {
     if (isDirectory != nullptr)
         *isDirectory = false;
     if (path == nullptr || path[0] == '\0')
         return false;
+    if (IsDriveRoot(path)) {
+        const DWORD attributes = GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return false;
+        if (isDirectory != nullptr)
+            *isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return true;
+    }
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(path, &entry);
     if (search == INVALID_HANDLE_VALUE)

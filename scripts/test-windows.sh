@@ -92,6 +92,9 @@ if ! wait "$prefix_job"; then
     tail -n 20 "$build/wineprefix.log" >&2
     exit 1
 fi
+# A drive E: of its own, so that the tests meet a drive root other than the system's C:.
+mkdir -p "$build/drive-e"
+ln -sfn "$build/drive-e" "$WINEPREFIX/dosdevices/e:"
 
 # --- run ---------------------------------------------------------------------------------------------
 LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 ctest --test-dir "$build" -L windows --no-tests=error --timeout "$timeout" \
