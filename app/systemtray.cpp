@@ -11,7 +11,7 @@ QSystemTrayIcon *TheSystemTray = nullptr;
 
 SystemTray::SystemTray(QObject *parent) : QSystemTrayIcon(parent)
 {
-    // The menu has no parent: it lives as long as the process, like the tray's entry in the panel.
+    // The menu has no parent: it lives as long as the tray's entry in the panel.
     trayMenu = new QMenu();
     showAction = new QAction(QStringLiteral("软件设置"), this);
     quitAction = new QAction(QStringLiteral("退出程序"), this);
@@ -28,7 +28,11 @@ SystemTray::SystemTray(QObject *parent) : QSystemTrayIcon(parent)
     connect(quitAction, SIGNAL(triggered()), this, SLOT(UiQuit()), Qt::UniqueConnection);
 }
 
-SystemTray::~SystemTray() = default;
+// The menu has no parent, so it goes with the icon, at the end of the program.
+SystemTray::~SystemTray()
+{
+    delete trayMenu;
+}
 
 void SystemTray::UiQuit()
 {

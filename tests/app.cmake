@@ -21,5 +21,7 @@ endif()
 
 # The window's end during an update check (a slow download against a loopback server): in the unit tier,
 # so that it also runs under the sanitizers.
+# Full stacks let the leak checker tell the offscreen plugin's own screen from ours.
 quillmark_add_qtest(app_shutdown_test LABELS unit
-    SOURCES unit/app_shutdown_test.cpp unit/update_loopback_server.cpp LIBS app update_core)
+    SOURCES unit/app_shutdown_test.cpp unit/update_loopback_server.cpp LIBS app update_core
+    ENV "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan-offscreen.supp:fast_unwind_on_malloc=0")
