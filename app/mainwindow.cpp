@@ -92,8 +92,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         connect(updateThread, SIGNAL(started()), updateWorker, SLOT(startPost()));
         connect(updateWorker, SIGNAL(Signal_UpdateSuccess()), this, SLOT(on_Signal_UpdateSuccess()));
         // The tray is taken here, on the GUI thread; the worker only ever emits its request.
-        connect(updateWorker, SIGNAL(ShowBalloon(QString, QString, int, int)), tray,
-                SLOT(ShowBalloon(QString, QString, int, int)));
+        connect(updateWorker, &ThreadPost::ShowBalloon, tray, &SystemTray::ShowBalloon);
         updateThread->start(QThread::InheritPriority);
     }
 

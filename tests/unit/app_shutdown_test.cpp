@@ -144,6 +144,46 @@ private slots:
         QCoreApplication::processEvents();
     }
 
+    // The worker asks for the balloon with a signal that arrives on the GUI thread, where the window has
+    // connected it to the tray icon; it never holds the icon itself.
+    void failedDownloadAsksForTheBalloonOnTheGuiThread()
+    {
+        versionAnswers = true;
+        LoopbackHttpServer server(&Missing);
+        QVERIFY(server.listening());
+        downloadBase = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
+        folder = dir.path().toStdString() + "/";
+
+        struct Balloon
+        {
+            QString title;
+            QString text;
+            int icon;
+            int ms;
+            QThread *thread;
+        };
+        QVector<Balloon> balloons;
+        QThread thread;
+        ThreadPost worker;
+        worker.moveToThread(&thread);
+        QObject receiver;
+        connect(&worker, &ThreadPost::ShowBalloon, &receiver,
+                [&](QString title, QString text, int icon, int ms) {
+                    balloons.push_back({title, text, icon, ms, QThread::currentThread()});
+                });
+        connect(&thread, &QThread::started, &worker, &ThreadPost::startPost);
+        thread.start();
+        QTRY_COMPARE_WITH_TIMEOUT(balloons.size(), 1, 10000);
+        thread.quit();
+        QVERIFY(thread.wait(5000));
+        QCOMPARE(balloons[0].title, QString());
+        QCOMPARE(balloons[0].text, QStringLiteral("发现新版本,请进入岚舟软件下载更新!"));
+        QCOMPARE(balloons[0].icon, int(QSystemTrayIcon::Information));
+        QCOMPARE(balloons[0].ms, 1000);
+        QCOMPARE(balloons[0].thread, QThread::currentThread());
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Quillmark.zip"))));
+    }
+
     void cleanupTestCase() { ThreadPost::SetEnvironmentHook(nullptr); }
 };
 
