@@ -35,7 +35,8 @@ int trayUpAfterMs = 0;
 QElapsedTimer trayClock;
 bool fakeTrayAvailable()
 {
-    return trayUpAfterMs >= 0 && trayClock.elapsed() >= trayUpAfterMs;
+    return trayUpAfterMs == 0 ||
+           (trayUpAfterMs > 0 && trayClock.isValid() && trayClock.elapsed() >= trayUpAfterMs);
 }
 
 void setStartArgument(const char *argument)
