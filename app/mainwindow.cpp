@@ -16,18 +16,38 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
 
+bool UpdateWorkerStarted = false;
+
 namespace {
-MainWindow::ScreenSizeSource screenSizeSource = &PrimaryScreenSize;
+MainWindow::ScreenAreaSource screenAreaSource = &PrimaryScreenArea;
+MainWindow::ScreenSizeSource screenSizeSource = nullptr;
+MainWindow::TrayAvailability trayAvailability = &QSystemTrayIcon::isSystemTrayAvailable;
+int trayWaitMs = MainWindow::kTrayWaitMs;
 const char kFailureListName[] = "无法设置或修改密码的文件目录.txt";
+constexpr int kTrayPollMs = 250;
 } // namespace
+
+void MainWindow::SetScreenAreaSource(ScreenAreaSource source)
+{
+    screenAreaSource = source ? source : &PrimaryScreenArea;
+    screenSizeSource = nullptr;
+}
 
 void MainWindow::SetScreenSizeSource(ScreenSizeSource source)
 {
-    screenSizeSource = source ? source : &PrimaryScreenSize;
+    screenSizeSource = source;
+    screenAreaSource = &PrimaryScreenArea;
+}
+
+void MainWindow::SetTrayAvailability(TrayAvailability source, int waitMs)
+{
+    trayAvailability = source ? source : &QSystemTrayIcon::isSystemTrayAvailable;
+    trayWaitMs = waitMs;
 }
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -36,11 +56,17 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     screenWidth = 0;
     screenHeight = 0;
-    screenSizeSource(&screenWidth, &screenHeight);
+    int screenX = 0;
+    int screenY = 0;
+    if (screenSizeSource)
+        screenSizeSource(&screenWidth, &screenHeight);
+    else
+        screenAreaSource(&screenX, &screenY, &screenWidth, &screenHeight);
     restoreHeight = height();
     restoreWidth = width();
-    // Centred for the form's built size; the later change of height does not move it again.
-    move((screenWidth - 940) / 2, (screenHeight - 500) / 2);
+    // Centred for the form's built size on the primary screen's free area (with several monitors the
+    // desktop's origin may lie on another one); the later change of height does not move it again.
+    move(screenX + (screenWidth - 940) / 2, screenY + (screenHeight - 500) / 2);
 
     setWindowTitle(QStringLiteral("澄笺") + QStringLiteral("2.0"));
     EnsureQuillmarkResources();
@@ -52,7 +78,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(tray, SIGNAL(activated(QSystemTrayIcon::ActivationReason)), this,
             SLOT(SystemTrayActivated(QSystemTrayIcon::ActivationReason)));
 
-    LoadKeyFile(SettingsFilePath, settingsText, sizeof settingsText);
+    settingsSavable = LoadKeyFile(SettingsFilePath, settingsText) != -2;
 
     restoreHeight = 400;
     resize(restoreWidth, restoreHeight);
@@ -65,6 +91,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         // Connected before the start, so that started() cannot come before startPost() listens.
         connect(updateThread, SIGNAL(started()), updateWorker, SLOT(startPost()));
         connect(updateWorker, SIGNAL(Signal_UpdateSuccess()), this, SLOT(on_Signal_UpdateSuccess()));
+        // The tray is taken here, on the GUI thread; the worker only ever emits its request.
+        connect(updateWorker, &ThreadPost::ShowBalloon, tray, &SystemTray::ShowBalloon);
         updateThread->start(QThread::InheritPriority);
     }
 
@@ -72,8 +100,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     GetKeyValue(settingsText, "sourcePath", sourcePath, sizeof sourcePath);
     ui->lEdt_SourcePath->setText(QString::fromLocal8Bit(sourcePath));
 
-    if (std::strcmp(StartArgument, "-autorun") != 0)
+    if (std::strcmp(StartArgument, "-autorun") != 0) {
         show();
+    } else if (!trayAvailability()) {
+        trayWaitLimitMs = trayWaitMs;
+        trayWait = new QTimer(this);
+        connect(trayWait, SIGNAL(timeout()), this, SLOT(WaitForTrayHost()));
+        trayWait->start(kTrayPollMs);
+    }
 
     printThread = nullptr;
     printWorker = nullptr;
@@ -81,10 +115,47 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
-    // The tray icon goes with the window; an update check still running must not reach it afterwards.
+    // The worker is over (or cut off) before the tray icon and the window it signals go.
+    FinishUpdateThread(kUpdateThreadEndMs);
     if (TheSystemTray && TheSystemTray->parent() == this)
         TheSystemTray = nullptr;
     delete ui;
+}
+
+bool MainWindow::FinishUpdateThread(unsigned long timeoutMs)
+{
+    if (!updateThread)
+        return true;
+    updateWorker->RequestStop();
+    updateThread->quit();
+    if (!updateThread->wait(timeoutMs)) {
+        // Still in a network call: whatever it emits later reaches nobody. Thread and worker are left
+        // to the end of the process, since a running QThread must not be destroyed.
+        disconnect(updateWorker, nullptr, nullptr, nullptr);
+        updateWorker = nullptr;
+        updateThread = nullptr;
+        return false;
+    }
+    delete updateWorker;
+    delete updateThread;
+    updateWorker = nullptr;
+    updateThread = nullptr;
+    return true;
+}
+
+void MainWindow::WaitForTrayHost()
+{
+    trayWaitedMs += kTrayPollMs;
+    const bool trayCameUp = trayAvailability();
+    if (!trayCameUp && trayWaitedMs < trayWaitLimitMs)
+        return;
+    trayWait->stop();
+    trayWait->deleteLater();
+    trayWait = nullptr;
+    // Without a tray host the hidden window could never be reached: show it. Closing it then ends the
+    // program, as closing the last window always does.
+    if (!trayCameUp && isHidden())
+        ShowSoftWindow();
 }
 
 bool MainWindow::FinishPrintThread(unsigned long timeoutMs)
@@ -162,8 +233,8 @@ void MainWindow::on_pBtn_ReplaceExcelText_clicked()
         return;
     }
 
-    SetKeyValue(settingsText, settingsText, "sourcePath", sourcePath.constData(), sizeof settingsText);
-    SaveKeyFile(SettingsFilePath, settingsText);
+    if (settingsSavable && SetKeyValue(settingsText, "sourcePath", sourcePath.constData()) == 0)
+        SaveKeyFile(SettingsFilePath, settingsText);
 
     ui->lb_ShowDisposingFile->setText(QString());
     ui->pBtn_ReplaceExcelText->setEnabled(false);

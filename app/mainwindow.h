@@ -6,13 +6,19 @@
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 
+#include <string>
+
 class QThread;
+class QTimer;
 class ThreadObject;
 class ThreadPost;
 
 namespace Ui {
 class MainWindow;
 }
+
+// Set once the update worker of this process was started; it is started at most once.
+extern bool UpdateWorkerStarted;
 
 class MainWindow : public QMainWindow
 {
@@ -21,9 +27,25 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Where the window takes the primary screen's size from; tests give a fixed size.
+    // Where the window takes the primary screen's available area from; tests give fixed ones.
+    using ScreenAreaSource = void (*)(int *x, int *y, int *width, int *height);
+    static void SetScreenAreaSource(ScreenAreaSource source);
+    // A screen at (0, 0) whose whole size is available (null: the real screen again).
     using ScreenSizeSource = void (*)(int *width, int *height);
     static void SetScreenSizeSource(ScreenSizeSource source);
+
+    // Whether a tray host shows icons; tests decide. Started for autorun without one, the window waits
+    // this long for a tray host to come up (as at the start of a session) before it shows itself, since
+    // there would otherwise be no way to reach the program.
+    using TrayAvailability = bool (*)();
+    static constexpr int kTrayWaitMs = 5000;
+    static void SetTrayAvailability(TrayAvailability source, int waitMs = kTrayWaitMs);
+
+    // How long the end of the window waits for the update worker to give up its check.
+    static constexpr unsigned long kUpdateThreadEndMs = 3000;
+    // Asks the update worker to stop and waits for its thread. False when it still runs after timeoutMs:
+    // it is then cut off from the window and the tray and left to the end of the process.
+    bool FinishUpdateThread(unsigned long timeoutMs);
 
     // At the end of the program: lets the print thread finish (the caller has asked the run to abort)
     // and disposes of it. False when it is still running after timeoutMs; it is then left alone.
@@ -41,6 +63,9 @@ public slots:
     void on_ShowDisposingFile(QString filePath);
     void on_Set_pBtn_Enable();
 
+private slots:
+    void WaitForTrayHost();
+
 private:
     Ui::MainWindow *ui;
     int screenWidth;
@@ -49,7 +74,12 @@ private:
     int restoreWidth;
     QThread *updateThread = nullptr;
     ThreadPost *updateWorker = nullptr;
+    QTimer *trayWait = nullptr;
+    int trayWaitedMs = 0;
+    int trayWaitLimitMs = kTrayWaitMs;
     QThread *printThread;
     ThreadObject *printWorker;
-    char settingsText[kSettingsTextCapacity] = {};
+    std::string settingsText;
+    // A file too large to be taken in is never written over.
+    bool settingsSavable = true;
 };

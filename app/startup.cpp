@@ -14,15 +14,14 @@
 namespace {
 // How long the end of the program waits for an aborted print run to let go of its word processor.
 constexpr unsigned long kPrintThreadEndMs = 5000;
+// A newer instance ending this one waits longer than this one's clean-up may take.
+static_assert(kPrintThreadEndMs + MainWindow::kUpdateThreadEndMs < kTerminateGraceMs,
+              "the instance guard would kill an instance during its own end");
 } // namespace
 
 int RunQuillmark(int argc, char *argv[])
 {
-    char ownPath[kStartPathSize] = {};
-    const char *exePath = argc > 0 && argv[0] ? argv[0] : "";
-    if (OwnExecutablePath(exePath, ownPath, sizeof ownPath) == 0)
-        exePath = ownPath;
-    InitStartPaths(argc > 1 ? argv[1] : nullptr, exePath, NativeSeparator());
+    InitStartPathsFromCommandLine(argc, argv);
 
     // The count includes this process, so more than one means an older instance is running.
     const char *instanceName = InstanceExecutableName();

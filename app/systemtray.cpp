@@ -7,9 +7,11 @@
 #include <QIcon>
 #include <QMenu>
 
+QSystemTrayIcon *TheSystemTray = nullptr;
+
 SystemTray::SystemTray(QObject *parent) : QSystemTrayIcon(parent)
 {
-    // The menu has no parent: it lives as long as the process, like the tray's entry in the panel.
+    // The menu has no parent: it lives as long as the tray's entry in the panel.
     trayMenu = new QMenu();
     showAction = new QAction(QStringLiteral("软件设置"), this);
     quitAction = new QAction(QStringLiteral("退出程序"), this);
@@ -26,7 +28,11 @@ SystemTray::SystemTray(QObject *parent) : QSystemTrayIcon(parent)
     connect(quitAction, SIGNAL(triggered()), this, SLOT(UiQuit()), Qt::UniqueConnection);
 }
 
-SystemTray::~SystemTray() = default;
+// The menu has no parent, so it goes with the icon, at the end of the program.
+SystemTray::~SystemTray()
+{
+    delete trayMenu;
+}
 
 void SystemTray::UiQuit()
 {
@@ -36,4 +42,9 @@ void SystemTray::UiQuit()
 void SystemTray::ShowUi()
 {
     emit showWidget();
+}
+
+void SystemTray::ShowBalloon(QString title, QString text, int icon, int milliseconds)
+{
+    showMessage(title, text, static_cast<QSystemTrayIcon::MessageIcon>(icon), milliseconds);
 }

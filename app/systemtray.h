@@ -6,6 +6,9 @@
 class QAction;
 class QMenu;
 
+// The one tray icon; the window sets it on the GUI thread and clears it when the icon goes.
+extern QSystemTrayIcon *TheSystemTray;
+
 class SystemTray : public QSystemTrayIcon
 {
     Q_OBJECT
@@ -23,4 +26,6 @@ signals:
 public slots:
     void UiQuit();
     void ShowUi();
+    // The update worker's balloon, delivered as a queued call on the GUI thread.
+    void ShowBalloon(QString title, QString text, int icon, int milliseconds);
 };

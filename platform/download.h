@@ -1,6 +1,7 @@
 #pragma once
 // Blocking download of a URL into a file.
 
+#include <atomic>
 #include <cstdint>
 
 struct DownloadLimits
@@ -16,7 +17,10 @@ struct DownloadLimits
 // per second over 60 seconds.
 DownloadLimits DefaultDownloadLimits();
 
-// Downloads url into the file at path (replaced) under the default limits. 0 on success, negative on
-// failure; a failed download leaves no file at path.
+// Downloads url into the file at path (replaced). 0 on success, negative on failure; a failed download
+// leaves no file at path. With cancel, the download gives up soon once it is set (Windows: at the next
+// progress report) and fails.
 int DownloadToFile(const char *url, const char *path);
-int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits);
+int CancellableDownloadToFile(const char *url, const char *path, const std::atomic<bool> *cancel);
+int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits,
+                             const std::atomic<bool> *cancel = nullptr);

@@ -26,6 +26,12 @@ size_t WriteToFile(char *data, size_t size, size_t count, void *target)
     return std::fwrite(data, size, count, sink->file) * size;
 }
 
+// Called by libcurl about once a second and with every piece received: non-zero aborts the transfer.
+int CheckCancelled(void *cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return cancel != nullptr && static_cast<const std::atomic<bool> *>(cancel)->load() ? 1 : 0;
+}
+
 } // namespace
 
 // The package is written beside its target first and moved into place only when complete, so a broken
@@ -35,17 +41,18 @@ DownloadLimits DefaultDownloadLimits()
     return DownloadLimits{uint64_t(QUILLMARK_UPDATE_MAX_DOWNLOAD_MIB) << 20, 256, 60};
 }
 
-int DownloadToFile(const char *url, const char *path)
+int CancellableDownloadToFile(const char *url, const char *path, const std::atomic<bool> *cancel)
 {
-    return DownloadToFileWithLimits(url, path, DefaultDownloadLimits());
+    return DownloadToFileWithLimits(url, path, DefaultDownloadLimits(), cancel);
 }
 
-int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits)
+int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits,
+                             const std::atomic<bool> *cancel)
 {
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
-    if (url == nullptr || path == nullptr) {
+    if (url == nullptr || path == nullptr || (cancel != nullptr && cancel->load())) {
         return -1;
     }
     std::string partial = std::string(path) + ".part";
@@ -74,6 +81,9 @@ int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLi
     // A transfer that slow has stalled, or is being held open on purpose.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckCancelled);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool> *>(cancel));
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     CURLcode rc = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
     bool written = std::fclose(file) == 0;
@@ -82,4 +92,9 @@ int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLi
         return -1;
     }
     return 0;
+}
+
+int DownloadToFile(const char *url, const char *path)
+{
+    return CancellableDownloadToFile(url, path, nullptr);
 }

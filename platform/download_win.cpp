@@ -11,7 +11,10 @@ namespace {
 class LimitWatch : public IBindStatusCallback
 {
 public:
-    explicit LimitWatch(const DownloadLimits &limits) : limits_(limits), windowStart_(GetTickCount()) {}
+    LimitWatch(const DownloadLimits &limits, const std::atomic<bool> *cancel)
+        : limits_(limits), cancel_(cancel), windowStart_(GetTickCount())
+    {
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **object) override
     {
@@ -38,7 +41,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) override
     {
-        if (progress > limits_.maxBytes || progressMax > limits_.maxBytes) {
+        if ((cancel_ != nullptr && cancel_->load()) || progress > limits_.maxBytes ||
+            progressMax > limits_.maxBytes) {
             return E_ABORT;
         }
         const DWORD now = GetTickCount();
@@ -55,6 +59,7 @@ public:
 
 private:
     DownloadLimits limits_;
+    const std::atomic<bool> *cancel_;
     DWORD windowStart_;
     ULONG windowBytes_ = 0;
 };
@@ -66,14 +71,18 @@ DownloadLimits DefaultDownloadLimits()
     return DownloadLimits{uint64_t(QUILLMARK_UPDATE_MAX_DOWNLOAD_MIB) << 20, 256, 60};
 }
 
-int DownloadToFile(const char *url, const char *path)
+int CancellableDownloadToFile(const char *url, const char *path, const std::atomic<bool> *cancel)
 {
-    return DownloadToFileWithLimits(url, path, DefaultDownloadLimits());
+    return DownloadToFileWithLimits(url, path, DefaultDownloadLimits(), cancel);
 }
 
-int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits)
+int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits,
+                             const std::atomic<bool> *cancel)
 {
-    LimitWatch watch(limits);
+    if (cancel != nullptr && cancel->load()) {
+        return -1;
+    }
+    LimitWatch watch(limits, cancel);
     if (URLDownloadToFileA(nullptr, url, path, 0, &watch) != S_OK) {
         DeleteFileA(path);
         return -1;
@@ -86,4 +95,9 @@ int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLi
         return -1;
     }
     return 0;
+}
+
+int DownloadToFile(const char *url, const char *path)
+{
+    return CancellableDownloadToFile(url, path, nullptr);
 }

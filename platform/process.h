@@ -6,6 +6,12 @@
 
 // Number of running processes with that executable name; 0 when name is null or the list cannot be read.
 int CountProcessesByName(const char *exeName);
-// Ends the first (oldest) such process and returns 1; 0 when none matches or name is null.
-// Linux: SIGTERM, then SIGKILL when it has not exited after about 3 seconds. Windows: TerminateProcess.
-int TerminateProcessByName(const char *exeName);
+// How long an instance asked to end gets to quit by itself before it is killed. Longer than the program's
+// own bounded clean-up at its end, so that an instance is never killed while it lets go of its workers.
+constexpr unsigned kTerminateGraceMs = 10000;
+
+// Ends the first (oldest) such process other than the caller and returns 1; 0 when none matches, name is
+// null, or no matching process may be ended by the caller.
+// Linux: a process that cannot be signalled (another user's) is passed over at once for the next one;
+// SIGTERM, then SIGKILL when it has not exited after graceMs. Windows: TerminateProcess.
+int TerminateProcessByName(const char *exeName, unsigned graceMs = kTerminateGraceMs);

@@ -186,25 +186,30 @@ int CountProcessesByName(const char *exeName)
     return static_cast<int>(matches.size());
 }
 
-int TerminateProcessByName(const char *exeName)
+int TerminateProcessByName(const char *exeName, unsigned graceMs)
 {
     if (exeName == nullptr)
         return 0;
     std::vector<Match> matches;
     if (!FindProcesses(exeName, &matches) || matches.empty())
         return 0;
-    const Match oldest = matches.front();
 
-    // The program quits cleanly on SIGTERM; one that does not within a few seconds is killed.
-    kill(oldest.pid, SIGTERM);
-    constexpr unsigned kStepMs = 20;
-    constexpr unsigned kGraceMs = 3000;
-    for (unsigned waited = 0; waited < kGraceMs; waited += kStepMs) {
-        if (!StillRunning(oldest))
-            return 1;
-        SleepMs(kStepMs);
+    // The oldest one that this process may signal: another user's instance is listed too, but a failed
+    // kill must not cost the grace period, nor leave the user's own older instance running.
+    const pid_t self = getpid();
+    for (const Match &process : matches) {
+        if (process.pid == self || kill(process.pid, SIGTERM) != 0)
+            continue;
+        // The program quits cleanly on SIGTERM; one that does not within the grace period is killed.
+        constexpr unsigned kStepMs = 20;
+        for (unsigned waited = 0; waited < graceMs; waited += kStepMs) {
+            if (!StillRunning(process))
+                return 1;
+            SleepMs(kStepMs);
+        }
+        if (StillRunning(process))
+            kill(process.pid, SIGKILL);
+        return 1;
     }
-    if (StillRunning(oldest))
-        kill(oldest.pid, SIGKILL);
-    return 1;
+    return 0;
 }

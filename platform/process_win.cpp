@@ -29,7 +29,7 @@ int CountProcessesByName(const char *exeName)
     return count;
 }
 
-int TerminateProcessByName(const char *exeName)
+int TerminateProcessByName(const char *exeName, unsigned /*graceMs*/)
 {
     if (exeName == nullptr)
         return 0;
@@ -38,14 +38,18 @@ int TerminateProcessByName(const char *exeName)
         return 0;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
+    const DWORD self = GetCurrentProcessId();
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (std::strcmp(entry.szExeFile, exeName) != 0)
+        if (std::strcmp(entry.szExeFile, exeName) != 0 || entry.th32ProcessID == self)
             continue;
+        // One that may not be ended (another user's) is passed over for the next one.
         HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
-        if (process != nullptr) {
-            TerminateProcess(process, 0);
-            CloseHandle(process);
-        }
+        if (process == nullptr)
+            continue;
+        const bool ended = TerminateProcess(process, 0) != 0;
+        CloseHandle(process);
+        if (!ended)
+            continue;
         CloseHandle(snapshot);
         return 1;
     }

@@ -20,3 +20,20 @@ void PrimaryScreenSize(int *width, int *height)
     if (height != nullptr)
         *height = h;
 }
+
+void PrimaryScreenArea(int *x, int *y, int *width, int *height)
+{
+    QRect area;
+    if (QGuiApplication::instance() != nullptr) {
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            area = screen->availableGeometry();
+    }
+    if (x != nullptr)
+        *x = area.isValid() ? area.x() : 0;
+    if (y != nullptr)
+        *y = area.isValid() ? area.y() : 0;
+    if (width != nullptr)
+        *width = area.isValid() ? area.width() : 0;
+    if (height != nullptr)
+        *height = area.isValid() ? area.height() : 0;
+}

@@ -73,6 +73,16 @@ prepare_prefix() {
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i || return 1
     wine cmd /c exit 0
 }
+# A drive E: of its own, so that the tests meet a drive root other than the system's C:. In place before
+# Wine's services start, which take the list of drives once. Wine sets up C: and Z: only when it creates
+# dosdevices itself, so a fresh prefix gets them here the way Wine makes them.
+mkdir -p "$build/drive-e"
+if [ ! -d "$WINEPREFIX/dosdevices" ]; then
+    mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c"
+    ln -s ../drive_c "$WINEPREFIX/dosdevices/c:"
+    ln -s / "$WINEPREFIX/dosdevices/z:"
+fi
+ln -sfn "$build/drive-e" "$WINEPREFIX/dosdevices/e:"
 prepare_prefix </dev/null >"$build/wineprefix.log" 2>&1 &
 prefix_job=$!
 

@@ -19,8 +19,10 @@ bool DirectoryExists(const char *path)
         return false;
     char copy[kPathCapacity];
     std::memcpy(copy, path, length + 1);
-    // The root "/" keeps its slash: without it nothing would be left to look for.
-    if (length > 1 && copy[length - 1] == '/')
+    // A root keeps its slash: "/" and a drive's "E:/" (from "E://", a root chosen in the folder dialog)
+    // would otherwise name nothing, or the drive's current folder.
+    const bool driveRoot = length == 3 && copy[1] == ':';
+    if (length > 1 && copy[length - 1] == '/' && !driveRoot)
         copy[length - 1] = '\0';
     bool isDirectory = false;
     return QueryPathEntry(copy, &isDirectory) && isDirectory;

@@ -1,5 +1,6 @@
 #include "support/startpaths.h"
 
+#include "platform/selfpath.h"
 #include "support/textutil.h"
 
 #include <cstring>
@@ -63,4 +64,13 @@ int InitStartPaths(const char *firstArgument, const char *exePath, char separato
         return -1;
     }
     return 0;
+}
+
+int InitStartPathsFromCommandLine(int argc, char *argv[])
+{
+    char ownPath[kStartPathSize] = {};
+    const char *exePath = argc > 0 && argv[0] ? argv[0] : "";
+    if (OwnExecutablePath(exePath, ownPath, sizeof ownPath) == 0)
+        exePath = ownPath;
+    return InitStartPaths(argc > 1 ? argv[1] : nullptr, exePath, NativeSeparator());
 }

@@ -16,3 +16,7 @@ extern char UpdatePackagePath[kStartPathSize];
 // Returns 0, or -1 when the path does not fit (the paths are then left empty, the argument too long for
 // StartArgument is held as empty, since only its exact match with "-autorun" matters).
 int InitStartPaths(const char *firstArgument, const char *exePath, char separator);
+
+// Start-up's first step, from the process's own command line: the first argument, the program's own path
+// (argv[0], or the running file where the platform knows it better) and the paths beside it. As above.
+int InitStartPathsFromCommandLine(int argc, char *argv[]);

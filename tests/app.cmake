@@ -18,3 +18,10 @@ if(Python3_Interpreter_FOUND)
                 --print-run ${PROJECT_SOURCE_DIR}/scripts)
     set_tests_properties(app_desktop_e2e PROPERTIES LABELS system TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
+
+# The window's end during an update check (a slow download against a loopback server): in the unit tier,
+# so that it also runs under the sanitizers.
+# Full stacks let the leak checker tell the offscreen plugin's own screen from ours.
+quillmark_add_qtest(app_shutdown_test LABELS unit
+    SOURCES unit/app_shutdown_test.cpp unit/update_loopback_server.cpp LIBS app update_endpoints update_core
+    ENV "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan-offscreen.supp:fast_unwind_on_malloc=0")

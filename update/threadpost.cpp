@@ -9,14 +9,23 @@
 
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <algorithm>
 #include <ctime>
 
-QSystemTrayIcon *TheSystemTray = nullptr;
-bool UpdateWorkerStarted = false;
+namespace {
+
+std::atomic<ThreadPost::EnvironmentHook> environmentHook{nullptr};
+
+} // namespace
 
 bool UpdateServersConfigured()
 {
-    return UpdateEndpoints().configured;
+    return UpdateEndpoints().configured || environmentHook.load() != nullptr;
+}
+
+void ThreadPost::SetEnvironmentHook(EnvironmentHook hook)
+{
+    environmentHook = hook;
 }
 
 namespace {
@@ -36,6 +45,11 @@ UpdateServer DecipheredServer(bool secondary)
 
 ThreadPost::ThreadPost(QObject *parent) : QObject(parent) {}
 
+void ThreadPost::RequestStop()
+{
+    stop_ = true;
+}
+
 void ThreadPost::startPost()
 {
     UpdateEnvironment env;
@@ -43,19 +57,28 @@ void ThreadPost::startPost()
     env.versionRequest = [](const std::string &host, const std::string &path, std::string &reply) {
         return HttpPost(host.c_str(), path.c_str(), "", reply);
     };
-    env.download = DownloadToFile;
+    env.download = [this](const char *url, const char *path) {
+        return CancellableDownloadToFile(url, path, &stop_);
+    };
     env.now = [] { return static_cast<int64_t>(std::time(nullptr)); };
-    env.sleep = [](unsigned ms) { QThread::msleep(ms); };
-    env.balloonContext = TheSystemTray;
-    env.showBalloon = [](const QString &title, const QString &text, QSystemTrayIcon::MessageIcon icon,
-                         int ms) {
-        if (TheSystemTray != nullptr) {
-            TheSystemTray->showMessage(title, text, icon, ms);
-        }
+    // Pauses end early once the program is ending.
+    env.sleep = [this](unsigned ms) {
+        constexpr unsigned kSliceMs = 10;
+        for (unsigned slept = 0; slept < ms && !stop_; slept += kSliceMs)
+            QThread::msleep(std::min(kSliceMs, ms - slept));
+    };
+    env.stopRequested = [this] { return stop_.load(); };
+    env.balloonContext = this;
+    env.showBalloon = [this](const QString &title, const QString &text, QSystemTrayIcon::MessageIcon icon,
+                             int ms) {
+        if (!stop_)
+            emit ShowBalloon(title, text, static_cast<int>(icon), ms);
     };
     env.exePath = ExePath;
     env.appDir = AppDir;
     env.packagePath = UpdatePackagePath;
+    if (EnvironmentHook hook = environmentHook.load())
+        hook(env);
     if (RunUpdateCheck(env) == UpdateOutcome::Updated) {
         emit Signal_UpdateSuccess();
     }

@@ -21,6 +21,24 @@ void fakeScreenSize(int *width, int *height)
     *height = fakeScreenHeight;
 }
 
+QRect fakeArea;
+void fakeScreenArea(int *x, int *y, int *width, int *height)
+{
+    *x = fakeArea.x();
+    *y = fakeArea.y();
+    *width = fakeArea.width();
+    *height = fakeArea.height();
+}
+
+// The tray host as the tests decide: there, missing, or coming up after some time.
+int trayUpAfterMs = 0;
+QElapsedTimer trayClock;
+bool fakeTrayAvailable()
+{
+    return trayUpAfterMs == 0 ||
+           (trayUpAfterMs > 0 && trayClock.isValid() && trayClock.elapsed() >= trayUpAfterMs);
+}
+
 void setStartArgument(const char *argument)
 {
     qstrncpy(StartArgument, argument, sizeof StartArgument);
@@ -69,9 +87,12 @@ private slots:
         // The update check talks to servers on the network; these tests are about the window only.
         UpdateWorkerStarted = true;
         MainWindow::SetScreenSizeSource(&fakeScreenSize);
+        MainWindow::SetTrayAvailability(&fakeTrayAvailable);
     }
     void init()
     {
+        trayUpAfterMs = 0;
+        MainWindow::SetTrayAvailability(&fakeTrayAvailable);
         fakeScreenWidth = 1920;
         fakeScreenHeight = 1080;
         setSettingsFile(dir.filePath(QStringLiteral("Quillmark.kov")));
@@ -102,6 +123,62 @@ private slots:
         // Centred for the built 940 x 500, then shortened to 400 without moving.
         QCOMPARE(w->pos(), position);
         QCOMPARE(w->size(), QSize(940, 400));
+    }
+
+    // On the primary screen's free area, which need not start at the desktop's origin (a second monitor to
+    // the left, a panel at the top).
+    void placementOnTheAvailableArea_data()
+    {
+        QTest::addColumn<QRect>("area");
+        QTest::addColumn<QPoint>("position");
+        QTest::newRow("whole screen") << QRect(0, 0, 1920, 1080) << QPoint(490, 290);
+        QTest::newRow("panel at the top") << QRect(0, 27, 1920, 1053) << QPoint(490, 303);
+        QTest::newRow("primary right of another") << QRect(1920, 0, 1280, 1024) << QPoint(2090, 262);
+        QTest::newRow("primary left of the origin") << QRect(-1280, 0, 1280, 1024) << QPoint(-1110, 262);
+        QTest::newRow("primary below, panel on the left") << QRect(48, 1080, 1872, 1080) << QPoint(514, 1370);
+        QTest::newRow("narrow") << QRect(100, 0, 800, 600) << QPoint(30, 50);
+    }
+    void placementOnTheAvailableArea()
+    {
+        QFETCH(QRect, area);
+        QFETCH(QPoint, position);
+        fakeArea = area;
+        MainWindow::SetScreenAreaSource(&fakeScreenArea);
+        MainWindow *w = makeWindow();
+        MainWindow::SetScreenSizeSource(&fakeScreenSize);
+        QCOMPARE(w->pos(), position);
+        QCOMPARE(w->size(), QSize(940, 400));
+    }
+
+    // Without a tray host an autorun start would leave the program unreachable: after waiting for one to
+    // come up, the window shows itself. A tray host that comes up in time keeps it hidden.
+    void autorunWithoutTray_data()
+    {
+        QTest::addColumn<int>("trayUpAfter");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("no tray host") << -1 << true;
+        QTest::newRow("tray host comes up in time") << 300 << false;
+        QTest::newRow("tray host too late") << 5000 << true;
+    }
+    void autorunWithoutTray()
+    {
+        QFETCH(int, trayUpAfter);
+        QFETCH(bool, shown);
+        trayUpAfterMs = trayUpAfter;
+        trayClock.start();
+        MainWindow::SetTrayAvailability(&fakeTrayAvailable, 1000);
+        MainWindow *w = makeWindow("-autorun");
+        QVERIFY2(!w->isVisible(), "not before the wait is over");
+        QTest::qWait(1600);
+        QCOMPARE(w->isVisible(), shown);
+        if (shown) {
+            QCOMPARE(w->size(), QSize(940, 400));
+            // Closing it ends the event loop (there is no tray to hide in); exit code 2 would mean it ran on.
+            QTimer::singleShot(0, w, &QWidget::close);
+            QTimer::singleShot(3000, [] { QCoreApplication::exit(2); });
+            QCOMPARE(QApplication::exec(), 0);
+            QVERIFY(!w->isVisible());
+        }
     }
 
     void largeFontWidensRatherThanClips()

@@ -12,9 +12,14 @@ TEST(Screen, SizeOfThePrimaryScreen)
     int width = -1;
     int height = -1;
     PrimaryScreenSize(&width, &height);
+    int areaX = -1;
+    int areaWidth = -1;
+    PrimaryScreenArea(&areaX, nullptr, &areaWidth, nullptr);
 #ifndef _WIN32
     EXPECT_EQ(width, 0) << "no screen is known before the application exists";
     EXPECT_EQ(height, 0);
+    EXPECT_EQ(areaX, 0);
+    EXPECT_EQ(areaWidth, 0);
 #endif
     int argc = 1;
     char name[] = "platform_screen_test";
@@ -25,6 +30,13 @@ TEST(Screen, SizeOfThePrimaryScreen)
     EXPECT_GT(width, 0);
     EXPECT_EQ(width, geometry.width());
     EXPECT_EQ(height, geometry.height());
+
+    int x = -1;
+    int y = -1;
+    PrimaryScreenArea(&x, &y, &width, &height);
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_GT(width, 0);
+    EXPECT_EQ(QRect(x, y, width, height), available);
 }
 
 } // namespace

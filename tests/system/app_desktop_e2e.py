@@ -64,10 +64,13 @@ def stays(what, probe, duration):
 
 
 class Desktop:
-    """An Xvfb display with a tray host, and every process started on it; all ended on close()."""
+    """An Xvfb display with a tray host (unless tray is false), and every process started on it; all ended
+    on close()."""
 
-    def __init__(self, workdir):
+    def __init__(self, workdir, tray=True, name="desktop"):
         self.workdir = workdir
+        self.tray = tray
+        self.name = name
         self.processes = []
         self.xvfb = None
         self.display = None
@@ -77,7 +80,7 @@ class Desktop:
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H),
              "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=open(self.log("xvfb"), "w"),
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=open(self.log(self.name + "-xvfb"), "w"),
             preexec_fn=die_with_us)
         os.close(write_end)
         number = b""
@@ -97,6 +100,10 @@ class Desktop:
         for name in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "QT_QPA_PLATFORMTHEME", "XAUTHORITY"):
             self.env.pop(name, None)
         poll("the X display", lambda: self.x(["xwininfo", "-root"], check=False) is not None)
+        if self.tray:
+            self.start_tray()
+
+    def start_tray(self):
         self.trayer = self.spawn(["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request",
                                   "--height", "32", "--SetDockType", "false", "--transparent", "false"],
                                  "trayer")
@@ -150,6 +157,42 @@ class Desktop:
         out = self.x(["xdotool", "search", "--onlyvisible", "--pid", str(pid)], check=False) or ""
         windows = [self.info(int(w)) for w in out.split()]
         return [w for w in windows if w and w["viewable"]]
+
+    def send_close(self, window):
+        """Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW), which
+        xdotool cannot do here."""
+        x11 = ctypes.CDLL("libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x11.XInternAtom.restype = ctypes.c_ulong
+        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+
+        class ClientMessage(ctypes.Structure):
+            _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                        ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                        ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                        ("data", ctypes.c_long * 5)]
+
+        class XEvent(ctypes.Union):
+            _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+        x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                   ctypes.POINTER(XEvent)]
+        x11.XFlush.argtypes = [ctypes.c_void_p]
+        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        display = x11.XOpenDisplay(self.display.encode())
+        if not display:
+            raise Failure("cannot open %s" % self.display)
+        event = XEvent()
+        event.xclient.type = 33  # ClientMessage
+        event.xclient.window = window
+        event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+        event.xclient.format = 32
+        event.xclient.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+        event.xclient.data[1] = 0  # CurrentTime
+        x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+        x11.XFlush(display)
+        x11.XCloseDisplay(display)
 
     def click(self, x, y, button=1):
         # No --sync: it waits for a motion that never comes when the pointer is already there.
@@ -328,6 +371,37 @@ def test_shell(desktop, source, root, shots):
     print("ok - '退出程序' while hidden ends the program without showing the window")
 
 
+def test_without_tray(desktop, source, root, shots):
+    """A desktop without a tray host (stock GNOME): an autorun start must not leave the program
+    unreachable, and closing its window ends it. A tray host that comes up soon after keeps it hidden."""
+    quillmark = place_copy(root, "notray", "Quillmark", source)
+
+    started = time.monotonic()
+    a = App(desktop, quillmark, ["-autorun"])
+    window = poll("the window of an autorun start without a tray host", a.main_window, timeout=20)
+    waited = time.monotonic() - started
+    check(waited >= 3.0, "shown after %.1f s: it did not wait for a tray host to come up" % waited)
+    check((window["w"], window["h"]) == WINDOW_SIZE, "window size %dx%d" % (window["w"], window["h"]))
+    check((window["x"], window["y"]) == WINDOW_POS, "window at %d,%d" % (window["x"], window["y"]))
+    check(a.tray_icon() is None, "a tray icon without a tray host")
+    desktop.screenshot(os.path.join(shots, "without-tray.png"))
+    print("ok - without a tray host '-autorun' shows the window after %.1f s" % waited)
+
+    desktop.send_close(window["id"])
+    code = a.wait_exit()
+    check(code == 0, "closing the window gave exit code %s" % code)
+    print("ok - without a tray host closing the window ends the program (exit code 0)")
+
+    # The tray host comes up a second after the program: the program waits for it and stays hidden.
+    b = App(desktop, quillmark, ["-autorun"])
+    time.sleep(1.0)
+    desktop.start_tray()
+    poll("the tray icon once the tray host is up", b.tray_icon, timeout=20)
+    stays("the window was shown although a tray host came up", b.main_window, 6.0)
+    quit_from_menu(b)
+    print("ok - a tray host coming up a second late keeps an autorun start hidden")
+
+
 def quit_from_menu(app):
     shown_before = app.main_window() is not None
     app.click_tray(3)
@@ -503,10 +577,13 @@ def main():
     os.makedirs(args.screenshots, exist_ok=True)
     root = tempfile.mkdtemp(prefix="qm-desktop-")
     desktop = Desktop(root)
+    bare = Desktop(root, tray=False, name="bare")
     failed = False
     try:
         desktop.start()
-        print("display %s, screen %dx%d" % (desktop.display, SCREEN_W, SCREEN_H))
+        bare.start()
+        print("display %s, screen %dx%d; %s without a tray host" % (desktop.display, SCREEN_W, SCREEN_H,
+                                                                    bare.display))
         tests = [("shell", lambda: test_shell(desktop, args.quillmark, root, args.screenshots))]
         if args.print_run:
             tests.append(("print run", lambda: test_print_run(desktop, args.quillmark, root, args.screenshots,
@@ -518,12 +595,19 @@ def main():
                 failed = True
                 print("FAIL - %s: %s" % (name, error))
                 desktop.screenshot(os.path.join(args.screenshots, "failure-%s.png" % name.replace(" ", "-")))
+        try:
+            test_without_tray(bare, args.quillmark, root, args.screenshots)
+        except Failure as error:
+            failed = True
+            print("FAIL - without tray: %s" % error)
+            bare.screenshot(os.path.join(args.screenshots, "failure-without-tray.png"))
         if args.docs_screenshot and not failed:
             shutil.copyfile(os.path.join(args.screenshots, "window.png"), args.docs_screenshot)
     except Failure as error:
         failed = True
         print("FAIL - %s" % error)
     finally:
+        bare.close()
         desktop.close()
         if failed:
             for name in sorted(os.listdir(root)):

@@ -26,6 +26,7 @@ TEST(Process, NoNameOrUnknownNameMatchesNothing)
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <thread>
@@ -33,6 +34,14 @@ TEST(Process, NoNameOrUnknownNameMatchesNothing)
 #include <vector>
 
 namespace {
+
+// Gives up the superuser's rights for good; only in a child process.
+bool DropToNobody()
+{
+    const uid_t nobody = 65534;
+    return setgroups(0, nullptr) == 0 && setresgid(nobody, nobody, nobody) == 0 &&
+           setresuid(nobody, nobody, nobody) == 0;
+}
 
 // Copies of the sleeper program under names of the test's choosing, each started as a child; whatever is
 // still running at the end is killed and reaped.
@@ -64,6 +73,13 @@ public:
     // Starts the program at path and returns once it is ready for signals; -1 when it did not come up.
     pid_t Start(const std::string &path, bool ignoreTerm = false)
     {
+        return Start(path, std::vector<std::string>{ignoreTerm ? "--ignore-term" : ""});
+    }
+
+    // The same with arguments of the test's choosing; asNobody runs it as an unprivileged user (the
+    // caller must be the superuser).
+    pid_t Start(const std::string &path, const std::vector<std::string> &arguments, bool asNobody = false)
+    {
         int ready[2];
         if (pipe(ready) != 0)
             return -1;
@@ -72,8 +88,15 @@ public:
             dup2(ready[1], STDOUT_FILENO);
             close(ready[0]);
             close(ready[1]);
-            const char *args[] = {path.c_str(), ignoreTerm ? "--ignore-term" : nullptr, nullptr};
-            execv(path.c_str(), const_cast<char *const *>(args));
+            std::vector<const char *> args = {path.c_str()};
+            for (const std::string &argument : arguments) {
+                if (!argument.empty())
+                    args.push_back(argument.c_str());
+            }
+            args.push_back(nullptr);
+            if (asNobody && !DropToNobody())
+                _exit(126);
+            execv(path.c_str(), const_cast<char *const *>(args.data()));
             _exit(127);
         }
         close(ready[1]);
@@ -201,10 +224,84 @@ TEST(Process, ProcessIgnoringTermIsKilled_Posix)
     const std::string name = sleepers.Name("stubborn");
     const pid_t pid = sleepers.Start(sleepers.Install(name), true);
     ASSERT_GT(pid, 0);
-    EXPECT_EQ(TerminateProcessByName(name.c_str()), 1);
+    EXPECT_EQ(TerminateProcessByName(name.c_str(), 300), 1);
     const int status = sleepers.Reap(pid);
     ASSERT_NE(status, -1);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
+// An instance busy with its own clean-up (workers it lets go of at its end) is given the time for it and
+// still ends with exit code 0; only one that overruns the grace period is killed.
+TEST(Process, CleanUpWithinTheGraceIsNotCutShort_Posix)
+{
+    static_assert(kTerminateGraceMs > 8000, "more than the program's own bounded end");
+    struct Row
+    {
+        const char *tag;
+        unsigned cleanUpMs;
+        unsigned graceMs;
+        bool killed;
+    };
+    const Row rows[] = {
+        {"slow", 6000, kTerminateGraceMs, false}, // longer than the print thread's 5 s at the end
+        {"overrun", 1500, 400, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.tag);
+        Sleepers sleepers;
+        const std::string name = sleepers.Name(row.tag);
+        const pid_t pid = sleepers.Start(
+            sleepers.Install(name), std::vector<std::string>{"--slow-term", std::to_string(row.cleanUpMs)});
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(TerminateProcessByName(name.c_str(), row.graceMs), 1);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        if (row.killed)
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        else
+            EXPECT_TRUE(ExitedCleanly(status)) << status;
+    }
+}
+
+// Another user's instance is listed but cannot be signalled: it is passed over at once, and the caller's own
+// older instance is ended instead.
+TEST(Process, InstanceThatCannotBeSignalledIsSkipped_Posix)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs the superuser to start processes of two users";
+    Sleepers sleepers;
+    const std::string name = "qs" + std::to_string(getpid()); // held whole by the kernel's command name
+    const std::string path = sleepers.Install(name);
+    std::filesystem::permissions(sleepers.Dir().FsPath(), std::filesystem::perms::owner_all |
+                                                              std::filesystem::perms::others_read |
+                                                              std::filesystem::perms::others_exec);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all |
+                                           std::filesystem::perms::others_read |
+                                           std::filesystem::perms::others_exec);
+    const pid_t others = sleepers.Start(path); // the superuser's, out of the guard's reach
+    ASSERT_GT(others, 0);
+    const pid_t own = sleepers.Start(path, std::vector<std::string>{}, true);
+    ASSERT_GT(own, 0);
+
+    // The guard runs as the unprivileged user, as a desktop user's program does.
+    const pid_t guard = fork();
+    if (guard == 0) {
+        if (!DropToNobody())
+            _exit(90);
+        const auto start = std::chrono::steady_clock::now();
+        const int result = TerminateProcessByName(name.c_str());
+        const auto spent = std::chrono::steady_clock::now() - start;
+        if (result != 1)
+            _exit(91);
+        _exit(spent < std::chrono::milliseconds(2000) ? 0 : 92);
+    }
+    ASSERT_GT(guard, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(guard, &status, 0), guard);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "exit " << WEXITSTATUS(status) << " (91: nothing ended, 92: waited for the unreachable one)";
+    EXPECT_TRUE(ExitedCleanly(sleepers.Reap(own)));
+    EXPECT_TRUE(sleepers.StillRunning(others));
 }
 
 // An update replaces the executable while the old instance runs: it keeps its name, so the new instance

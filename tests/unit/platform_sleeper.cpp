@@ -1,7 +1,10 @@
 // Test helper: announces on standard output that it is ready, then sleeps until SIGTERM and exits 0.
-// With --ignore-term it ignores SIGTERM, so only SIGKILL ends it.
+// With --ignore-term it ignores SIGTERM, so only SIGKILL ends it; with --slow-term MS it takes MS
+// milliseconds to clean up after SIGTERM before it exits 0.
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -15,6 +18,7 @@ void OnTerm(int)
 int main(int argc, char **argv)
 {
     const bool ignoreTerm = argc > 1 && std::strcmp(argv[1], "--ignore-term") == 0;
+    const long slowTermMs = argc > 2 && std::strcmp(argv[1], "--slow-term") == 0 ? std::atol(argv[2]) : 0;
     sigset_t blocked, waiting;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGTERM);
@@ -31,5 +35,10 @@ int main(int argc, char **argv)
     close(STDOUT_FILENO);
     while (!terminated)
         sigsuspend(&waiting);
+    if (slowTermMs > 0) {
+        timespec pause = {slowTermMs / 1000, (slowTermMs % 1000) * 1000000L};
+        while (nanosleep(&pause, &pause) != 0) {
+        }
+    }
     return 0;
 }

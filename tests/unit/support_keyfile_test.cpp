@@ -10,7 +10,10 @@
 
 #ifndef _WIN32
 #include <csignal>
+#include <functional>
+#include <grp.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -37,8 +40,11 @@ TEST(KeyFile, GetKeyValue)
         {"a=1\r\nsourcePath=C:\\x\r\nb=2\r\n", "sourcePath", "C:\\x"},
         {"sourcePath=  C:\\x \t\r\n", "sourcePath", "C:\\x"},
         {"sourcePath=\r\n", "sourcePath", ""},
-        {"sourcePath=C:\\x", "sourcePath", ""},        // last line without CR LF
-        {"a=1\nsourcePath=C:\\x\n", "sourcePath", ""}, // LF alone ends no line
+        {"sourcePath=C:\\x", "sourcePath", ""},                      // last line without CR LF
+        {"a=1\nsourcePath=C:\\x\n", "sourcePath", "C:\\x"},          // lines ended by LF alone
+        {"a=1\r\nsourcePath=C:\\x\nb=2\r\n", "sourcePath", "C:\\x"}, // mixed endings
+        {"sourcePath=C:\\x \r\r\n", "sourcePath", "C:\\x \r"},       // only the CR before the LF ends it
+        {"sourcePath=C:\\x\r", "sourcePath", ""},                    // a lone CR ends no line
         {"a=1\r\n", "sourcePath", ""},
         {"SourcePath=C:\\x\r\n", "sourcePath", ""},
         {"sourcePath=a=b\r\n", "sourcePath", "a=b"},
@@ -86,7 +92,14 @@ const SetRow kSetRows[] = {
     {"a=1\r\n", "D:\\y", "sourcePath=D:\\y\r\na=1\r\n"},
     {"  C:\\x  ", "D:\\y", "sourcePath=D:\\y\r\nC:\\x"},
     {"a=1\r\nsourcePath=C:\\x", "D:\\y", "a=1\r\nsourcePath=D:\\y\r\n"},
-    {"a=1\nsourcePath=C:\\x\nb=2\n", "D:\\y", "a=1\nsourcePath=D:\\y\r\n"},
+    // Every line keeps its own ending; a new line takes the one the file already uses.
+    {"a=1\nsourcePath=/x\nb=2\nc=3\n", "/y", "a=1\nsourcePath=/y\nb=2\nc=3\n"},
+    {"a=1\r\nsourcePath=C:\\x\nb=2\r\n", "D:\\y", "a=1\r\nsourcePath=D:\\y\nb=2\r\n"},
+    {"a=1\nsourcePath=C:\\x\r\nb=2\n", "D:\\y", "a=1\nsourcePath=D:\\y\r\nb=2\n"},
+    {"a=1\nb=2\r\n", "/y", "sourcePath=/y\na=1\nb=2\r\n"},
+    {"a=1\r\nb=2\n", "/y", "sourcePath=/y\r\na=1\r\nb=2\n"},
+    {"a=1\nsourcePath=/x", "/y", "a=1\nsourcePath=/y\n"},
+    {"a=1", "/y", "sourcePath=/y\r\na=1"},
     {"oldsourcePath=E:\\z\r\nsourcePath=C:\\x\r\n", "D:\\y", "oldsourcePath=D:\\y\r\nsourcePath=C:\\x\r\n"},
     {" \t a=1\r\n \t ", "D:\\y", "sourcePath=D:\\y\r\na=1\r\n"},
     {"a=1\r\n\tsourcePath=C:\\x\r\n  ", "D:\\y", "a=1\r\n\tsourcePath=D:\\y\r\n"},
@@ -210,6 +223,70 @@ TEST(KeyFile, LoadKeyFile)
     EXPECT_EQ(LoadKeyFile(dir.File("missing/Quillmark.kov").c_str(), text), -1);
 }
 
+// A settings file of any reasonable size goes through load, change and save with every other byte kept,
+// NUL bytes and the key's line end style included.
+TEST(KeyFile, LargeFileKeepsEveryOtherByte)
+{
+    struct Row
+    {
+        const char *name;
+        const char *lineEnd;
+        size_t bytes;
+    };
+    const Row rows[] = {
+        {"just over the old buffer, CR LF", "\r\n", 12004},
+        {"1 MiB, CR LF", "\r\n", 1u << 20},
+        {"3 MiB, LF", "\n", 3u << 20},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string head;
+        for (size_t i = 0; head.size() < row.bytes / 2; ++i)
+            head += "k" + std::to_string(i) + "=v" + std::string(i % 7, '\0') + row.lineEnd;
+        std::string tail;
+        for (size_t i = 0; tail.size() < row.bytes / 2; ++i)
+            tail += "t" + std::to_string(i) + "=\xd6\xd0" + row.lineEnd;
+        tail += "last=no line end";
+        const std::string before = head + "sourcePath=/old" + row.lineEnd + tail;
+
+        TempDir dir;
+        const std::string path = dir.File("Quillmark.kov");
+        WriteBytes(path, before);
+        std::string text;
+        ASSERT_EQ(LoadKeyFile(path.c_str(), text), 0);
+        EXPECT_EQ(text.size(), before.size());
+        char value[kSettingsValueCapacity];
+        GetKeyValue(text, "sourcePath", value);
+        EXPECT_STREQ(value, "/old");
+        ASSERT_EQ(SetKeyValue(text, "sourcePath", "/new"), 0);
+        ASSERT_EQ(SaveKeyFile(path.c_str(), text), 0);
+        EXPECT_TRUE(ReadBytes(path) == head + "sourcePath=/new" + row.lineEnd + tail);
+    }
+}
+
+TEST(KeyFile, LoadWholeFile)
+{
+    TempDir dir;
+    const std::string path = dir.File("Quillmark.kov");
+    std::string text = "kept";
+    EXPECT_EQ(LoadKeyFile(path.c_str(), text), -1);
+    EXPECT_EQ(text, "kept");
+
+    WriteBytes(path, "");
+    EXPECT_EQ(LoadKeyFile(path.c_str(), text), 0);
+    EXPECT_EQ(text, "");
+
+    // What is too large to be ours is not taken in, so it is never written over with a part of it.
+    text = "kept";
+    {
+        std::ofstream big(path, std::ios::binary);
+        big.seekp(static_cast<std::streamoff>(kSettingsFileLimit));
+        big.put('x');
+    }
+    EXPECT_EQ(LoadKeyFile(path.c_str(), text), -2);
+    EXPECT_EQ(text, "kept");
+}
+
 TEST(KeyFile, SaveWritesExactlyTheTextsBytes)
 {
     TempDir dir;
@@ -261,25 +338,151 @@ TEST(KeyFile, FailedWriteKeepsTheOldFile_Posix)
     EXPECT_EQ(Entries(dir), std::vector<std::string>{"Quillmark.kov"}) << "the temporary file is removed";
 }
 
-TEST(KeyFile, UnwritableLocationKeepsTheOldFile_Posix)
+// Runs body in a child process as a user without special rights (the superuser gives up its rights first,
+// since permissions do not bind it), optionally under a file size limit. The child's verdict is its exit
+// code: body's result, or 100 + a step that failed.
+int RunUnprivileged(const std::function<int()> &body, rlim_t fileSizeLimit = RLIM_INFINITY)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind the superuser";
+    const pid_t child = fork();
+    if (child < 0)
+        return 200;
+    if (child == 0) {
+        if (geteuid() == 0) {
+            const uid_t nobody = 65534;
+            if (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+                setresuid(nobody, nobody, nobody) != 0)
+                _exit(101);
+        }
+        if (fileSizeLimit != RLIM_INFINITY) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit = {fileSizeLimit, fileSizeLimit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                _exit(102);
+        }
+        _exit(body());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return 201;
+    return WEXITSTATUS(status);
+}
+
+// A folder that the unprivileged user can enter but not write to, holding a settings file that user may
+// write (the superuser's temporary folder is not open to others).
+struct ClosedFolder
+{
+    TempDir dir;
+    std::string path = dir.File("Quillmark.kov");
+    explicit ClosedFolder(const std::string &old)
+    {
+        WriteBytes(path, old);
+        using std::filesystem::perms;
+        std::filesystem::permissions(path, perms::owner_read | perms::owner_write | perms::group_read |
+                                               perms::group_write | perms::others_read | perms::others_write);
+        std::filesystem::permissions(dir.FsPath(), perms::owner_read | perms::owner_exec | perms::group_read |
+                                                       perms::group_exec | perms::others_read |
+                                                       perms::others_exec);
+    }
+};
+
+TEST(KeyFile, FolderWithoutNewFilesIsWrittenInPlace_Posix)
+{
+    struct Row
+    {
+        const char *name;
+        std::string old;
+        std::string text;
+    };
+    const Row rows[] = {
+        {"shorter", "sourcePath=C:\\x\r\n" + std::string(300, 'z') + "\r\n", "sourcePath=D:\\y\r\n"},
+        {"longer", "sourcePath=C:\\x\r\n", "a=1\r\nsourcePath=" + std::string(5000, 'y') + "\r\n"},
+        {"empty", "sourcePath=C:\\x\r\n", ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        ClosedFolder folder(row.old);
+        const std::string path = folder.path;
+        const std::string text = row.text;
+        EXPECT_EQ(
+            RunUnprivileged([&] { return std::fopen((path + ".new").c_str(), "wb") == nullptr ? 0 : 1; }), 0)
+            << "the folder must refuse new files for this test to mean anything";
+        EXPECT_EQ(RunUnprivileged([&] { return SaveKeyFile(path.c_str(), text) == 0 ? 0 : 1; }), 0);
+        EXPECT_EQ(ReadBytes(path), text);
+        EXPECT_EQ(Entries(folder.dir), std::vector<std::string>{"Quillmark.kov"});
+    }
+}
+
+// Written in place, a write that breaks off (here at a file size limit, as on a full disk) puts the old
+// content back.
+TEST(KeyFile, FailedWriteInPlaceKeepsTheOldFile_Posix)
+{
+    const std::string old = "a=1\r\nsourcePath=C:\\x\r\n" + std::string(2000, 'o') + "\r\n";
+    ClosedFolder folder(old);
+    const std::string path = folder.path;
+    const std::string text = "sourcePath=" + std::string(9000, 'y') + "\r\n" + old;
+    EXPECT_EQ(RunUnprivileged([&] { return SaveKeyFile(path.c_str(), text) == -1 ? 0 : 1; }, 4096), 0);
+    EXPECT_EQ(ReadBytes(path), old);
+}
+
+TEST(KeyFile, ReadOnlyFileStays_Posix)
+{
     TempDir dir;
     const std::string path = dir.File("Quillmark.kov");
     const std::string old = "sourcePath=C:\\x\r\n";
     WriteBytes(path, old);
-
-    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
-    EXPECT_EQ(SaveKeyFile(path.c_str(), "sourcePath=D:\\y\r\n"), -1) << "a read-only file stays";
+    using std::filesystem::perms;
+    std::filesystem::permissions(dir.FsPath(), perms::owner_all | perms::others_read | perms::others_write |
+                                                   perms::others_exec | perms::group_all);
+    std::filesystem::permissions(path, perms::owner_read | perms::group_read | perms::others_read);
+    EXPECT_EQ(
+        RunUnprivileged([&] { return SaveKeyFile(path.c_str(), "sourcePath=D:\\y\r\n") == -1 ? 0 : 1; }), 0);
     EXPECT_EQ(ReadBytes(path), old);
+}
 
-    std::filesystem::permissions(path,
-                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    std::filesystem::permissions(dir.FsPath(),
-                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    EXPECT_EQ(SaveKeyFile(path.c_str(), "sourcePath=D:\\y\r\n"), -1);
-    EXPECT_EQ(ReadBytes(path), old);
+// The settings file may be a link to a file kept elsewhere: the link stays, its target is updated.
+TEST(KeyFile, SaveWritesThroughASymbolicLink_Posix)
+{
+    struct Row
+    {
+        const char *name;
+        bool relative;
+        bool targetExists;
+        bool chained;
+    };
+    const Row rows[] = {
+        {"absolute", false, true, false},
+        {"relative", true, true, false},
+        {"link to a link", false, true, true},
+        {"target not there yet", true, false, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        std::filesystem::create_directory(dir.FsPath() / "real");
+        std::filesystem::create_directory(dir.FsPath() / "app");
+        const std::string target = dir.File("real/settings.kov");
+        if (row.targetExists)
+            WriteBytes(target, "a=1\nsourcePath=/x\n");
+        std::string linkTarget = row.relative ? "../real/settings.kov" : target;
+        if (row.chained) {
+            std::filesystem::create_symlink(target, dir.FsPath() / "real/hop.kov");
+            linkTarget = dir.File("real/hop.kov");
+        }
+        const std::string link = dir.File("app/Quillmark.kov");
+        std::filesystem::create_symlink(linkTarget, link);
+
+        std::string text;
+        LoadKeyFile(link.c_str(), text);
+        ASSERT_EQ(SetKeyValue(text, "sourcePath", "/y"), 0);
+        ASSERT_EQ(SaveKeyFile(link.c_str(), text), 0);
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_EQ(ReadBytes(target), row.targetExists ? "a=1\nsourcePath=/y\n" : "sourcePath=/y\r\n");
+        // No temporary file is left beside the link or the target.
+        size_t files = 0;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(dir.FsPath()))
+            files += entry.path().filename().string().find(".tmp") == std::string::npos ? 0 : 1;
+        EXPECT_EQ(files, 0u);
+    }
 }
 
 TEST(KeyFile, SaveKeepsTheFilesPermissions_Posix)

@@ -1,7 +1,9 @@
 #include "support/startpaths.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -112,5 +114,35 @@ TEST(StartPaths, OverlongPathsAreRefused)
     EXPECT_EQ(InitStartPaths(nullptr, nullptr, '/'), -1);
     ExpectPaths({-1, "", "", "", "", ""});
 }
+
+#ifndef _WIN32
+// Start-up's own step: on Linux the running file's real path, whatever argv[0] says (a bare name from the
+// search path, a relative path, a link).
+TEST(StartPaths, FromTheCommandLine_Posix)
+{
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string folder = self.substr(0, self.rfind('/') + 1);
+    struct Row
+    {
+        std::vector<std::string> arguments;
+        const char *startArgument;
+    };
+    const Row rows[] = {
+        {{"Quillmark", "-autorun"}, "-autorun"},
+        {{"./somewhere/else", "-autorun", "more"}, "-autorun"},
+        {{"Quillmark"}, ""},
+        {{}, ""},
+    };
+    for (const Row &row : rows) {
+        std::vector<char *> argv;
+        for (const std::string &argument : row.arguments)
+            argv.push_back(const_cast<char *>(argument.c_str()));
+        argv.push_back(nullptr);
+        ASSERT_EQ(InitStartPathsFromCommandLine(static_cast<int>(row.arguments.size()), argv.data()), 0);
+        ExpectPaths({0, row.startArgument, self.c_str(), folder.c_str(), (folder + "Quillmark.kov").c_str(),
+                     (folder + "Quillmark.zip").c_str()});
+    }
+}
+#endif
 
 } // namespace

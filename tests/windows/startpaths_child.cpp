@@ -1,6 +1,5 @@
-// Computes the start-up paths from its own argv as the program's start-up does, and records them in the
-// file named by the environment variable QM_STARTPATHS_OUT.
-#include "platform/selfpath.h"
+// Computes the start-up paths from its own argv with the program's own start-up step, and records them in
+// the file named by the environment variable QM_STARTPATHS_OUT.
 #include "support/startpaths.h"
 
 #include <windows.h>
@@ -14,11 +13,7 @@ int main(int argc, char **argv)
     DWORD n = GetEnvironmentVariableA("QM_STARTPATHS_OUT", out, sizeof out);
     if (n == 0 || n >= sizeof out)
         return 2;
-    char ownPath[kStartPathSize] = {};
-    const char *exePath = argc > 0 && argv[0] ? argv[0] : "";
-    if (OwnExecutablePath(exePath, ownPath, sizeof ownPath) == 0)
-        exePath = ownPath;
-    const int result = InitStartPaths(argc > 1 ? argv[1] : nullptr, exePath, NativeSeparator());
+    const int result = InitStartPathsFromCommandLine(argc, argv);
 
     const std::string text = "result=" + std::to_string(result) + "\nStartArgument=" + StartArgument +
                              "\nExePath=" + ExePath + "\nAppDir=" + AppDir +

@@ -85,6 +85,37 @@ TEST_F(WindowsPaths, ExistenceTable)
     }
 }
 
+// A drive's root chosen in the folder dialog comes as "E:/", and the field then holds "E://": a folder that
+// exists, although the directory search finds no entry for a root. E: is the test set-up's own drive.
+TEST_F(WindowsPaths, DriveRootIsAFolder)
+{
+    const DWORD drives = GetLogicalDrives();
+    ASSERT_NE(drives & (1u << ('E' - 'A')), 0u) << "the test set-up maps a drive E:";
+    std::vector<char> letters = {'E'};
+    if (drives & (1u << ('C' - 'A')))
+        letters.push_back('C');
+    for (char letter : letters) {
+        const std::string drive(1, letter);
+        const std::vector<std::string> forms = {drive + ":\\", drive + ":/", drive + "://"};
+        for (const std::string &path : forms) {
+            SCOPED_TRACE(path);
+            EXPECT_TRUE(DirectoryExists(path.c_str()));
+        }
+        EXPECT_TRUE(PathExists((drive + ":\\").c_str()));
+    }
+    // A drive that is not there is not a folder.
+    char missing = 0;
+    for (char letter = 'Z'; letter > 'E' && missing == 0; --letter) {
+        if (!(drives & (1u << (letter - 'A'))))
+            missing = letter;
+    }
+    ASSERT_NE(missing, 0);
+    const std::string absent = std::string(1, missing) + ":\\";
+    EXPECT_FALSE(DirectoryExists(absent.c_str()));
+    EXPECT_FALSE(PathExists(absent.c_str()));
+    EXPECT_FALSE(DirectoryExists((std::string(1, missing) + "://").c_str()));
+}
+
 TEST_F(WindowsPaths, ExistenceTestsLeaveThePathAndNoHandle)
 {
     std::string path = dir + "\\sub/";

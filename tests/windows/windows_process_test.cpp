@@ -51,6 +51,16 @@ TEST(WindowsProcessCount, CountsTheCallingProcessItself)
     EXPECT_GE(CountProcessesByName(OwnExecutableName().c_str()), 1);
 }
 
+// With no other copy running, the guard finds only its caller, which it must never end (the test program
+// would end here with exit code 0 and no summary).
+TEST(WindowsProcessCount, CallerIsNeverEndedByItsOwnGuard)
+{
+    const std::string own = OwnExecutableName();
+    ASSERT_EQ(CountProcessesByName(own.c_str()), 1);
+    EXPECT_EQ(TerminateProcessByName(own.c_str()), 0);
+    EXPECT_EQ(CountProcessesByName(own.c_str()), 1);
+}
+
 TEST(WindowsProcessCount, NullOrUnknownNameMatchesNothing)
 {
     EXPECT_EQ(CountProcessesByName(nullptr), 0);
