@@ -40,6 +40,7 @@ public slots:
     void on_pBtn_ReplaceExcelText_clicked();
     void on_ShowDisposingFile(QString filePath);
     void on_Set_pBtn_Enable();
+    void ShowFailureList(QString failureListPath); // from the print run; starts the viewer here
 
 private:
     Ui::MainWindow *ui;
