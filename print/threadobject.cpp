@@ -133,9 +133,6 @@ void ThreadObject::ReplaceExcelText()
     QStringList unreadableFolders;
     const QFileInfoList files = ListFilesRecursively(settings.sourcePath, &unreadableFolders);
     const int n = files.size();
-    // Nothing below them could be seen, let alone printed: the user learns of them in the failure list.
-    for (const QString &folder : unreadableFolders)
-        failedPaths.append(QDir::toNativeSeparators(folder) + QDir::separator());
 
     std::unique_ptr<WordProcessor> office;
     if (!run.aborted())
@@ -196,6 +193,15 @@ void ThreadObject::ReplaceExcelText()
     const bool aborted = run.aborted();
     if (aborted)
         problem = AbortedText();
+    // Nothing below these folders could be seen, let alone printed: they head the list (they were met
+    // before any document was tried), each ending in a separator. A run stopped by a problem lists only
+    // what it tried.
+    if (problem.isEmpty()) {
+        QStringList folders;
+        for (const QString &folder : unreadableFolders)
+            folders.append(QDir::toNativeSeparators(folder) + QDir::separator());
+        failedPaths = folders + failedPaths;
+    }
     // Written before the count is shown, so that the label can say when it could not be. The list is kept
     // even when the program is ending, but no viewer pops up then.
     const bool listWritten = failedPaths.isEmpty() || WriteFailureList(settings.failureListPath, failedPaths);

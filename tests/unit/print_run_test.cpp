@@ -487,8 +487,9 @@ void PrintRunTest::rawNamesListedWithTheirBytes()
 void PrintRunTest::unreadableFolderListed()
 {
     // Below the deepest path the system opens nothing can be listed; the list names the folder where the
-    // scan stopped (ending in a separator), after the documents it could not reach would have stood.
-    const QString a = file("a.doc");
+    // scan stopped, ending in a separator, ahead of the documents that were tried.
+    const QString a = file("a.doc"), b = file("b.doc");
+    office_->addFailingPath(b);
     const RemoveDeepTree removal{root_};
     int dirFd = open(EncodeFileName(root_).constData(), O_RDONLY | O_DIRECTORY);
     QVERIFY(dirFd >= 0);
@@ -502,12 +503,21 @@ void PrintRunTest::unreadableFolderListed()
     }
     close(dirFd);
 
-    QCOMPARE(runHere(), (QStringList{a, Pause(0), Count(1), Enabled}));
-    const QByteArray list = failureList();
-    QVERIFY2(list.startsWith(EncodeFileName(root_) + level + '/' + level), list.left(300).constData());
-    QVERIFY(list.endsWith(level + "/\n"));
-    QCOMPARE(list.count('\n'), 1);
+    QCOMPARE(runHere(), (QStringList{a, Pause(0), b, Count(1), Enabled}));
+    const QList<QByteArray> lines = failureList().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].startsWith(EncodeFileName(root_) + level + '/' + level),
+             lines[0].left(300).constData());
+    QVERIFY(lines[0].endsWith(level + '/'));
+    QCOMPARE(lines[1], b.toUtf8());
+    QCOMPARE(lines[2], QByteArray());
     QCOMPARE(viewed_.size(), 1);
+
+    // A run that a printer problem stops before any document lists nothing, the folder included.
+    QVERIFY(QFile::remove(root_ + FailureListName));
+    office_->setPrinterProblem(QStringLiteral("没有默认打印机。"));
+    QCOMPARE(runHere(), (QStringList{Count(0) + QStringLiteral(" 没有默认打印机。"), Enabled}));
+    QCOMPARE(failureList(), QByteArray("<none>"));
 }
 
 void PrintRunTest::failureListLinkNotFollowed()
