@@ -135,7 +135,9 @@ public:
         if (!mkdtemp(dir.data()))
             return;
         dir_ = dir;
-        const QByteArray readable = QString::fromUtf8(EncodeFileName(name)).toUtf8();
+        QByteArray readable = QString::fromUtf8(EncodeFileName(name)).toUtf8();
+        if (readable.size() > 250) // each byte shown as U+FFFD takes three: keep within a name's limit
+            readable = "document" + readable.mid(readable.lastIndexOf('.'), 16);
         const std::string link = dir_ + "/" + readable.toStdString();
         if (symlink(bytes.constData(), link.c_str()) != 0)
             return;

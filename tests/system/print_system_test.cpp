@@ -937,6 +937,7 @@ void PrintSystemTest::rawByteNamesPrinted()
         {"bad\xff.docx", "A.docx"},
         {"two\nlines.doc", "B.doc"},
         {"\xce\xc4\xb5\xb5 GBK.docx", "C.docx"},                    // 文档 in GBK
+        {QByteArray("\xd6\xd0").repeated(100) + ".docx", "D.docx"}, // 中 ×100
         {"\xff\xe5\x9d\x8f broken.docx", "!PK\x03\x04 broken zip"}, // 0xFF, then 坏 in UTF-8
     };
     for (const Entry &e : entries) {
@@ -959,14 +960,15 @@ void PrintSystemTest::rawByteNamesPrinted()
 
     const QString pause = QStringLiteral("延时:0毫秒!");
     const QStringList expectedLabels{
-        DecodeFileName(root + entries[0].name), pause, DecodeFileName(root + entries[1].name), pause,
-        DecodeFileName(root + entries[2].name), pause, DecodeFileName(root + entries[3].name), Count(3)};
+        DecodeFileName(root + entries[0].name), pause,   DecodeFileName(root + entries[1].name), pause,
+        DecodeFileName(root + entries[2].name), pause,   DecodeFileName(root + entries[3].name), pause,
+        DecodeFileName(root + entries[4].name), Count(4)};
     QCOMPARE(r.labels, expectedLabels);
-    QCOMPARE(r.newJobs.size(), 3);
-    const QStringList markers{"QMARK-A", "QMARK-B", "QMARK-C"};
+    QCOMPARE(r.newJobs.size(), 4);
+    const QStringList markers{"QMARK-A", "QMARK-B", "QMARK-C", "QMARK-D"};
     for (int i = 0; i < markers.size(); ++i)
         QVERIFY2(r.texts[i].contains(markers[i]), qPrintable(QString::number(i) + ": " + r.texts[i]));
-    QCOMPARE(r.failureList, root + entries[3].name + "\n");
+    QCOMPARE(r.failureList, root + entries[4].name + "\n");
     QCOMPARE(r.viewed, QStringList{DecodeFileName(root) + FailureListName});
     // The links the office loaded them through are gone.
     QCOMPARE(QDir(QDir::tempPath())
