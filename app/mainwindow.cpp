@@ -252,6 +252,8 @@ void MainWindow::on_pBtn_ReplaceExcelText_clicked()
     connect(this, SIGNAL(pBtn_ReplaceExcelText_HasClicked()), printWorker, SLOT(ReplaceExcelText()),
             Qt::UniqueConnection);
     connect(printWorker, SIGNAL(Set_pBtn_Enable()), this, SLOT(on_Set_pBtn_Enable()), Qt::UniqueConnection);
+    connect(printWorker, SIGNAL(ShowFailureList(QString)), this, SLOT(ShowFailureList(QString)),
+            Qt::UniqueConnection);
 
     emit pBtn_ReplaceExcelText_HasClicked();
 }
@@ -259,6 +261,11 @@ void MainWindow::on_pBtn_ReplaceExcelText_clicked()
 void MainWindow::on_ShowDisposingFile(QString filePath)
 {
     ui->lb_ShowDisposingFile->setText(filePath);
+}
+
+void MainWindow::ShowFailureList(QString failureListPath)
+{
+    ThreadObject::LaunchViewer(failureListPath);
 }
 
 void MainWindow::on_Set_pBtn_Enable()

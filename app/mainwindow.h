@@ -62,6 +62,7 @@ public slots:
     void on_pBtn_ReplaceExcelText_clicked();
     void on_ShowDisposingFile(QString filePath);
     void on_Set_pBtn_Enable();
+    void ShowFailureList(QString failureListPath); // from the print run; starts the viewer here
 
 private slots:
     void WaitForTrayHost();

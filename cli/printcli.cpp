@@ -135,7 +135,7 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, QT
         err << problem << Qt::endl;
     else if (interrupted)
         err << QStringLiteral("打印已中止。") << Qt::endl;
-    if (failed > 0 && !listWritten)
+    if (failed > 0 && !listWritten && problem.isEmpty()) // the run says so itself when it could not write it
         err << QStringLiteral("无法写入失败列表：%1")
                    .arg(QDir::toNativeSeparators(PrintJobSettings.failureListPath))
             << Qt::endl;

@@ -1,8 +1,11 @@
 #include "platform/folderlisting.h"
 
-#include <QFile>
+#include "platform/filename.h"
+
 #include <QStringView>
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,7 +25,7 @@ enum class Kind
     Other
 };
 
-Kind KindOf(int folderFd, const dirent *entry)
+Kind KindOf(int folderFd, const dirent *entry, bool &isLink)
 {
     unsigned char type = entry->d_type;
     struct stat info;
@@ -38,13 +41,15 @@ Kind KindOf(int folderFd, const dirent *entry)
         return Kind::File;
     if (type == DT_DIR)
         return Kind::Folder;
+    isLink = type == DT_LNK;
     if (type == DT_LNK) // a link counts as a folder when it leads to one, and never as a file
         return fstatat(folderFd, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode) ? Kind::Folder
                                                                                         : Kind::Other;
     return Kind::Other; // devices, pipes, sockets
 }
 
-// Full paths, decoded once: prefix + name. Plain ASCII names, the usual case, need no codec.
+// Full paths, decoded once: prefix + name. Plain ASCII names, the usual case, need no codec; any other
+// name keeps its bytes.
 void AppendPath(std::vector<QString> &paths, const QString &prefix, const char *name)
 {
     const size_t length = std::strlen(name);
@@ -57,7 +62,7 @@ void AppendPath(std::vector<QString> &paths, const QString &prefix, const char *
     if (ascii)
         path += QLatin1String(name, static_cast<int>(length));
     else
-        path += QFile::decodeName(name);
+        path += DecodeFileName(QByteArray::fromRawData(name, static_cast<int>(length)));
     paths.push_back(std::move(path));
 }
 
@@ -89,15 +94,15 @@ void SortByName(std::vector<QString> &paths, int prefixLength)
 
 } // namespace
 
-void ListFolder(const QString &path, QStringList &files, QFileInfoList &folders)
+bool ListFolder(const QString &path, QStringList &files, std::vector<FolderEntry> &folders)
 {
-    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = open(EncodeFileName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return;
+        return false;
     DIR *dir = fdopendir(fd);
     if (!dir) {
         close(fd);
-        return;
+        return false;
     }
     // Entries are named as QDir would name them: the folder's path without a trailing "/", then the name.
     QString prefix = path;
@@ -106,29 +111,53 @@ void ListFolder(const QString &path, QStringList &files, QFileInfoList &folders)
     if (!prefix.endsWith(QLatin1Char('/')))
         prefix += QLatin1Char('/');
 
-    std::vector<QString> filePaths, folderPaths;
-    while (const dirent *entry = readdir(dir)) {
+    std::vector<QString> filePaths, folderPaths, linkPaths;
+    bool complete = true;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = readdir(dir);
+        if (!entry) {
+            complete = errno == 0;
+            break;
+        }
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
-        switch (KindOf(fd, entry)) {
+        bool isLink = false;
+        switch (KindOf(fd, entry, isLink)) {
         case Kind::File:
             AppendPath(filePaths, prefix, name);
             break;
         case Kind::Folder:
             if (name[0] != '.') // hidden folders are not entered
-                AppendPath(folderPaths, prefix, name);
+                AppendPath(isLink ? linkPaths : folderPaths, prefix, name);
             break;
         case Kind::Other:
             break;
         }
     }
     closedir(dir);
+    // Links are few: they are told apart again after sorting by a lookup, not carried through the sort.
+    std::sort(linkPaths.begin(), linkPaths.end());
+    folderPaths.insert(folderPaths.end(), linkPaths.begin(), linkPaths.end());
     SortByName(filePaths, prefix.size());
     SortByName(folderPaths, prefix.size());
     files.reserve(files.size() + static_cast<int>(filePaths.size()));
     for (QString &file : filePaths)
         files.append(std::move(file));
-    for (const QString &folder : folderPaths)
-        folders.append(QFileInfo(folder));
+    for (QString &folder : folderPaths) {
+        const bool isLink = std::binary_search(linkPaths.begin(), linkPaths.end(), folder);
+        folders.push_back(FolderEntry{std::move(folder), isLink});
+    }
+    return complete;
+}
+
+QString CanonicalFolderPath(const QString &path)
+{
+    char *resolved = realpath(EncodeFileName(path).constData(), nullptr);
+    if (!resolved)
+        return QString();
+    const QString canonical = DecodeFileName(QByteArray(resolved));
+    std::free(resolved);
+    return canonical;
 }

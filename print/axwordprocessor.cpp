@@ -1,7 +1,9 @@
 #include "print/axwordprocessor.h"
 
 #include <QAxObject>
+#include <QList>
 #include <QVariant>
+#include <algorithm>
 
 #include <objbase.h>
 
@@ -74,9 +76,10 @@ bool AxWordProcessor::printOut(Document document)
 
 void AxWordProcessor::close(Document document, bool saveChanges)
 {
-    // The object itself stays with the application and is released with it.
+    // Also after an abort: quitting the server with a document still open leaves it to ask about that
+    // document, or to keep running. The object stays with the application and is released with it.
     QAxObject *object = opened_.take(document);
-    if (object && !aborted_)
+    if (object)
         object->dynamicCall("Close (Boolean)", saveChanges);
 }
 
@@ -84,6 +87,11 @@ void AxWordProcessor::quit()
 {
     if (!application_)
         return;
+    // Whatever is still open is closed without saving first, oldest first.
+    QList<Document> handles = opened_.keys();
+    std::sort(handles.begin(), handles.end());
+    for (const Document handle : handles)
+        close(handle, false);
     application_->dynamicCall("Quit(void)");
     opened_.clear();
     documents_ = nullptr;

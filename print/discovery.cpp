@@ -48,29 +48,35 @@ private:
 
 // Depth first, a folder's own files before its subfolders. Canonical paths of the folders entered so far:
 // a folder link that leads back to an ancestor (or to a folder listed already) is not entered a second
-// time, so the scan ends and lists each file once.
-void Walk(const QString &path, const QString &canonicalPath, QSet<QString> &visited, PathQueue &queue)
+// time, so the scan ends and lists each file once. Folders that cannot be read are noted, not passed over.
+void Walk(const QString &path, const QString &canonicalPath, QSet<QString> &visited, PathQueue &queue,
+          QStringList &unreadable)
 {
     QStringList files;
-    QFileInfoList folders;
-    ListFolder(path, files, folders);
+    std::vector<FolderEntry> folders;
+    if (!ListFolder(path, files, folders))
+        unreadable.append(path);
     if (!files.isEmpty())
         queue.push(std::move(files));
-    for (const QFileInfo &folder : folders) {
+    for (const FolderEntry &folder : folders) {
         // A real subfolder's canonical path follows from its parent's; only links need resolving.
         QString canonical;
-        if (folder.isSymLink()) {
-            canonical = folder.canonicalFilePath();
+        if (folder.isLink) {
+            canonical = CanonicalFolderPath(folder.path);
         } else {
             canonical = canonicalPath;
             if (!canonical.endsWith(QLatin1Char('/')))
                 canonical += QLatin1Char('/');
-            canonical += folder.fileName();
+            canonical += folder.path.mid(folder.path.lastIndexOf(QLatin1Char('/')) + 1);
         }
-        if (canonical.isEmpty() || visited.contains(canonical))
+        if (canonical.isEmpty()) {
+            unreadable.append(folder.path); // a link that vanished or cannot be followed any more
+            continue;
+        }
+        if (visited.contains(canonical))
             continue;
         visited.insert(canonical);
-        Walk(folder.absoluteFilePath(), canonical, visited, queue);
+        Walk(folder.path, canonical, visited, queue, unreadable);
     }
 }
 
@@ -78,15 +84,21 @@ void Walk(const QString &path, const QString &canonicalPath, QSet<QString> &visi
 
 QFileInfoList ThreadObject::ListFilesRecursively(QString path)
 {
+    return ListFilesRecursively(std::move(path), nullptr);
+}
+
+QFileInfoList ThreadObject::ListFilesRecursively(QString path, QStringList *unreadableFolders)
+{
     QFileInfoList result;
-    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString canonical = CanonicalFolderPath(path);
     if (canonical.isEmpty())
-        return result; // missing or unreadable
+        return result; // missing
 
     PathQueue queue;
-    auto walkAll = [&path, &canonical, &queue] {
+    QStringList unreadable; // written by the reader, read after it is joined
+    auto walkAll = [&path, &canonical, &queue, &unreadable] {
         QSet<QString> visited{canonical};
-        Walk(path, canonical, visited, queue);
+        Walk(path, canonical, visited, queue, unreadable);
         queue.finish();
     };
     std::thread reader;
@@ -104,6 +116,8 @@ QFileInfoList ThreadObject::ListFilesRecursively(QString path)
     }
     if (reader.joinable())
         reader.join();
+    if (unreadableFolders)
+        *unreadableFolders = unreadable;
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "print/threadobject.h"
 
 #include "platform/viewer.h"
+#include "print/failurelist.h"
 #include "print/printjobsettings.h"
 #include "print/wordprocessor.h"
 
@@ -11,7 +12,6 @@
 #include <QThread>
 #include <QWaitCondition>
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 namespace {
@@ -82,18 +82,6 @@ private:
     ActiveRun run_;
 };
 
-// Text mode: each line feed becomes the platform's line end. False when the file could not be created.
-bool WriteFailureList(const QString &path, const QString &text)
-{
-    std::FILE *file = std::fopen(path.toLocal8Bit().constData(), "w+");
-    if (!file)
-        return false;
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
-    std::fclose(file);
-    return true;
-}
-
 QString NoWordProcessorText()
 {
     return QStringLiteral("未找到可用的文字处理软件（Word、WPS 或 LibreOffice），未能打印。");
@@ -105,6 +93,11 @@ QString NoDocumentsText()
 QString AbortedText()
 {
     return QStringLiteral("打印已中止。");
+}
+QString FailureListNotWrittenText(const QString &path)
+{
+    return QStringLiteral("无法写入打印失败的文件列表（%1），列表未能显示。")
+        .arg(QDir::toNativeSeparators(path));
 }
 
 } // namespace
@@ -132,12 +125,13 @@ void ThreadObject::ReplaceExcelText()
 {
     // A copy: the window may rewrite the record once the button is enabled again, before this run is over.
     const PrintJobSettingsRecord settings = PrintJobSettings;
-    QString failureText;
+    QStringList failedPaths; // in the order they were met; folders that could not be read end in a separator
     int printedCount = 0;
     QString problem; // why the run printed less than it could; shown after the count
 
     RunRegistration run; // from here on AbortRuns reaches this run
-    const QFileInfoList files = ListFilesRecursively(settings.sourcePath);
+    QStringList unreadableFolders;
+    const QFileInfoList files = ListFilesRecursively(settings.sourcePath, &unreadableFolders);
     const int n = files.size();
 
     std::unique_ptr<WordProcessor> office;
@@ -187,7 +181,7 @@ void ThreadObject::ReplaceExcelText()
         if (!printed) {
             // A document cut off by an abort did not fail on its own account.
             if (!run.aborted()) {
-                failureText += path + QLatin1Char('\n');
+                failedPaths.append(path);
                 ++failedCount;
             }
             continue;
@@ -206,26 +200,45 @@ void ThreadObject::ReplaceExcelText()
     const bool aborted = run.aborted();
     if (aborted)
         problem = AbortedText();
+    // Nothing below these folders could be seen, let alone printed: they head the list (they were met
+    // before any document was tried), each ending in a separator. A run stopped by a problem lists only
+    // what it tried.
+    if (problem.isEmpty()) {
+        QStringList folders;
+        for (const QString &folder : unreadableFolders)
+            folders.append(QDir::toNativeSeparators(folder) + QDir::separator());
+        failedPaths = folders + failedPaths;
+    }
+    // Written before the count is shown, so that the label can say when it could not be. The list is kept
+    // even when the program is ending, but no viewer pops up then.
+    const bool listWritten = failedPaths.isEmpty() || WriteFailureList(settings.failureListPath, failedPaths);
+    if (!listWritten) {
+        if (!problem.isEmpty())
+            problem += QLatin1Char(' ');
+        problem += FailureListNotWrittenText(settings.failureListPath);
+    }
     QString finalText =
         QStringLiteral("成功打印") + QString::number(printedCount) + QStringLiteral("个word文件!");
     if (!problem.isEmpty())
         finalText += QLatin1Char(' ') + problem;
     emit ShowDisposingFile(finalText);
     emit RunFinished(printedCount, failedCount, problem);
+    // The window starts the viewer on its own thread. Before the button comes back: a new click deletes
+    // the list.
+    if (!failedPaths.isEmpty() && listWritten && !aborted)
+        emit ShowFailureList(settings.failureListPath);
     emit Set_pBtn_Enable();
+}
 
-    if (failureText.isEmpty())
-        return;
-    // The list is kept even when the program is ending, but no viewer pops up then.
-    if (!WriteFailureList(settings.failureListPath, failureText) || aborted)
-        return;
+void ThreadObject::LaunchViewer(const QString &failureListPath)
+{
     ViewerLauncher launcher;
     {
         QMutexLocker lock(&viewerMutex);
         launcher = viewerLauncher();
     }
     if (launcher)
-        launcher(settings.failureListPath);
+        launcher(failureListPath);
     else
-        ShowTextFileInViewer(settings.failureListPath);
+        ShowTextFileInViewer(failureListPath);
 }

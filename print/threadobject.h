@@ -13,11 +13,15 @@ public:
     explicit ThreadObject(QObject *parent = nullptr);
 
     QFileInfoList ListFilesRecursively(QString path);
+    // The same, and the folders of the tree that could not be read, in the order they were met.
+    QFileInfoList ListFilesRecursively(QString path, QStringList *unreadableFolders);
     static bool IsPrintableDocument(const QString &path);
 
-    // Shows the failure list to the user; tests replace it.
+    // Shows the failure list to the user, on the GUI thread: the desktop's services and Notepad's start
+    // belong there. Tests replace the launcher.
     using ViewerLauncher = std::function<void(const QString &failureListPath)>;
     static void SetViewerLauncher(ViewerLauncher launcher);
+    static void LaunchViewer(const QString &failureListPath);
 
     // Makes every run under way end soon (pause cut short, office ended, no further document).
     // Called when the program ends.
@@ -30,6 +34,8 @@ signals:
     // number of documents in the tree; problem is empty, or why the run printed less than it could.
     void DocumentStarted(int number, int total, QString path);
     void RunFinished(int printedCount, int failedCount, QString problem);
+    // After the run: the failure list was written and is to be shown.
+    void ShowFailureList(QString failureListPath);
 
 public slots:
     void ReplaceExcelText();

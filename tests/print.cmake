@@ -30,3 +30,21 @@ if(TARGET print_native)
     set_tests_properties(print_system_test PROPERTIES LABELS system TIMEOUT 900
                          ENVIRONMENT "${QUILLMARK_TEST_ENV}")
 endif()
+
+# The Windows client against a stand-in of ActiveQt that records its calls (no COM here). The other Windows
+# files that need only Qt are compiled too, so that a slip in them shows before a Windows build.
+if(NOT WIN32)
+    add_library(ax_standin STATIC axstandin/QAxObject axstandin/objbase.h axstandin/axstandin.cpp)
+    target_include_directories(ax_standin PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/axstandin)
+    target_link_libraries(ax_standin PUBLIC Qt5::Core)
+    quillmark_add_qtest(print_axclient_test LABELS unit
+                        SOURCES unit/print_axclient_test.cpp ${PROJECT_SOURCE_DIR}/print/axwordprocessor.cpp
+                                ${PROJECT_SOURCE_DIR}/print/nativewordprocessor_win.cpp
+                        LIBS print ax_standin)
+    add_library(windows_qt_sources OBJECT
+                ${PROJECT_SOURCE_DIR}/platform/filename_win.cpp ${PROJECT_SOURCE_DIR}/platform/folderlisting_win.cpp
+                ${PROJECT_SOURCE_DIR}/platform/localcodec_win.cpp ${PROJECT_SOURCE_DIR}/platform/termsignal_win.cpp
+                ${PROJECT_SOURCE_DIR}/platform/viewer_win.cpp)
+    target_include_directories(windows_qt_sources PRIVATE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(windows_qt_sources PRIVATE Qt5::Core Qt5::Gui)
+endif()

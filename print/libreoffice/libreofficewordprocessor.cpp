@@ -3,6 +3,8 @@
 #include "print/libreoffice/callthread.h"
 #include "print/libreoffice/cupsqueue.h"
 
+#include "platform/filename.h"
+
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QString>
@@ -93,6 +95,75 @@ OUString ToUno(const std::string &text)
 {
     return OStringToOUString(OString(text.c_str(), text.size()), RTL_TEXTENCODING_UTF8);
 }
+
+// A file URL of the name's own bytes: every byte outside the unreserved set is percent-encoded, so a name
+// that is not UTF-8 reaches the office unchanged.
+OUString FileUrl(const QString &absolutePath)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (const char c : EncodeFileName(absolutePath)) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+            b == '.' || b == '_' || b == '~' || b == '/') {
+            url += c;
+        } else {
+            url += '%';
+            url += hex[b >> 4];
+            url += hex[b & 0xF];
+        }
+    }
+    return OUString::createFromAscii(url.c_str());
+}
+
+// The office's file access takes only URLs whose bytes are UTF-8: it reports an I/O error for any other
+// name. Such a file is reached through a symbolic link of a UTF-8 name (the undecodable bytes shown as
+// U+FFFD) in a private folder, made for one load and removed after it; the document keeps its open file.
+std::string TempRoot();
+
+class UnicodeNameLink
+{
+public:
+    explicit UnicodeNameLink(const QString &path) : path_(path)
+    {
+        const QByteArray bytes = EncodeFileName(path);
+        const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        title_ = name;
+        if (QString::fromUtf8(bytes).toUtf8() == bytes)
+            return;
+        std::string dir = TempRoot() + "/quillmark-name-" + std::to_string(getpid()) + "-XXXXXX";
+        if (!mkdtemp(dir.data()))
+            return;
+        dir_ = dir;
+        QByteArray readable = QString::fromUtf8(EncodeFileName(name)).toUtf8();
+        if (readable.size() > 250) // each byte shown as U+FFFD takes three: keep within a name's limit
+            readable = "document" + readable.mid(readable.lastIndexOf('.'), 16);
+        const std::string link = dir_ + "/" + readable.toStdString();
+        if (symlink(bytes.constData(), link.c_str()) != 0)
+            return;
+        link_ = link;
+        path_ = QString::fromStdString(link);
+        title_ = QString::fromUtf8(readable);
+    }
+    ~UnicodeNameLink()
+    {
+        if (!link_.empty())
+            unlink(link_.c_str());
+        if (!dir_.empty())
+            rmdir(dir_.c_str());
+    }
+    UnicodeNameLink(const UnicodeNameLink &) = delete;
+    UnicodeNameLink &operator=(const UnicodeNameLink &) = delete;
+
+    const QString &path() const { return path_; }   // what to load
+    const QString &title() const { return title_; } // the document's name, as the print job shows it
+
+private:
+    QString path_;
+    QString title_;
+    std::string dir_;
+    std::string link_;
+};
 
 std::string ToUtf8(const OUString &text)
 {
@@ -612,9 +683,8 @@ public:
             [this, out, path, filterName, password, size] {
                 rtl::Reference<AbortingHandler> handler(new AbortingHandler);
                 try {
-                    OUString url;
-                    if (osl::FileBase::getFileURLFromSystemPath(ToUno(path), url) != osl::FileBase::E_None)
-                        return;
+                    const UnicodeNameLink loadable(path);
+                    const OUString url = FileUrl(loadable.path());
                     const uno::Sequence<beans::PropertyValue> args = Args(
                         {Property("Hidden", uno::Any(true)),
                          // Read-only: otherwise a lock file is written beside the user's document, and a
@@ -639,9 +709,8 @@ public:
                         return;
                     }
                     const int h = nextHandle++;
-                    documents[h] =
-                        DocumentEntry{component,  size,    QFileInfo(path).fileName(), office.instance, path,
-                                      filterName, password};
+                    documents[h] = DocumentEntry{component, size,       loadable.title(), office.instance,
+                                                 path,      filterName, password};
                     out->handle = h;
                     out->result = LoadResult::Opened;
                 } catch (const uno::RuntimeException &) {
@@ -669,9 +738,13 @@ public:
         if (!created || aborted || wedged)
             return NoDocument;
         const QFileInfo info(path);
-        // An empty file would open as an empty document; Word refuses it, and so do we.
-        if (!info.isFile() || info.size() == 0)
+        // An empty file would open as an empty document; Word refuses it, and so do we. The name's own
+        // bytes: it may not be UTF-8.
+        struct stat status;
+        if (stat(EncodeFileName(info.absoluteFilePath()).constData(), &status) != 0 ||
+            !S_ISREG(status.st_mode) || status.st_size == 0)
             return NoDocument;
+        const qint64 size = status.st_size;
 
         // The filter of the extension first; a real Word file with the other Word extension opens with
         // the other one.
@@ -691,7 +764,7 @@ public:
             if (!ensureOffice())
                 return NoDocument;
             int handle = NoDocument;
-            switch (load(info.absoluteFilePath(), filters[i], password, info.size(), &handle)) {
+            switch (load(info.absoluteFilePath(), filters[i], password, size, &handle)) {
             case LoadResult::Opened:
                 return handle;
             case LoadResult::PasswordRefused:

@@ -40,15 +40,15 @@ QByteArray readAll(const QString &path)
     return file.readAll();
 }
 
-// The viewer of the failure list runs on the print thread after the button is back; a test can hold it.
+// The viewer of the failure list: where and when the window starts it.
 struct ViewerProbe
 {
     QMutex mutex;
     QStringList shown;             // failure lists handed to the viewer
     QStringList settingsWhenShown; // PrintJobSettings.failureListPath at that moment
-    std::atomic<bool> hold{false};
-    QSemaphore entered;
-    QSemaphore release;
+    QList<QThread *> threads;      // the thread each was started on
+    QList<bool> buttonEnabled;     // whether the print-all button was back at that moment
+    QPushButton *button = nullptr;
 };
 ViewerProbe viewer;
 } // namespace
@@ -101,13 +101,11 @@ private slots:
         UpdateWorkerStarted = true; // no update check from these tests
         MainWindow::SetScreenSizeSource(&screen1080);
         ThreadObject::SetViewerLauncher([](const QString &failureListPath) {
-            if (viewer.hold) {
-                viewer.entered.release();
-                viewer.release.tryAcquire(1, 20000);
-            }
             QMutexLocker lock(&viewer.mutex);
             viewer.shown << failureListPath;
             viewer.settingsWhenShown << PrintJobSettings.failureListPath;
+            viewer.threads << QThread::currentThread();
+            viewer.buttonEnabled << (viewer.button && viewer.button->isEnabled());
         });
     }
     void init()
@@ -117,18 +115,20 @@ private slots:
             QMutexLocker lock(&viewer.mutex);
             viewer.shown.clear();
             viewer.settingsWhenShown.clear();
+            viewer.threads.clear();
+            viewer.buttonEnabled.clear();
         }
-        viewer.hold = false;
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("app"))));
         QFile::remove(settingsPath());
         qstrncpy(SettingsFilePath, settingsPath().toLocal8Bit().constData(), sizeof SettingsFilePath);
         qstrncpy(StartArgument, "", sizeof StartArgument);
         window.reset(new RecordingWindow);
+        viewer.button = printButton();
     }
     void cleanup()
     {
         ThreadObject::AbortRuns();
-        viewer.release.release(10);
+        viewer.button = nullptr;
         QVERIFY(window->FinishPrintThread(10000));
         window.reset();
         UninstallFakeWordProcessor();
@@ -324,37 +324,51 @@ private slots:
                                                       native(second + QStringLiteral("two.docx"))}));
     }
 
-    void clickWaitsForTheFinishingRun()
+    void viewerStartsOnTheGuiThreadBeforeTheButtonComesBack()
     {
-        // The button comes back before the run has shown its failure list. A click in that span must not
-        // change the settings that run still reads.
+        // Desktop services and process starts belong to the GUI thread. And a click once the button is
+        // back deletes the list, so the viewer must have been started by then, with this run's list.
         const QString first = dir.filePath(QStringLiteral("slow")) + QLatin1Char('/');
         const QString second = dir.filePath(QStringLiteral("next")) + QLatin1Char('/');
         touch(first + QStringLiteral("x_locked.docx"));
         office->addFailingPath(native(first + QStringLiteral("x_locked.docx")));
         QVERIFY(QDir().mkpath(second));
-        viewer.hold = true;
         folderField()->setText(first);
         clickPrint();
         QTRY_VERIFY(printButton()->isEnabled());
-        QVERIFY(viewer.entered.tryAcquire(1, 10000));
-
-        std::thread releaser([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            viewer.release.release();
-        });
-        folderField()->setText(second);
-        clickPrint(); // waits here until the first run is over
-        releaser.join();
-        viewer.hold = false;
-
-        QMutexLocker lock(&viewer.mutex);
-        QCOMPARE(viewer.settingsWhenShown, QStringList{first + kFailureListName});
+        {
+            QMutexLocker lock(&viewer.mutex);
+            QCOMPARE(viewer.shown, QStringList{first + kFailureListName});
+            QCOMPARE(viewer.threads, QList<QThread *>{qApp->thread()});
+            QCOMPARE(viewer.buttonEnabled, QList<bool>{false});
+            QCOMPARE(viewer.settingsWhenShown, QStringList{first + kFailureListName});
+        }
         QVERIFY(readAll(first + kFailureListName).contains("x_locked.docx"));
-        lock.unlock();
+
+        folderField()->setText(second);
+        clickPrint();
         QCOMPARE(PrintJobSettings.failureListPath, second + kFailureListName);
         QTRY_VERIFY(printButton()->isEnabled());
         QCOMPARE(label()->text(), QStringLiteral("成功打印0个word文件!"));
+        QMutexLocker lock(&viewer.mutex);
+        QCOMPARE(viewer.shown.size(), 1); // nothing failed in the second run
+    }
+
+    void failureListThatCannotBeWrittenIsShownInTheLabel()
+    {
+        // A folder standing where the list should go: no list, no viewer, and the label says why.
+        const QString root = dir.filePath(QStringLiteral("blocked")) + QLatin1Char('/');
+        touch(root + QStringLiteral("bad.docx"));
+        office->addFailingPath(native(root + QStringLiteral("bad.docx")));
+        QVERIFY(QDir().mkpath(root + kFailureListName + QStringLiteral("/inside"))); // survives the click
+        folderField()->setText(root);
+        clickPrint();
+        QTRY_VERIFY(printButton()->isEnabled());
+        QCOMPARE(label()->text(),
+                 QStringLiteral("成功打印0个word文件! 无法写入打印失败的文件列表（%1），列表未能显示。")
+                     .arg(native(root + kFailureListName)));
+        QMutexLocker lock(&viewer.mutex);
+        QVERIFY(viewer.shown.isEmpty());
     }
 };
 

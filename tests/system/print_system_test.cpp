@@ -1,6 +1,7 @@
 // The real print run: LibreOffice over UNO printing into a private CUPS server whose queue keeps every job
 // as a PDF, read back with pdftotext.
 
+#include "platform/filename.h"
 #include "print/libreoffice/libreofficewordprocessor.h"
 #include "print/nativewordprocessor.h"
 #include "print/printjobsettings.h"
@@ -21,6 +22,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -191,6 +193,7 @@ private slots:
     void abortMidRun();
     void officeMissing();
     void officeDiesWithProgram();
+    void rawByteNamesPrinted();
 
 private:
     QString tpl(const QString &name) const { return templates_.filePath(name); }
@@ -309,6 +312,10 @@ RunResult PrintSystemTest::run(const QString &folder, int delayMs, const QString
                 onLabel(text);
         },
         Qt::DirectConnection);
+    // The window's part: here on the run's thread, since no window takes part.
+    connect(
+        &worker, &ThreadObject::ShowFailureList, &worker,
+        [](const QString &path) { ThreadObject::LaunchViewer(path); }, Qt::DirectConnection);
     QSignalSpy enabled(&worker, &ThreadObject::Set_pBtn_Enable);
     thread.start();
     QMetaObject::invokeMethod(&worker, "ReplaceExcelText", Qt::QueuedConnection);
@@ -906,6 +913,68 @@ void PrintSystemTest::officeDiesWithProgram()
     }
     QCOMPARE(QDir(QDir::tempPath()).entryList(profiles, QDir::AllEntries | QDir::System), QStringList());
     QCOMPARE(QDir("/tmp").entryList(pipes, QDir::AllEntries | QDir::System), QStringList());
+}
+
+// Names as a Linux file system may hold them: a stray byte, GBK from a zip made on a Chinese Windows, a
+// line break. Each is printed through a URL of its own bytes; one that does not open is listed with them.
+void PrintSystemTest::rawByteNamesPrinted()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    struct Removal // the temporary folder's own clean-up does not reach names that are not UTF-8
+    {
+        QString path;
+        ~Removal() { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), path}); }
+    } removal{tmp.path()};
+    const QByteArray root = QFile::encodeName(tmp.path()) + "/names/";
+    QVERIFY(QDir().mkpath(QFile::decodeName(root)));
+    struct Entry
+    {
+        QByteArray name;
+        QString source; // template, or "!bytes"
+    };
+    const QVector<Entry> entries{
+        {"bad\xff.docx", "A.docx"},
+        {"two\nlines.doc", "B.doc"},
+        {"\xce\xc4\xb5\xb5 GBK.docx", "C.docx"},                    // 文档 in GBK
+        {QByteArray("\xd6\xd0").repeated(100) + ".docx", "D.docx"}, // 中 ×100
+        {"\xff\xe5\x9d\x8f broken.docx", "!PK\x03\x04 broken zip"}, // 0xFF, then 坏 in UTF-8
+    };
+    for (const Entry &e : entries) {
+        QByteArray content;
+        if (e.source.startsWith('!')) {
+            content = e.source.mid(1).toLatin1();
+        } else {
+            QFile f(tpl(e.source));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            content = f.readAll();
+        }
+        const int fd = open((root + e.name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(write(fd, content.constData(), static_cast<size_t>(content.size())),
+                 ssize_t(content.size()));
+        close(fd);
+    }
+
+    const RunResult r = run(DecodeFileName(root), 0, QString());
+
+    const QString pause = QStringLiteral("延时:0毫秒!");
+    const QStringList expectedLabels{
+        DecodeFileName(root + entries[0].name), pause,   DecodeFileName(root + entries[1].name), pause,
+        DecodeFileName(root + entries[2].name), pause,   DecodeFileName(root + entries[3].name), pause,
+        DecodeFileName(root + entries[4].name), Count(4)};
+    QCOMPARE(r.labels, expectedLabels);
+    QCOMPARE(r.newJobs.size(), 4);
+    const QStringList markers{"QMARK-A", "QMARK-B", "QMARK-C", "QMARK-D"};
+    for (int i = 0; i < markers.size(); ++i)
+        QVERIFY2(r.texts[i].contains(markers[i]), qPrintable(QString::number(i) + ": " + r.texts[i]));
+    QCOMPARE(r.failureList, root + entries[4].name + "\n");
+    QCOMPARE(r.viewed, QStringList{DecodeFileName(root) + FailureListName});
+    // The links the office loaded them through are gone.
+    QCOMPARE(QDir(QDir::tempPath())
+                 .entryList({QStringLiteral("quillmark-name-%1-*").arg(getpid())},
+                            QDir::AllEntries | QDir::System),
+             QStringList());
 }
 
 int main(int argc, char **argv)

@@ -1,12 +1,17 @@
 // Listing of the folder tree on real temporary folders, and the document test.
 
+#include "platform/filename.h"
 #include "print/threadobject.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <climits>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +41,14 @@ void Build(const QString &root, const QStringList &entries)
     }
 }
 
+// Removes what the temporary folder's own clean-up cannot: trees beyond the system's path length, and names
+// that are not UTF-8.
+struct RemoveTree
+{
+    QString path;
+    ~RemoveTree() { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), path}); }
+};
+
 QStringList Relative(const QFileInfoList &list, const QString &root)
 {
     QStringList result;
@@ -54,6 +67,9 @@ private slots:
     void listing();
     void missingFolderIsEmpty();
     void trailingSlashGivesCleanPaths();
+    void namesKeepTheirBytes_data();
+    void namesKeepTheirBytes();
+    void unreadableFolderIsReported();
     void printableDocument_data();
     void printableDocument();
 };
@@ -139,6 +155,118 @@ void PrintDiscoveryTest::trailingSlashGivesCleanPaths()
     for (const QFileInfo &info : worker.ListFilesRecursively(tmp.path() + QLatin1Char('/')))
         paths << info.filePath();
     QCOMPARE(paths, (QStringList{tmp.path() + "/a.doc", tmp.path() + "/sub/b.doc"}));
+}
+
+void PrintDiscoveryTest::namesKeepTheirBytes_data()
+{
+    // Byte names below the scanned folder: "x/" a folder, "x@y" a link to the folder y, else a file.
+    QTest::addColumn<QList<QByteArray>>("entries");
+    QTest::addColumn<QList<QByteArray>>("expected");
+    using Bytes = QList<QByteArray>;
+    QTest::newRow("stray 0xFF") << Bytes{"bad\xff.doc"} << Bytes{"bad\xff.doc"};
+    QTest::newRow("GBK names") << Bytes{"\xce\xc4\xb5\xb5.doc", "\xd6\xd0\xce\xc4.docx"}
+                               << Bytes{"\xce\xc4\xb5\xb5.doc", "\xd6\xd0\xce\xc4.docx"};
+    QTest::newRow("folder not in UTF-8 is entered")
+        << Bytes{"sub\xfe/", "sub\xfe/x.doc", "sub\xfe/deeper\xff/", "sub\xfe/deeper\xff/y.doc"}
+        << Bytes{"sub\xfe/x.doc", "sub\xfe/deeper\xff/y.doc"};
+    QTest::newRow("newline and carriage return")
+        << Bytes{"a\nb.doc", "c\r.doc"} << Bytes{"a\nb.doc", "c\r.doc"};
+    QTest::newRow("4-byte UTF-8") << Bytes{"\xf0\x9f\x98\x80.doc"} << Bytes{"\xf0\x9f\x98\x80.doc"};
+    QTest::newRow("overlong and truncated forms")
+        << Bytes{"\xc0\xaf.doc", "\xed\xa0\x80.doc", "t\xe6\x96.doc"}
+        << Bytes{"t\xe6\x96.doc", "\xc0\xaf.doc", "\xed\xa0\x80.doc"};
+    QTest::newRow("raw bytes sort after characters")
+        << Bytes{"\xff.doc", "\xe6\x96\x87.doc", "B.doc", "a.doc"}
+        << Bytes{"a.doc", "B.doc", "\xe6\x96\x87.doc", "\xff.doc"};
+    QTest::newRow("linked folder with a raw name")
+        << Bytes{"../target\xfe/", "../target\xfe/t.doc", "link\xff@../target\xfe"}
+        << Bytes{"link\xff/t.doc"};
+}
+
+void PrintDiscoveryTest::namesKeepTheirBytes()
+{
+    QFETCH(QList<QByteArray>, entries);
+    QFETCH(QList<QByteArray>, expected);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const RemoveTree removal{tmp.path()};
+    const QByteArray root = QFile::encodeName(tmp.path()) + "/scan/";
+    QVERIFY(mkdir(root.constData(), 0700) == 0);
+    for (const QByteArray &entry : entries) {
+        const int at = entry.indexOf('@');
+        if (at >= 0) {
+            QVERIFY(symlink((root + entry.mid(at + 1)).constData(), (root + entry.left(at)).constData()) ==
+                    0);
+        } else if (entry.endsWith('/')) {
+            QVERIFY(mkdir((root + entry).constData(), 0700) == 0);
+        } else {
+            const int fd = open((root + entry).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+            QVERIFY(fd >= 0);
+            const QByteArray name = entry.mid(entry.lastIndexOf('/') + 1);
+            QVERIFY(write(fd, name.constData(), static_cast<size_t>(name.size())) == name.size());
+            close(fd);
+        }
+    }
+    ThreadObject worker;
+    QStringList unreadable;
+    const QFileInfoList listed = worker.ListFilesRecursively(DecodeFileName(root), &unreadable);
+    QList<QByteArray> relative;
+    for (const QFileInfo &info : listed) {
+        const QByteArray bytes = EncodeFileName(info.filePath());
+        QVERIFY2(bytes.startsWith(root), bytes.constData());
+        relative << bytes.mid(root.size());
+        // The listed path reaches the very file: each holds its own name.
+        const int fd = open(bytes.constData(), O_RDONLY);
+        QVERIFY2(fd >= 0, bytes.constData());
+        char content[256] = {};
+        const ssize_t got = read(fd, content, sizeof content);
+        close(fd);
+        QVERIFY(bytes.endsWith(QByteArray(content, static_cast<int>(got))));
+    }
+    QCOMPARE(relative, expected);
+    QCOMPARE(unreadable, QStringList());
+}
+
+void PrintDiscoveryTest::unreadableFolderIsReported()
+{
+    // A tree deeper than the longest path the system opens: what lies below that depth cannot be listed,
+    // and the scan says where it stopped instead of passing over it. (Permissions would not stop the
+    // superuser; path length stops everyone.)
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const RemoveTree removal{tmp.path()};
+    const QByteArray root = QFile::encodeName(tmp.path()) + "/scan";
+    QVERIFY(mkdir(root.constData(), 0700) == 0);
+    int dirFd = open(root.constData(), O_RDONLY | O_DIRECTORY);
+    QVERIFY(dirFd >= 0);
+    const QByteArray level(200, 'd');
+    QByteArray path = root;
+    int reachable = 0; // files at depths the system can still open by path
+    for (int depth = 0; depth < 25; ++depth) {
+        const int fileFd = openat(dirFd, "f.doc", O_WRONLY | O_CREAT, 0600);
+        QVERIFY(fileFd >= 0);
+        close(fileFd);
+        if (path.size() + 1 < PATH_MAX)
+            ++reachable;
+        QVERIFY(mkdirat(dirFd, level.constData(), 0700) == 0);
+        const int next = openat(dirFd, level.constData(), O_RDONLY | O_DIRECTORY);
+        close(dirFd);
+        QVERIFY(next >= 0);
+        dirFd = next;
+        path += '/' + level;
+    }
+    close(dirFd);
+
+    ThreadObject worker;
+    QStringList unreadable;
+    const QFileInfoList listed = worker.ListFilesRecursively(DecodeFileName(root), &unreadable);
+    QCOMPARE(listed.size(), reachable);
+    QCOMPARE(unreadable.size(), 1);
+    const QByteArray stopped = EncodeFileName(unreadable.first());
+    QVERIFY(stopped.size() + 1 >= PATH_MAX);
+    QVERIFY(stopped.size() - level.size() < PATH_MAX);
+    QVERIFY(path.startsWith(stopped));
+    QCOMPARE(worker.ListFilesRecursively(DecodeFileName(root)), listed);
 }
 
 void PrintDiscoveryTest::printableDocument_data()

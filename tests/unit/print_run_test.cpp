@@ -1,5 +1,7 @@
 // The print run against the fake word processor: label texts, calls made, failure list, viewer, abort.
 
+#include "platform/filename.h"
+#include "print/failurelist.h"
 #include "print/printjobsettings.h"
 #include "print/threadobject.h"
 #include "tests/fakes/fakewordprocessor.h"
@@ -7,9 +9,15 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +40,25 @@ QStringList Printed(const QString &path, const QString &password = QString())
 {
     return {QStringLiteral("open(%1,false,false,false,%2,%2,true)").arg(path, password),
             QStringLiteral("printOut(%1)").arg(path), QStringLiteral("close(%1,false)").arg(path)};
+}
+// Removes what the temporary folder's own clean-up cannot: trees beyond the system's path length, and names
+// that are not UTF-8.
+struct RemoveDeepTree
+{
+    QString path;
+    ~RemoveDeepTree() { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), path}); }
+};
+
+QString NotWritten(const QString &listPath)
+{
+    return QStringLiteral(" 无法写入打印失败的文件列表（%1），列表未能显示。")
+        .arg(QDir::toNativeSeparators(listPath));
+}
+// The window's part: the list is shown where the signal arrives.
+void ConnectViewer(ThreadObject *worker, QObject *context)
+{
+    QObject::connect(worker, &ThreadObject::ShowFailureList, context,
+                     [](const QString &path) { ThreadObject::LaunchViewer(path); });
 }
 QString OpenCall(const QString &path, const QString &password = QString())
 {
@@ -71,6 +98,12 @@ private slots:
     void structuredProgress_data();
     void structuredProgress();
     void structuredProgressReportsAnAbort();
+    void rawNamesListedWithTheirBytes_data();
+    void rawNamesListedWithTheirBytes();
+    void unreadableFolderListed();
+    void failureListLinkNotFollowed();
+    void failureListWriteErrorGivesNoViewer();
+    void viewerShownBeforeTheButtonComesBack();
 
 private:
     QString file(const QString &relative); // creates it below the temporary root
@@ -141,6 +174,7 @@ void PrintRunTest::startRun(int delayMs, const QString &password)
     connect(worker_, &ThreadObject::ShowDisposingFile, this,
             [this](const QString &text) { events_ << text; });
     connect(worker_, &ThreadObject::Set_pBtn_Enable, this, [this] { events_ << Enabled; });
+    ConnectViewer(worker_, this);
     thread_->start();
     QMetaObject::invokeMethod(worker_, "ReplaceExcelText", Qt::QueuedConnection);
 }
@@ -156,6 +190,7 @@ QStringList PrintRunTest::runHere(int delayMs, const QString &password)
     QStringList events;
     connect(&worker, &ThreadObject::ShowDisposingFile, [&events](const QString &text) { events << text; });
     connect(&worker, &ThreadObject::Set_pBtn_Enable, [&events] { events << Enabled; });
+    ConnectViewer(&worker, this);
     worker.ReplaceExcelText();
     return events;
 }
@@ -322,8 +357,10 @@ void PrintRunTest::failureListCannotBeWritten()
     PrintJobSettings.sourcePath = root_;
     PrintJobSettings.password.clear();
     PrintJobSettings.delayMs = 0;
+    ConnectViewer(&worker, this);
     worker.ReplaceExcelText();
-    QCOMPARE(events, (QStringList{a, Count(0)}));
+    // The label says so: the user would otherwise look for a list that is not there.
+    QCOMPARE(events, (QStringList{a, Count(0) + NotWritten(PrintJobSettings.failureListPath)}));
     QVERIFY(!QFileInfo::exists(PrintJobSettings.failureListPath));
     QVERIFY(viewed_.isEmpty()); // no viewer on a file that is not there
 }
@@ -342,6 +379,7 @@ void PrintRunTest::settingsRewrittenAfterButtonComesBack()
     ThreadObject worker;
     connect(&worker, &ThreadObject::Set_pBtn_Enable,
             [&elsewhere] { PrintJobSettings.failureListPath = elsewhere; });
+    ConnectViewer(&worker, this);
     worker.ReplaceExcelText();
     QCOMPARE(failureList(), (a + "\n").toUtf8());
     QVERIFY(!QFileInfo::exists(elsewhere));
@@ -480,6 +518,135 @@ void PrintRunTest::structuredProgressReportsAnAbort()
     QTRY_COMPARE(events_.size(), 2); // the first document and its pause
     ThreadObject::AbortRuns();
     QTRY_COMPARE(finished, QStringList{"1 0 打印已中止。"});
+}
+
+void PrintRunTest::rawNamesListedWithTheirBytes_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("line"); // the name as the list writes it
+    QTest::newRow("stray 0xFF") << QByteArray("bad\xff.doc") << QByteArray("bad\xff.doc");
+    QTest::newRow("GBK") << QByteArray("\xce\xc4\xb5\xb5.doc") << QByteArray("\xce\xc4\xb5\xb5.doc");
+    QTest::newRow("folder not in UTF-8") << QByteArray("sub\xfe/a.doc") << QByteArray("sub\xfe/a.doc");
+    // One path per line holds: a line break in a name is shown by its sign (U+2424, U+240D).
+    QTest::newRow("newline") << QByteArray("two\nlines.doc") << QByteArray("two\xe2\x90\xa4lines.doc");
+    QTest::newRow("carriage return") << QByteArray("cr\r.doc") << QByteArray("cr\xe2\x90\x8d.doc");
+}
+
+void PrintRunTest::rawNamesListedWithTheirBytes()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, line);
+    const QByteArray root = EncodeFileName(root_);
+    const int slash = name.lastIndexOf('/');
+    if (slash >= 0)
+        QVERIFY(mkdir((root + name.left(slash)).constData(), 0700) == 0);
+    const int fd = open((root + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    QVERIFY(fd >= 0);
+    close(fd);
+    const RemoveDeepTree removal{root_}; // the temporary folder's own clean-up does not reach such names
+    const QString path = DecodeFileName(root + name);
+    office_->addFailingPath(path);
+    const QString good = file("0.doc"); // first in name order
+
+    // The label shows the name in the window's characters; the office gets the same path back.
+    QCOMPARE(runHere(), (QStringList{good, Pause(0), path, Count(1), Enabled}));
+    QVERIFY(office_->calls().contains(OpenCall(path)));
+    QCOMPARE(failureList(), root + line + "\n");
+    QCOMPARE(viewed_, QStringList{root_ + FailureListName});
+}
+
+void PrintRunTest::unreadableFolderListed()
+{
+    // Below the deepest path the system opens nothing can be listed; the list names the folder where the
+    // scan stopped, ending in a separator, ahead of the documents that were tried.
+    const QString a = file("a.doc"), b = file("b.doc");
+    office_->addFailingPath(b);
+    const RemoveDeepTree removal{root_};
+    int dirFd = open(EncodeFileName(root_).constData(), O_RDONLY | O_DIRECTORY);
+    QVERIFY(dirFd >= 0);
+    const QByteArray level(250, 'd');
+    for (int depth = 0; depth < 20; ++depth) {
+        QVERIFY(mkdirat(dirFd, level.constData(), 0700) == 0);
+        const int next = openat(dirFd, level.constData(), O_RDONLY | O_DIRECTORY);
+        close(dirFd);
+        QVERIFY(next >= 0);
+        dirFd = next;
+    }
+    close(dirFd);
+
+    QCOMPARE(runHere(), (QStringList{a, Pause(0), b, Count(1), Enabled}));
+    const QList<QByteArray> lines = failureList().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].startsWith(EncodeFileName(root_) + level + '/' + level),
+             lines[0].left(300).constData());
+    QVERIFY(lines[0].endsWith(level + '/'));
+    QCOMPARE(lines[1], b.toUtf8());
+    QCOMPARE(lines[2], QByteArray());
+    QCOMPARE(viewed_.size(), 1);
+
+    // A run that a printer problem stops before any document lists nothing, the folder included.
+    QVERIFY(QFile::remove(root_ + FailureListName));
+    office_->setPrinterProblem(QStringLiteral("没有默认打印机。"));
+    QCOMPARE(runHere(), (QStringList{Count(0) + QStringLiteral(" 没有默认打印机。"), Enabled}));
+    QCOMPARE(failureList(), QByteArray("<none>"));
+}
+
+void PrintRunTest::failureListLinkNotFollowed()
+{
+    // A link planted at the list's name while the run goes on: the run replaces the link, and the file it
+    // pointed to keeps its bytes.
+    const QString a = file("a.doc");
+    office_->addFailingPath(a);
+    const QString precious = tmp_->path() + QStringLiteral("/precious.txt");
+    {
+        QFile f(precious);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep");
+    }
+    QVERIFY(QFile::link(precious, root_ + FailureListName));
+    QCOMPARE(runHere(), (QStringList{a, Count(0), Enabled}));
+    QVERIFY(!QFileInfo(root_ + FailureListName).isSymLink());
+    QCOMPARE(failureList(), (a + "\n").toUtf8());
+    QFile f(precious);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("keep"));
+    QCOMPARE(viewed_, QStringList{root_ + FailureListName});
+}
+
+void PrintRunTest::failureListWriteErrorGivesNoViewer()
+{
+    // The list cannot be written whole (here a file-size limit cuts the write): no half list, no viewer,
+    // and the label tells.
+    const QString a = file(QString(200, QLatin1Char('a')) + ".doc");
+    const QString b = file(QString(200, QLatin1Char('b')) + ".doc");
+    office_->addFailingPath(a);
+    office_->addFailingPath(b);
+    struct sigaction ignore = {}, previous = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 300;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const QStringList events = runHere();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    QCOMPARE(events, (QStringList{a, b, Count(0) + NotWritten(root_ + FailureListName), Enabled}));
+    QCOMPARE(failureList(), QByteArray("<none>"));
+    QVERIFY(viewed_.isEmpty());
+    QCOMPARE(QDir(root_).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2);
+}
+
+void PrintRunTest::viewerShownBeforeTheButtonComesBack()
+{
+    // A click after the button is back deletes the list: the viewer must have been asked for before that.
+    const QString a = file("a.doc");
+    office_->addFailingPath(a);
+    ThreadObject::SetViewerLauncher([this](const QString &) { events_ << QStringLiteral("<viewer>"); });
+    startRun(0);
+    QTRY_COMPARE(events_, (QStringList{a, Count(0), "<viewer>", Enabled}));
 }
 
 QTEST_GUILESS_MAIN(PrintRunTest)

@@ -1,0 +1,16 @@
+#pragma once
+// The list of documents that did not print: one path per line, for the user to read.
+
+#include <QString>
+#include <QStringList>
+
+// Writes the paths (native form) to listPath, replacing what is there. Each path is written as the file
+// system's own bytes (platform/filename.h: the exact name bytes on Linux, the ANSI code page on Windows),
+// followed by a line end of the platform (text mode). A symbolic link at listPath is replaced, never
+// followed. False when the list could not be written whole; no partial list is left then.
+bool WriteFailureList(const QString &listPath, const QStringList &paths);
+
+// The line that stands for one path. A line break inside a name (possible on Linux only) would split the
+// line into two paths that do not exist, so each is written as its visible Unicode sign: U+2424 for a line
+// feed, U+240D for a carriage return. Every other character is the name's own.
+QString FailureListLine(const QString &path);
