@@ -54,11 +54,13 @@ bool ReadSecretLine(const char *prompt, std::string *line)
     termios quiet = savedTerminal;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
+    // Echo goes off before the prompt appears: whatever is typed after the prompt must be kept, and a
+    // flush after it would throw a quick answer away.
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     std::fputs(prompt, stderr);
     std::fflush(stderr);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     const bool ok = ReadLine(line);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    ::tcsetattr(STDIN_FILENO, TCSADRAIN, &savedTerminal);
 
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
