@@ -10,10 +10,12 @@
 #include "support/startpaths.h"
 
 #include <QApplication>
+#include <climits>
 
 namespace {
-// How long the end of the program waits for an aborted print run to let go of its word processor.
-constexpr unsigned long kPrintThreadEndMs = 5000;
+// How long the end of the program waits for an aborted print run to let go of its word processor: as
+// long as it takes, since the run's state goes with the window. Every wait of the run hears the abort.
+constexpr unsigned long kPrintThreadEndMs = ULONG_MAX;
 } // namespace
 
 int RunQuillmark(int argc, char *argv[])

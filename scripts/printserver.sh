@@ -9,10 +9,11 @@
 #   printserver.sh disable|enable DIR stop or restart the queue (jobs are held while it is stopped)
 #   printserver.sh reject|accept DIR  make the queue refuse or accept new jobs
 #   printserver.sh remove DIR         delete the queue, leaving the server without a default printer
+#   printserver.sh hold|release DIR   hold every new job in the queue (the printer stays idle) or not
 set -euo pipefail
 
 usage() {
-    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -195,6 +196,17 @@ disable | enable | reject | accept)
 remove)
     server_env
     lpadmin -x "$queue"
+    ;;
+hold)
+    server_env
+    lpadmin -p "$queue" -o job-hold-until-default=indefinite
+    ;;
+release)
+    server_env
+    lpadmin -p "$queue" -o job-hold-until-default=no-hold
+    for job in $(lpstat -o "$queue" 2>/dev/null | awk '{print $1}'); do
+        lp -i "$job" -H resume >/dev/null 2>&1 || true
+    done
     ;;
 *)
     usage

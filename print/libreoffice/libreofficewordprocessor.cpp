@@ -7,6 +7,7 @@
 #include "print/libreoffice/unodocument.h"
 #include "print/libreoffice/unosession.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QString>
 
@@ -17,11 +18,13 @@
 #include <csignal>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #ifndef QUILLMARK_OFFICE_PROGRAM
@@ -42,11 +45,13 @@ const milliseconds CloseDeadline{15000};
 const milliseconds TerminateDeadline{10000};
 const milliseconds ExitWait{5000};
 
-// A 460-page document takes a few seconds to load and as many to print; leave ample room above that.
-milliseconds DeadlineFor(qint64 bytes)
-{
-    return milliseconds(30000 + bytes / (1024 * 1024) * 20000);
-}
+// An office at work uses CPU time or reports print events; one that does neither this long has hung (or
+// was stopped) and is killed. A 3000-page document takes about a minute of steady work.
+const milliseconds StallLimit{20000};
+// Whatever the office does, no single load, print or close takes longer.
+const milliseconds CallCap{30 * 60 * 1000};
+// How long a queued job may take to show up in the scheduler's list.
+const milliseconds JobAppears{10000};
 
 // The size of a regular file as the file system names it; -1 when there is none.
 qint64 FileSize(const QString &path)
@@ -154,6 +159,12 @@ public:
     // Owned by the call thread; shared so that a task that never returns keeps it alive.
     std::shared_ptr<CallState> state;
     std::atomic<bool> aborted{false};
+    // Print events of the office, counted by the job listener: progress for the watchdog.
+    std::shared_ptr<std::atomic<unsigned>> printEvents = std::make_shared<std::atomic<unsigned>>(0);
+    // Follows the queued jobs; abort() reaches it from another thread, hence the lock.
+    std::mutex trackerMutex;
+    std::shared_ptr<cupsqueue::JobTracker> tracker;
+    bool printerChecked = false;
 
     // Touched by the calling thread only.
     bool created = false;
@@ -161,6 +172,8 @@ public:
     std::map<int, DocumentEntry> documents;
     int nextHandle = 1;
     std::string destination;
+    std::string linkDir; // links to files whose names are not UTF-8; removed with the client
+    int links = 0;
     int lastJobId = -1; // the id of the last job known on the destination; -1 before the first print
 
     void killGroup() { state->process.kill(); }
@@ -171,13 +184,34 @@ public:
     template <typename Task>
     auto call(Task task, milliseconds deadline) -> std::optional<decltype(task(std::declval<CallState &>()))>
     {
+        CallThread::Watch watch;
+        watch.cap = deadline;
+        return call(std::move(task), watch);
+    }
+
+    // The watch for calls whose length depends on the document: as long as the office makes progress.
+    CallThread::Watch progressWatch() const
+    {
+        CallThread::Watch watch;
+        watch.stall = StallLimit;
+        watch.cap = CallCap;
+        watch.progress = [s = state, events = printEvents] {
+            return s->process.groupCpuTicks() + static_cast<long long>(events->load());
+        };
+        return watch;
+    }
+
+    template <typename Task>
+    auto call(Task task, const CallThread::Watch &watch)
+        -> std::optional<decltype(task(std::declval<CallState &>()))>
+    {
         using Result = decltype(task(std::declval<CallState &>()));
         if (!calls || wedged)
             return std::nullopt;
         auto result = std::make_shared<std::optional<Result>>();
         const CallThread::Outcome outcome =
-            calls->run([task = std::move(task), result, s = state]() mutable { *result = task(*s); },
-                       deadline, [s = state] { s->process.kill(); });
+            calls->run([task = std::move(task), result, s = state]() mutable { *result = task(*s); }, watch,
+                       [s = state] { s->process.kill(); });
         if (outcome == CallThread::Outcome::Wedged)
             wedged = true;
         if (outcome != CallThread::Outcome::Done)
@@ -268,7 +302,7 @@ public:
                     s.components[h] = loaded.component;
                 return loaded.result;
             },
-            DeadlineFor(entry.size));
+            progressWatch());
         if (!result) {
             officeLost();
             return LoadResult::CutOff;
@@ -290,6 +324,24 @@ public:
         return LoadResult::Refused;
     }
 
+    // The office takes only file names that are UTF-8 (a URL holding other bytes is refused), so a name
+    // that is not is loaded through a link of our own whose name is: the same name with each stray byte
+    // shown as U+FFFD. The path as given when the link cannot be made.
+    QString loadablePath(const QString &path)
+    {
+        if (linkDir.empty())
+            linkDir = officefiles::MakeProfileDir();
+        if (linkDir.empty())
+            return path;
+        const QByteArray target = EncodeFileName(path);
+        const QByteArray name = QString::fromUtf8(target.mid(target.lastIndexOf('/') + 1)).toUtf8();
+        const std::string dir = linkDir + "/" + std::to_string(++links);
+        const std::string link = dir + "/" + name.toStdString();
+        if (::mkdir(dir.c_str(), 0700) != 0 || ::symlink(target.constData(), link.c_str()) != 0)
+            return path;
+        return QString::fromStdString(link);
+    }
+
     WordProcessor::Document open(const QString &path, const QString &password)
     {
         if (!created || aborted || wedged)
@@ -300,9 +352,11 @@ public:
             return NoDocument;
 
         // The filter of the extension first; a real Word file with the other Word extension opens with
-        // the other one.
-        const QFileInfo info(path);
-        const QString suffix = info.suffix().toLower();
+        // the other one. The path is taken apart as text: QFileInfo would pass it through the locale's
+        // codec and lose bytes that are not UTF-8.
+        const QString fileName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+        const QString suffix = dot < 0 ? QString() : fileName.mid(dot + 1).toLower();
         std::vector<const char *> filters;
         if (suffix == QLatin1String("docx"))
             filters = {"MS Word 2007 XML", "MS Word 97"};
@@ -315,8 +369,10 @@ public:
 
         DocumentEntry entry;
         entry.size = size;
-        entry.title = info.fileName();
-        entry.path = info.absoluteFilePath();
+        entry.path = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
+        if (!path.isValidUtf16())
+            entry.path = loadablePath(entry.path);
+        entry.title = entry.path.mid(entry.path.lastIndexOf(QLatin1Char('/')) + 1);
         entry.password = password;
         bool retriedAfterLoss = false;
         for (size_t i = 0; i < filters.size();) {
@@ -348,12 +404,24 @@ public:
 
     enum class PrintResult
     {
-        Printed,
+        Queued,
         NotPrinted,
         Lost
     };
 
-    // Prints once. Lost: the office died under the call before any job reached the queue.
+    std::shared_ptr<cupsqueue::JobTracker> jobTracker()
+    {
+        std::lock_guard<std::mutex> lock(trackerMutex);
+        if (!tracker || tracker->destination() != destination) {
+            tracker = std::make_shared<cupsqueue::JobTracker>(destination);
+            if (aborted)
+                tracker->abort();
+        }
+        return tracker;
+    }
+
+    // Prints once; the job, once found in the queue, is left to the tracker. Lost: the office died
+    // under the call before any job reached the queue.
     PrintResult printOnce(int handle, const DocumentEntry &entry, const std::string &dest)
     {
         // Jobs are numbered upwards: the new one comes after every job known before. The scheduler's whole
@@ -362,13 +430,13 @@ public:
             lastJobId = cupsqueue::HighestJobId(dest);
         const int before = lastJobId;
         const std::optional<unodocument::Printed> printed = call(
-            [handle, dest](CallState &s) {
+            [handle, dest, events = printEvents](CallState &s) {
                 const auto it = s.components.find(handle);
                 if (it == s.components.end() || !it->second.is())
                     return unodocument::Printed();
-                return unodocument::Print(it->second, dest, nullptr);
+                return unodocument::Print(it->second, dest, events.get());
             },
-            DeadlineFor(entry.size));
+            progressWatch());
         const unodocument::Printed out = printed.value_or(unodocument::Printed());
         // A call cut off at its deadline hung: it would hang again, so it is not tried once more.
         const bool died = printed && out.threw && officeLost();
@@ -379,26 +447,18 @@ public:
         if (!out.printerSet)
             return died ? PrintResult::Lost : PrintResult::NotPrinted;
 
-        cupsqueue::FollowLimits limits;
-        if (!out.returned)
-            limits.appear = milliseconds(2000); // the office died on the way: a job may have got out
-        int jobId = 0;
-        const cupsqueue::JobOutcome outcome =
-            cupsqueue::FollowJob(dest, before, entry.title.toStdString(), limits, &jobId);
+        // The office died on the way: a job may still have got out, but it shows up soon if so.
+        const int jobId = cupsqueue::FindJob(dest, before, entry.title.toStdString(),
+                                             out.returned ? JobAppears : milliseconds(2000), &aborted);
         lastJobId = std::max(lastJobId, jobId);
-        switch (outcome) {
-        case cupsqueue::JobOutcome::Printed:
-            return PrintResult::Printed;
-        case cupsqueue::JobOutcome::NotPrinted:
-            return PrintResult::NotPrinted;
-        case cupsqueue::JobOutcome::Unknown:
+        if (jobId == 0) {
             // No job to follow: it never reached the queue, unless the office said it did (and the
             // scheduler keeps no history of finished jobs).
-            if (out.returned && out.spooled)
-                return PrintResult::Printed;
-            return died ? PrintResult::Lost : PrintResult::NotPrinted;
+            if (!(out.returned && out.spooled))
+                return died ? PrintResult::Lost : PrintResult::NotPrinted;
         }
-        return PrintResult::NotPrinted;
+        jobTracker()->follow(handle, jobId, out.returned && out.spooled);
+        return PrintResult::Queued;
     }
 
     bool printOut(WordProcessor::Document document)
@@ -417,8 +477,10 @@ public:
                 return false;
             const DocumentEntry entry = it->second;
             const PrintResult result = printOnce(document, entry, destination);
+            if (result == PrintResult::NotPrinted && !aborted)
+                jobTracker()->checkNow(); // a queue that refuses jobs is told at once
             if (result != PrintResult::Lost)
-                return result == PrintResult::Printed;
+                return result == PrintResult::Queued;
             // The office died under the print (killed from outside, or crashed) before any job got out:
             // load the document into a fresh office and print it once more.
             if (attempt > 0 || aborted || !ensureOffice())
@@ -458,9 +520,36 @@ public:
                 }
                 return true;
             },
-            CloseDeadline);
+            progressWatch());
         if (!closed.value_or(false))
             officeLost();
+    }
+
+    std::vector<WordProcessor::JobResult> takeJobResults(WordProcessor::Document waitFor)
+    {
+        std::shared_ptr<cupsqueue::JobTracker> current;
+        {
+            std::lock_guard<std::mutex> lock(trackerMutex);
+            current = tracker;
+        }
+        std::vector<WordProcessor::JobResult> results;
+        if (!current)
+            return results;
+        const int key = waitFor == WordProcessor::AllDocuments ? cupsqueue::JobTracker::AllKeys
+                        : waitFor == NoDocument                ? cupsqueue::JobTracker::NoKey
+                                                               : waitFor;
+        for (const cupsqueue::JobTracker::Result &r : current->take(key))
+            results.push_back({r.key, r.printed});
+        return results;
+    }
+
+    void abort()
+    {
+        aborted = true;
+        state->process.abort();
+        std::lock_guard<std::mutex> lock(trackerMutex);
+        if (tracker)
+            tracker->abort();
     }
 
     void quit()
@@ -505,6 +594,8 @@ public:
                 ExitWait + CloseDeadline);
         }
         killGroup();
+        officefiles::Remove(linkDir, {});
+        linkDir.clear();
         created = false;
         if (!wedged)
             calls.reset();
@@ -512,6 +603,19 @@ public:
 
     QString printerProblem()
     {
+        if (printerChecked && !destination.empty()) {
+            // During the run: what the tracker saw of the destination, without asking again.
+            const QString name = QString::fromStdString(destination);
+            switch (jobTracker()->problem()) {
+            case cupsqueue::JobTracker::Problem::None:
+                return QString();
+            case cupsqueue::JobTracker::Problem::Stopped:
+                return QStringLiteral("默认打印机“%1”已停止,无法打印!").arg(name);
+            case cupsqueue::JobTracker::Problem::NotAccepting:
+                return QStringLiteral("默认打印机“%1”不接受打印任务,无法打印!").arg(name);
+            }
+        }
+        printerChecked = true;
         const cupsqueue::Destination dest = cupsqueue::DefaultDestination();
         const QString name = QString::fromStdString(dest.name);
         switch (dest.state) {
@@ -593,10 +697,19 @@ QString LibreOfficeWordProcessor::printerProblem()
     return d->printerProblem();
 }
 
+bool LibreOfficeWordProcessor::followsJobs() const
+{
+    return true;
+}
+
+std::vector<WordProcessor::JobResult> LibreOfficeWordProcessor::takeJobResults(Document waitFor)
+{
+    return d->takeJobResults(waitFor);
+}
+
 void LibreOfficeWordProcessor::abort()
 {
-    d->aborted = true;
-    d->state->process.abort();
+    d->abort();
 }
 
 int LibreOfficeWordProcessor::officePid() const

@@ -2,8 +2,6 @@
 
 #include "platform/filename.h"
 
-#include <QFileInfo>
-
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
@@ -110,7 +108,8 @@ private:
 
 std::string FileUrl(const QString &path)
 {
-    const QByteArray bytes = EncodeFileName(QFileInfo(path).absoluteFilePath());
+    // Not through QFileInfo: it would pass the name through the locale's codec.
+    const QByteArray bytes = EncodeFileName(path);
     std::string url = "file://";
     static const char hex[] = "0123456789ABCDEF";
     for (const char c : bytes) {
