@@ -80,8 +80,11 @@ CallThread::Outcome CallThread::run(std::function<void()> task, const Watch &wat
         if (shared_->finished.wait_until(lock, cap, isDone))
             return Outcome::Done;
     } else {
+        // Progress is first asked for once the call has lasted a while: most calls end long before, and
+        // asking costs a look at every process.
         auto lastMotion = start;
-        long long last = watch.progress();
+        bool asked = false;
+        long long last = 0;
         for (;;) {
             const auto now = Clock::now();
             const auto wakeAt = std::min({cap, lastMotion + watch.stall, now + watch.every});
@@ -93,7 +96,8 @@ CallThread::Outcome CallThread::run(std::function<void()> task, const Watch &wat
             if (isDone())
                 return Outcome::Done;
             const auto after = Clock::now();
-            if (current != last) {
+            if (!asked || current != last) {
+                asked = true;
                 last = current;
                 lastMotion = after;
             }

@@ -166,6 +166,7 @@ struct JobTracker::Shared
     Problem problem = Problem::None;
     bool aborted = false;
     bool stop = false;
+    int waiters = 0; // take() calls waiting for a result
 
     bool known(int key) const
     {
@@ -187,6 +188,7 @@ struct JobTracker::Shared
             if (stop || aborted)
                 return;
             const std::vector<Pending> jobs = pending;
+            const bool knownStopped = problem == Problem::Stopped;
             lock.unlock();
 
             int firstId = 0;
@@ -233,8 +235,8 @@ struct JobTracker::Shared
                 // A job waiting in a stopped queue, or in one that has not moved for too long, is
                 // cancelled: it must not print later by surprise.
                 const bool waiting = job->state != IPP_JSTATE_PROCESSING;
-                if (waiting && (seen == Problem::Stopped || now - lastMotion > limits.motionless ||
-                                now - p.since > limits.overall)) {
+                if (waiting && (seen == Problem::Stopped || knownStopped ||
+                                now - lastMotion > limits.motionless || now - p.since > limits.overall)) {
                     cupsCancelJob2(CUPS_HTTP_DEFAULT, destination.c_str(), job->id, 0);
                     done.push_back({p.key, false});
                 } else if (now - p.since > limits.overall) {
@@ -244,9 +246,6 @@ struct JobTracker::Shared
             if (states != lastStates) {
                 lastStates = states;
                 lastMotion = now;
-                pause = std::chrono::milliseconds(5);
-            } else {
-                pause = std::min(pause * 3 / 2, std::chrono::milliseconds(100));
             }
 
             lock.lock();
@@ -260,7 +259,19 @@ struct JobTracker::Shared
             }
             if (!done.empty())
                 finished.notify_all();
-            wake.wait_for(lock, pause, [&] { return stop || aborted; });
+            // While someone waits for a result, look often (most jobs finish within tens of
+            // milliseconds); otherwise now and then, so as not to take the scheduler's and the office's
+            // time while the next document prints.
+            if (waiters > 0)
+                pause = done.empty() ? std::min(pause * 2, std::chrono::milliseconds(100))
+                                     : std::chrono::milliseconds(5);
+            else
+                pause = std::chrono::milliseconds(100);
+            const int waitersBefore = waiters;
+            wake.wait_for(lock, pause, [&] {
+                return stop || aborted || waiters > waitersBefore ||
+                       (problem == Problem::Stopped && !knownStopped);
+            });
         }
     }
 };
@@ -297,11 +308,14 @@ std::vector<JobTracker::Result> JobTracker::take(int waitFor)
 {
     std::unique_lock<std::mutex> lock(shared_->mutex);
     if (waitFor != NoKey) {
+        ++shared_->waiters;
+        shared_->wake.notify_all(); // look now
         shared_->finished.wait(lock, [&] {
             if (shared_->aborted || shared_->stop)
                 return true;
             return waitFor == AllKeys ? shared_->pending.empty() : shared_->known(waitFor);
         });
+        --shared_->waiters;
     }
     std::vector<Result> results;
     results.swap(shared_->results);
@@ -317,9 +331,21 @@ JobTracker::Problem JobTracker::checkNow()
     }
     const Problem seen = DestinationProblem(destination);
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    if (seen != Problem::None)
+    if (seen != Problem::None) {
         shared_->problem = seen;
+        shared_->wake.notify_all(); // jobs waiting in a stopped queue are cancelled at once
+    }
     return shared_->problem;
+}
+
+JobTracker::Problem JobTracker::checkWhileBusy()
+{
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        if (shared_->pending.empty() || shared_->problem != Problem::None)
+            return shared_->problem;
+    }
+    return checkNow();
 }
 
 JobTracker::Problem JobTracker::problem() const

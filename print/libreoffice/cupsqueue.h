@@ -78,6 +78,9 @@ public:
     // Looks at the destination now (after a job failed to spool, for instance).
     Problem checkNow();
     Problem problem() const;
+    // While jobs are still followed (a stopped queue keeps them), looks at the destination now; otherwise
+    // what is known. Cheap when the queue keeps up.
+    Problem checkWhileBusy();
     const std::string &destination() const { return destination_; }
     // Stops every wait at once; jobs in the queue are left to print.
     void abort();

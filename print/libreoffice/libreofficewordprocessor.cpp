@@ -73,6 +73,7 @@ struct CallState
     bool alive = false;
     std::string profileDir, pipeName, profilePipeName;
     std::map<int, uno::Reference<lang::XComponent>> components; // by document handle
+    std::string printerKnown; // a printer this office took; empty for a new office
 
     std::string sofficeBin() const { return programDir + "/soffice.bin"; }
 
@@ -81,6 +82,7 @@ struct CallState
     {
         process.reap();
         alive = false;
+        printerKnown.clear();
         session.forget();
         components.clear();
         // An office that was killed leaves its two sockets behind: the one we connect through, and the one
@@ -129,8 +131,6 @@ struct CallState
         alive = connected && !gaveUp;
         return alive;
     }
-
-    bool usable() { return alive && process.running() && session.alive(); }
 };
 
 } // namespace
@@ -169,6 +169,7 @@ public:
     // Touched by the calling thread only.
     bool created = false;
     bool wedged = false;
+    bool officeUp = false; // an office was started and has not been found lost since
     std::map<int, DocumentEntry> documents;
     int nextHandle = 1;
     std::string destination;
@@ -224,7 +225,9 @@ public:
     {
         if (aborted || wedged)
             return false;
-        if (call([](CallState &s) { return s.usable(); }, CloseDeadline).value_or(false))
+        // An office that dies or hangs under a call is noticed there (officeLost); asking it again before
+        // every document would cost a round trip each.
+        if (officeUp)
             return true;
         const std::optional<bool> started = call(
             [](CallState &s) {
@@ -239,21 +242,25 @@ public:
             call([](CallState &s) { return s.reap(), true; }, CloseDeadline);
             return false;
         }
+        officeUp = *started;
         return *started;
     }
 
     // After a call failed: was the office lost (killed, crashed)? Then clear it away.
     bool officeLost()
     {
-        return call(
-                   [](CallState &s) {
-                       const bool lost = !s.process.running() || !s.session.alive();
-                       if (lost)
-                           s.reap();
-                       return lost;
-                   },
-                   CloseDeadline)
-            .value_or(false);
+        const std::optional<bool> lost = call(
+            [](CallState &s) {
+                const bool gone = !s.process.running() || !s.session.alive();
+                if (gone)
+                    s.reap();
+                return gone;
+            },
+            CloseDeadline);
+        // A check cut off at its deadline killed the office on the way.
+        if (!lost || *lost)
+            officeUp = false;
+        return lost.value_or(false);
     }
 
     // --- operations ---
@@ -434,7 +441,11 @@ public:
                 const auto it = s.components.find(handle);
                 if (it == s.components.end() || !it->second.is())
                     return unodocument::Printed();
-                return unodocument::Print(it->second, dest, events.get());
+                const unodocument::Printed out =
+                    unodocument::Print(it->second, dest, s.printerKnown == dest, events.get());
+                if (out.printerSet)
+                    s.printerKnown = dest; // this office knows it: no need to ask for every document
+                return out;
             },
             progressWatch());
         const unodocument::Printed out = printed.value_or(unodocument::Printed());
@@ -597,6 +608,7 @@ public:
         officefiles::Remove(linkDir, {});
         linkDir.clear();
         created = false;
+        officeUp = false;
         if (!wedged)
             calls.reset();
     }
@@ -606,7 +618,7 @@ public:
         if (printerChecked && !destination.empty()) {
             // During the run: what the tracker saw of the destination, without asking again.
             const QString name = QString::fromStdString(destination);
-            switch (jobTracker()->problem()) {
+            switch (jobTracker()->checkWhileBusy()) {
             case cupsqueue::JobTracker::Problem::None:
                 return QString();
             case cupsqueue::JobTracker::Problem::Stopped:

@@ -167,7 +167,7 @@ Loaded Load(const uno::Reference<frame::XDesktop2> &desktop, const QString &path
 }
 
 Printed Print(const uno::Reference<lang::XComponent> &component, const std::string &printer,
-              std::atomic<unsigned> *progress)
+              bool printerKnown, std::atomic<unsigned> *progress)
 {
     Printed out;
     rtl::Reference<JobListener> listener(new JobListener(progress));
@@ -176,11 +176,14 @@ Printed Print(const uno::Reference<lang::XComponent> &component, const std::stri
         const OUString name = ToUno(printer);
         printable->setPrinter(Args({Property("Name", uno::Any(name))}));
         // An unknown name is ignored silently, and the job would go elsewhere.
-        const auto current = printable->getPrinter();
-        for (const auto &p : current) {
-            OUString value;
-            if (p.Name == "Name" && (p.Value >>= value) && value == name)
-                out.printerSet = true;
+        out.printerSet = printerKnown;
+        if (!printerKnown) {
+            const auto current = printable->getPrinter();
+            for (const auto &p : current) {
+                OUString value;
+                if (p.Name == "Name" && (p.Value >>= value) && value == name)
+                    out.printerSet = true;
+            }
         }
         if (!out.printerSet)
             return out;

@@ -43,9 +43,11 @@ struct Printed
     bool spooled = false;     // the office said the job reached the queue
 };
 
-// Prints on printer and waits until the job is queued. Every event of the job bumps progress.
+// Prints on printer and waits until the job is queued. Every event of the job bumps progress. Unless
+// printerKnown, the document is asked afterwards whether it took the printer (an unknown name is
+// ignored silently); printerSet tells.
 Printed Print(const com::sun::star::uno::Reference<com::sun::star::lang::XComponent> &component,
-              const std::string &printer, std::atomic<unsigned> *progress);
+              const std::string &printer, bool printerKnown, std::atomic<unsigned> *progress);
 
 // Closes without saving; disposes it when closing is vetoed. Throws what the office throws.
 void Close(const com::sun::star::uno::Reference<com::sun::star::lang::XComponent> &component);
