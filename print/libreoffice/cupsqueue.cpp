@@ -76,17 +76,29 @@ std::vector<Job> ListJobs(const std::string &destination, const char *which, int
     return jobs;
 }
 
+// One Get-Printer-Attributes request for the two attributes needed: cupsGetNamedDest would make several.
 JobTracker::Problem DestinationProblem(const std::string &destination)
 {
-    cups_dest_t *dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, destination.c_str(), nullptr);
-    if (!dest)
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                     destination.c_str());
+    ipp_t *request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    static const char *const attributes[] = {"printer-state", "printer-is-accepting-jobs"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                  attributes);
+    ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    if (!response)
         return JobTracker::Problem::None; // cannot tell; the jobs' own states still do
     JobTracker::Problem problem = JobTracker::Problem::None;
-    if (Option(dest, "printer-state") == "5")
+    ipp_attribute_t *state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM);
+    ipp_attribute_t *accepting = ippFindAttribute(response, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
+    if (state && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED)
         problem = JobTracker::Problem::Stopped;
-    else if (Option(dest, "printer-is-accepting-jobs") == "false")
+    else if (accepting && !ippGetBoolean(accepting, 0))
         problem = JobTracker::Problem::NotAccepting;
-    cupsFreeDests(1, dest);
+    ippDelete(response);
     return problem;
 }
 
