@@ -146,7 +146,9 @@ int FindJob(const std::string &destination, int afterId, const std::string &titl
     for (;;) {
         int found = 0;
         for (const Job &job : ListJobs(destination, "all", afterId + 1)) {
-            if (job.id > afterId && (title.empty() || job.title == title) && (!found || job.id < found))
+            // A job that has already finished may be listed without its name: it is the one.
+            if (job.id > afterId && (title.empty() || job.title.empty() || job.title == title) &&
+                (!found || job.id < found))
                 found = job.id;
         }
         if (found)

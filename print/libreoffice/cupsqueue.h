@@ -31,8 +31,9 @@ Destination DefaultDestination();
 // The highest job id the scheduler knows for the destination, finished jobs included; 0 when none.
 int HighestJobId(const std::string &destination);
 
-// The id of the first job above afterId on the destination titled title (any title when empty), once
-// it shows up; 0 when none did within `appear`, or when *abort became true.
+// The id of the first job above afterId on the destination titled title (any title when empty; a
+// finished job listed without a name counts as well), once it shows up; 0 when none did within
+// `appear`, or when *abort became true.
 int FindJob(const std::string &destination, int afterId, const std::string &title,
             std::chrono::milliseconds appear, const std::atomic<bool> *abort);
 
