@@ -10,12 +10,16 @@
 #include "support/startpaths.h"
 
 #include <QApplication>
+#include <climits>
 
 namespace {
-// How long the end of the program waits for an aborted print run to let go of its word processor.
-constexpr unsigned long kPrintThreadEndMs = 5000;
-// A newer instance ending this one waits longer than this one's clean-up may take.
-static_assert(kPrintThreadEndMs + MainWindow::kUpdateThreadEndMs < kTerminateGraceMs,
+// How long the end of the program waits for an aborted print run to let go of its word processor: as
+// long as it takes, since the run's state goes with the window. Every wait of the run hears the abort.
+constexpr unsigned long kPrintThreadEndMs = ULONG_MAX;
+// An aborted run lets go within this time (every wait of the run hears the abort); a newer instance
+// ending this one waits longer than this one's whole clean-up may take.
+constexpr unsigned long kPrintRunAbortMs = 2000;
+static_assert(kPrintRunAbortMs + MainWindow::kUpdateThreadEndMs < kTerminateGraceMs,
               "the instance guard would kill an instance during its own end");
 } // namespace
 

@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QWaitCondition>
 #include <algorithm>
+#include <map>
 #include <vector>
 
 namespace {
@@ -154,43 +155,80 @@ void ThreadObject::ReplaceExcelText()
     const int total = int(std::count_if(files.cbegin(), files.cend(), [](const QFileInfo &file) {
         return IsPrintableDocument(QDir::toNativeSeparators(file.filePath()));
     }));
-    int number = 0, failedCount = 0;
-    bool printerChecked = false;
+    int number = 0;
+    // Documents whose job is still followed, and the documents that did not print with the order in
+    // which they were tried: a job may fail after later documents were tried.
+    std::map<WordProcessor::Document, std::pair<int, QString>> queued;
+    std::vector<std::pair<int, QString>> failed;
+    std::map<WordProcessor::Document, bool> outcomes;
+    auto collect = [&](WordProcessor::Document waitFor) {
+        for (const WordProcessor::JobResult &result : office->takeJobResults(waitFor)) {
+            const auto it = queued.find(result.document);
+            if (it == queued.end())
+                continue;
+            outcomes[result.document] = result.printed;
+            if (result.printed)
+                ++printedCount;
+            else
+                failed.push_back(it->second);
+            queued.erase(it);
+        }
+    };
+
     for (int i = 0; ready && i < n; ++i) {
         const QString path = QDir::toNativeSeparators(files.at(i).filePath());
         if (!IsPrintableDocument(path))
             continue;
         if (run.aborted())
             break;
-        if (!printerChecked) {
-            printerChecked = true;
-            problem = office->printerProblem();
-            if (!problem.isEmpty())
-                break; // nothing is tried, so nothing is listed as failed
-        }
+        // Before the first document, and again before each one: a printer that stops or starts refusing
+        // jobs mid-run ends the run at once; the documents not tried are not listed.
+        problem = office->printerProblem();
+        if (!problem.isEmpty())
+            break;
 
         emit ShowDisposingFile(path);
         emit DocumentStarted(++number, total, path);
         const WordProcessor::Document document =
             office->open(path, false, false, false, settings.password, settings.password, true);
-        bool printed = false;
+        bool handedOver = false;
         if (document != WordProcessor::NoDocument) {
-            printed = office->printOut(document);
+            handedOver = office->printOut(document);
             office->close(document, false);
         }
-        if (!printed) {
-            // A document cut off by an abort did not fail on its own account.
-            if (!run.aborted()) {
-                failedPaths.append(path);
-                ++failedCount;
+        bool printed = handedOver;
+        if (handedOver && office->followsJobs()) {
+            queued[document] = {i, path};
+            // A pause spaces out printed documents: with one, the job is followed to its end first.
+            if (settings.delayMs > 0) {
+                collect(document);
+                const auto outcome = outcomes.find(document);
+                printed = outcome != outcomes.end() && outcome->second;
             }
-            continue;
+        } else if (handedOver) {
+            ++printedCount;
+        } else if (!run.aborted()) {
+            // A document cut off by an abort did not fail on its own account.
+            failed.push_back({i, path});
         }
-        ++printedCount;
+        collect(WordProcessor::NoDocument);
+        if (!printed)
+            continue;
         emit ShowDisposingFile(QStringLiteral("延时:") + QString::number(settings.delayMs) +
                                QStringLiteral("毫秒!"));
         run.pause(settings.delayMs);
     }
+    // The count and the failure list wait for the jobs still followed; an abort leaves them to print.
+    if (ready && !queued.empty() && !run.aborted())
+        collect(WordProcessor::AllDocuments);
+    // A printer that stopped under the last jobs: the label says why they did not print.
+    if (ready && office->followsJobs() && problem.isEmpty() && !failed.empty() && !run.aborted())
+        problem = office->printerProblem();
+
+    std::sort(failed.begin(), failed.end());
+    for (const auto &f : failed)
+        failedPaths.append(f.second);
+    const int failedCount = int(failed.size());
 
     if (created)
         office->quit();

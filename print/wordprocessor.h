@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QObject;
 
@@ -18,19 +19,39 @@ public:
 
     // Creates the application object ("Word.Application"). False: no word processor could be started.
     virtual bool create() = 0;
-    virtual void setVisible(bool visible) = 0;      // "SetVisible (bool Visible)"
+    virtual void setVisible(bool visible) = 0;       // "SetVisible (bool Visible)"
     virtual void setDisplayAlerts(bool enabled) = 0; // property "DisplayAlerts"
     virtual bool queryDocuments() = 0;               // "Documents"; false when there is no collection
     // "Open(...)" with the seven values. NoDocument when the document did not open.
     virtual Document open(const QString &path, bool confirmConversions, bool readOnly, bool addToRecentFiles,
                           const QString &passwordDocument, const QString &passwordTemplate, bool revert) = 0;
-    // "PrintOut()". False only when the job is known not to have been printed.
+    // "PrintOut()". False only when the job is known not to have been printed. Otherwise the job is in
+    // the printer's queue: a client that follows its jobs (followsJobs) tells later whether it printed,
+    // through takeJobResults; for any other client true means printed.
     virtual bool printOut(Document document) = 0;
     virtual void close(Document document, bool saveChanges) = 0; // "Close (Boolean)"
     virtual void quit() = 0;                                     // "Quit(void)"
 
-    // Checked once before the first document: an empty text when printing can go ahead, otherwise a
-    // message for the user (no default printer, printer stopped, ...).
+    // Jobs followed in the background, so that the next document can load and print meanwhile.
+    virtual bool followsJobs() const { return false; }
+    struct JobResult
+    {
+        Document document;
+        bool printed; // the job completed
+    };
+    static constexpr Document AllDocuments = -2;
+    // The results of queued jobs that became known since the last call, in no particular order. Waits
+    // until the result of waitFor is known (AllDocuments: of every queued job; NoDocument: does not
+    // wait), or until abort().
+    virtual std::vector<JobResult> takeJobResults(Document waitFor)
+    {
+        (void)waitFor;
+        return {};
+    }
+
+    // Checked before each document: an empty text when printing can go ahead, otherwise a message for
+    // the user (no default printer, printer stopped, ...). After the first check it also reports a
+    // printer that stopped or started rejecting jobs during the run.
     virtual QString printerProblem() { return QString(); }
 
     // Called from another thread when the program ends mid-run: ends the word processor at once so that

@@ -11,10 +11,11 @@
 #   printserver.sh remove DIR         delete the queue, leaving the server without a default printer
 #   printserver.sh add-queue DIR NAME OUT   a further capture queue NAME (not the default) keeping its
 #                                           jobs in OUT
+#   printserver.sh hold|release DIR   hold every new job in the queue (the printer stays idle) or not
 set -euo pipefail
 
 usage() {
-    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -205,6 +206,17 @@ add-queue)
     out=$(cd "$4" && pwd)
     [ "$(id -u)" -eq 0 ] || chmod 1777 "$out"
     lpadmin -p "$3" -E -v "capture:$out" >/dev/null 2>&1
+    ;;
+hold)
+    server_env
+    lpadmin -p "$queue" -o job-hold-until-default=indefinite
+    ;;
+release)
+    server_env
+    lpadmin -p "$queue" -o job-hold-until-default=no-hold
+    for job in $(lpstat -o "$queue" 2>/dev/null | awk '{print $1}'); do
+        lp -i "$job" -H resume >/dev/null 2>&1 || true
+    done
     ;;
 *)
     usage

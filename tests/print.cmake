@@ -14,6 +14,11 @@ if(UNIX)
                         SOURCES unit/print_callthread_test.cpp ${PROJECT_SOURCE_DIR}/print/libreoffice/callthread.cpp
                         LIBS Threads::Threads)
     target_include_directories(print_callthread_test PRIVATE ${PROJECT_SOURCE_DIR})
+    # The office's process handling, tried with ordinary programs.
+    quillmark_add_gtest(print_officeprocess_test LABELS unit
+                        SOURCES unit/print_officeprocess_test.cpp ${PROJECT_SOURCE_DIR}/print/libreoffice/officeprocess.cpp
+                        LIBS Threads::Threads)
+    target_include_directories(print_officeprocess_test PRIVATE ${PROJECT_SOURCE_DIR})
 endif()
 
 # The real print run: LibreOffice printing into a private CUPS server (scripts/printserver.sh).

@@ -1,5 +1,7 @@
 #include "print/libreoffice/callthread.h"
 
+#include <algorithm>
+
 struct CallThread::Shared
 {
     std::mutex mutex;
@@ -54,6 +56,15 @@ CallThread::~CallThread()
 CallThread::Outcome CallThread::run(std::function<void()> task, std::chrono::milliseconds deadline,
                                     const std::function<void()> &atDeadline)
 {
+    Watch watch;
+    watch.cap = deadline;
+    return run(std::move(task), watch, atDeadline);
+}
+
+CallThread::Outcome CallThread::run(std::function<void()> task, const Watch &watch,
+                                    const std::function<void()> &atDeadline)
+{
+    using Clock = std::chrono::steady_clock;
     if (wedged_)
         return Outcome::Wedged;
     std::unique_lock<std::mutex> lock(shared_->mutex);
@@ -62,8 +73,38 @@ CallThread::Outcome CallThread::run(std::function<void()> task, std::chrono::mil
     shared_->pending = true;
     shared_->wake.notify_all();
     auto isDone = [&] { return shared_->done >= ticket; };
-    if (shared_->finished.wait_for(lock, deadline, isDone))
-        return Outcome::Done;
+
+    const auto start = Clock::now();
+    const auto cap = start + watch.cap;
+    if (!watch.progress) {
+        if (shared_->finished.wait_until(lock, cap, isDone))
+            return Outcome::Done;
+    } else {
+        // Progress is first asked for once the call has lasted a while: most calls end long before, and
+        // asking costs a look at every process.
+        auto lastMotion = start;
+        bool asked = false;
+        long long last = 0;
+        for (;;) {
+            const auto now = Clock::now();
+            const auto wakeAt = std::min({cap, lastMotion + watch.stall, now + watch.every});
+            if (shared_->finished.wait_until(lock, wakeAt, isDone))
+                return Outcome::Done;
+            lock.unlock();
+            const long long current = watch.progress();
+            lock.lock();
+            if (isDone())
+                return Outcome::Done;
+            const auto after = Clock::now();
+            if (!asked || current != last) {
+                asked = true;
+                last = current;
+                lastMotion = after;
+            }
+            if (after >= cap || after - lastMotion >= watch.stall)
+                break;
+        }
+    }
     lock.unlock();
     if (atDeadline)
         atDeadline();

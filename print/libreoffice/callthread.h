@@ -23,9 +23,21 @@ public:
     explicit CallThread(std::chrono::milliseconds grace = std::chrono::milliseconds(30000));
     ~CallThread();
 
+    // When a call is cut off: after `stall` without progress, or after `cap` whatever happens. progress
+    // gives a number that grows while the callee works (its CPU time, events it sent); it is asked
+    // every `every` while the call lasts. Without it, only `cap` counts.
+    struct Watch
+    {
+        std::chrono::milliseconds stall{0};
+        std::chrono::milliseconds cap{0};
+        std::function<long long()> progress;
+        std::chrono::milliseconds every{1000};
+    };
+
     // Tasks must own what they touch (copies, shared pointers): a wedged task outlives the caller.
     Outcome run(std::function<void()> task, std::chrono::milliseconds deadline,
                 const std::function<void()> &atDeadline);
+    Outcome run(std::function<void()> task, const Watch &watch, const std::function<void()> &atDeadline);
 
     CallThread(const CallThread &) = delete;
     CallThread &operator=(const CallThread &) = delete;

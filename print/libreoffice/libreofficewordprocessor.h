@@ -26,6 +26,8 @@ public:
     void close(Document document, bool saveChanges) override;
     void quit() override;
     QString printerProblem() override;
+    bool followsJobs() const override;
+    std::vector<JobResult> takeJobResults(Document waitFor) override;
     void abort() override;
 
     // The running office's process id (also its process group), 0 when none runs.

@@ -64,8 +64,48 @@ public:
         QMutexLocker lock(&office_->mutex_);
         if (office_->abortRequested_ || office_->printFailingPaths_.contains(path))
             return false;
-        office_->printed_.append(path);
+        if (!office_->followsJobs_) {
+            office_->printed_.append(path);
+            return true;
+        }
+        queued_.push_back(document);
+        if (path == office_->stopAfterPath_) {
+            office_->printerProblem_ = office_->stopText_;
+            office_->jobsChanged_.wakeAll();
+        }
         return true;
+    }
+    bool followsJobs() const override
+    {
+        QMutexLocker lock(&office_->mutex_);
+        return office_->followsJobs_;
+    }
+    std::vector<JobResult> takeJobResults(Document waitFor) override
+    {
+        QMutexLocker lock(&office_->mutex_);
+        auto settled = [&] {
+            return office_->abortRequested_ || !office_->jobsHeld_ || !office_->printerProblem_.isEmpty();
+        };
+        if (waitFor != NoDocument) {
+            while (!settled() && !queued_.empty())
+                office_->jobsChanged_.wait(&office_->mutex_);
+        }
+        std::vector<JobResult> results;
+        if (office_->abortRequested_)
+            return results; // the jobs are left in the queue
+        if (office_->jobsHeld_ && office_->printerProblem_.isEmpty())
+            return results;
+        for (Document document : queued_) {
+            const QString path = pathOf(document);
+            // A stopped printer cancels what was held in its queue.
+            const bool printed = !office_->jobFailingPaths_.contains(path) &&
+                                 !(office_->jobsHeld_ && !office_->printerProblem_.isEmpty());
+            if (printed)
+                office_->printed_.append(path);
+            results.push_back({document, printed});
+        }
+        queued_.clear();
+        return results;
     }
     void close(Document document, bool saveChanges) override
     {
@@ -84,6 +124,7 @@ public:
         QMutexLocker lock(&office_->mutex_);
         office_->abortRequested_ = true;
         office_->aborted_.wakeAll();
+        office_->jobsChanged_.wakeAll();
     }
 
 private:
@@ -104,6 +145,7 @@ private:
 
     std::shared_ptr<FakeOffice> office_;
     std::vector<QString> documents_; // only touched by the run's thread
+    std::vector<Document> queued_;   // jobs without a result yet, in the order queued
 };
 
 void FakeOffice::record(const QString &call)
@@ -158,6 +200,32 @@ void FakeOffice::setOpenDelayMs(int milliseconds)
 {
     QMutexLocker lock(&mutex_);
     openDelayMs_ = milliseconds;
+}
+
+void FakeOffice::setFollowsJobs(bool follows)
+{
+    QMutexLocker lock(&mutex_);
+    followsJobs_ = follows;
+}
+
+void FakeOffice::setJobsHeld(bool held)
+{
+    QMutexLocker lock(&mutex_);
+    jobsHeld_ = held;
+    jobsChanged_.wakeAll();
+}
+
+void FakeOffice::addJobFailingPath(const QString &path)
+{
+    QMutexLocker lock(&mutex_);
+    jobFailingPaths_.insert(path);
+}
+
+void FakeOffice::setPrinterStopsAfter(const QString &path, const QString &text)
+{
+    QMutexLocker lock(&mutex_);
+    stopAfterPath_ = path;
+    stopText_ = text;
 }
 
 QStringList FakeOffice::calls() const

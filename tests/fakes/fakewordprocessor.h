@@ -12,6 +12,8 @@
 //   create  setVisible(false)  setDisplayAlerts(false)  queryDocuments  printerProblem
 //   open(<path>,false,false,false,<password>,<password>,true)  printOut(<path>)  close(<path>,false)
 //   quit  abort
+// printerProblem is checked before each document. With setFollowsJobs(true) printOut only queues the
+// job; its result comes through takeJobResults (not recorded), at once unless jobs are held.
 // Paths are passed as the run gives them (native separators). The object is thread-safe: the run calls it
 // on its own thread while a test reads it.
 
@@ -37,6 +39,14 @@ public:
     // Every create() / open() takes this long, cut short by abort() (which then makes it fail).
     void setCreateDelayMs(int milliseconds);
     void setOpenDelayMs(int milliseconds);
+    // Jobs followed in the background, as a client that overlaps documents does.
+    void setFollowsJobs(bool follows);
+    // While held, queued jobs get no result; waits for them block until release or abort.
+    void setJobsHeld(bool held);
+    void addJobFailingPath(const QString &path); // its job is queued, then fails
+    // Once path's job is queued, the printer stops: printerProblem() gives text from then on, and jobs
+    // still waiting fail (they are cancelled).
+    void setPrinterStopsAfter(const QString &path, const QString &text);
 
     QStringList calls() const;
     QStringList printedPaths() const; // paths whose printOut() succeeded, in order
@@ -56,6 +66,11 @@ private:
     QSet<QString> printFailingPaths_;
     int createDelayMs_ = 0;
     int openDelayMs_ = 0;
+    bool followsJobs_ = false;
+    bool jobsHeld_ = false;
+    QSet<QString> jobFailingPaths_;
+    QString stopAfterPath_, stopText_;
+    QWaitCondition jobsChanged_;
     QStringList calls_;
     QStringList printed_;
     int alive_ = 0;

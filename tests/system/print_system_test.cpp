@@ -15,11 +15,13 @@
 #include <QMutex>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -145,6 +147,38 @@ public:
         return QString::fromUtf8(pdftotext.readAllStandardOutput());
     }
 
+    // The text of one page of a captured job.
+    QString pageText(const QString &job, int page) const
+    {
+        QProcess pdftotext;
+        pdftotext.start("pdftotext", {"-enc", "UTF-8", "-f", QString::number(page), "-l",
+                                      QString::number(page), QDir(out_).filePath(job), "-"});
+        pdftotext.waitForFinished(60000);
+        return QString::fromUtf8(pdftotext.readAllStandardOutput());
+    }
+
+    int pages(const QString &job) const
+    {
+        QProcess pdfinfo;
+        pdfinfo.start("pdfinfo", {QDir(out_).filePath(job)});
+        pdfinfo.waitForFinished(60000);
+        const QString info = QString::fromUtf8(pdfinfo.readAllStandardOutput());
+        const QRegularExpressionMatch m = QRegularExpression("Pages:\\s+(\\d+)").match(info);
+        return m.hasMatch() ? m.captured(1).toInt() : -1;
+    }
+
+    // Jobs the scheduler has not finished with.
+    QStringList pendingJobs() const
+    {
+        QProcess lpstat;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("CUPS_SERVER", socket_);
+        lpstat.setProcessEnvironment(env);
+        lpstat.start("lpstat", {"-o"});
+        lpstat.waitForFinished(30000);
+        return QString::fromLocal8Bit(lpstat.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    }
+
     static QString Script() { return QStringLiteral(QUILLMARK_SOURCE_DIR "/scripts/printserver.sh"); }
 
 private:
@@ -194,6 +228,10 @@ private slots:
     void officeMissing();
     void officeDiesWithProgram();
     void rawByteNamesPrinted();
+    void longDocumentPrintsWhole();
+    void quitWhileAJobIsHeld();
+    void rawByteNames_data();
+    void rawByteNames();
 
 private:
     QString tpl(const QString &name) const { return templates_.filePath(name); }
@@ -759,8 +797,9 @@ void PrintSystemTest::jobAbortedByPrinter()
     server_.use();
 }
 
-// The printer is stopped after the run has started: the job left waiting is cancelled after a while and
-// the document listed, so that it cannot come out later when nobody expects it.
+// The printer is stopped after the run has started: that is noticed at once, the run stops and says why,
+// the job left waiting is cancelled and its document listed (so that it cannot come out later when
+// nobody expects it), and the documents not tried are not listed.
 void PrintSystemTest::queueStopsDuringRun()
 {
     PrintServer other;
@@ -771,12 +810,18 @@ void PrintSystemTest::queueStopsDuringRun()
     const QString root = tmp.path() + "/";
     QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
     QVERIFY(CopyFile(doc("B", "docx"), root + "b.docx"));
+    QVERIFY(CopyFile(doc("C", "docx"), root + "c.docx"));
+    QVERIFY(CopyFile(doc("D", "docx"), root + "d.docx"));
     const RunResult r = run(root, 0, QString(), [&](const QString &label) {
         if (label == root + "b.docx")
             other.command("disable");
     });
-    QCOMPARE(r.labels.last(), Count(1));
+    QCOMPARE(r.labels.last(), Count(1) + " " + QStringLiteral("默认打印机“capture”已停止,无法打印!"));
     QCOMPARE(r.failureList, (root + "b.docx\n").toUtf8());
+    QVERIFY(!r.labels.contains(root + "d.docx"));
+    // No long wait: from b's label to the end takes a few seconds at most (it was 30 s per document).
+    const qint64 fromB = r.labelTime.last() - r.labelTime.at(r.labels.indexOf(root + "b.docx"));
+    QVERIFY2(fromB < 10000, qPrintable(QString::number(fromB)));
 
     QVERIFY(other.command("enable"));
     QVERIFY(other.waitIdle());
@@ -970,11 +1015,146 @@ void PrintSystemTest::rawByteNamesPrinted()
         QVERIFY2(r.texts[i].contains(markers[i]), qPrintable(QString::number(i) + ": " + r.texts[i]));
     QCOMPARE(r.failureList, root + entries[4].name + "\n");
     QCOMPARE(r.viewed, QStringList{DecodeFileName(root) + FailureListName});
-    // The links the office loaded them through are gone.
+    // The links the office loaded them through are gone with the client's private folders.
     QCOMPARE(QDir(QDir::tempPath())
-                 .entryList({QStringLiteral("quillmark-name-%1-*").arg(getpid())},
+                 .entryList({QStringLiteral("quillmark-office-%1-*").arg(getpid())},
                             QDir::AllEntries | QDir::System),
              QStringList());
+}
+
+// A document of 3000 pages takes the office about a minute of steady work to print: it is not taken
+// for a hang, and every page comes out.
+void PrintSystemTest::longDocumentPrintsWhole()
+{
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    const QString script = QStringLiteral(R"(
+import sys, zipfile
+pages = 3000
+body = []
+for n in range(1, pages + 1):
+    mark = ' QMARK-LONG-FIRST' if n == 1 else (' QMARK-LONG-LAST' if n == pages else '')
+    brk = '<w:pPr><w:pageBreakBefore/></w:pPr>' if n > 1 else ''
+    body.append('<w:p>%s<w:r><w:t>Page %d%s</w:t></w:r></w:p>' % (brk, n, mark))
+W = 'http://schemas.openxmlformats.org/wordprocessingml/2006/main'
+doc = '<?xml version="1.0" encoding="UTF-8" standalone="yes"?><w:document xmlns:w="%s"><w:body>%s</w:body></w:document>' % (W, ''.join(body))
+types = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+         '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+         '<Default Extension="xml" ContentType="application/xml"/>'
+         '<Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/></Types>')
+rels = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+        '<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>')
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('[Content_Types].xml', types)
+    z.writestr('_rels/.rels', rels)
+    z.writestr('word/document.xml', doc)
+)");
+    QVERIFY(QProcess::execute("python3", {"-c", script, root + "long.docx"}) == 0);
+    const RunResult r = run(root, 0, QString());
+    QVERIFY(r.enabled);
+    QCOMPARE(r.failureList, QByteArray());
+    QCOMPARE(r.labels.last(), Count(1));
+    QCOMPARE(r.newJobs.size(), 1);
+    QCOMPARE(server_.pages(r.newJobs.first()), 3000);
+    QVERIFY(server_.pageText(r.newJobs.first(), 1).contains("QMARK-LONG-FIRST"));
+    QVERIFY(server_.pageText(r.newJobs.first(), 3000).contains("QMARK-LONG-LAST"));
+}
+
+// The program ends while a job waits in the queue: the run ends at once, without waiting for the job and
+// without cancelling it, and no office is left.
+void PrintSystemTest::quitWhileAJobIsHeld()
+{
+    PrintServer other;
+    QString error;
+    QVERIFY2(other.start(&error), qPrintable(error));
+    QVERIFY(other.command("hold"));
+
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
+    QVERIFY(CopyFile(doc("B", "docx"), root + "b.docx"));
+    std::thread quitter;
+    using Clock = std::chrono::steady_clock;
+    std::atomic<Clock::rep> abortedAt{0};
+    std::atomic<qint64> endedAfterMs{-1};
+    const RunResult r = run(root, 0, QString(), [&](const QString &label) {
+        if (label.startsWith(Count(0)) && abortedAt != 0)
+            endedAfterMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               Clock::now().time_since_epoch() - Clock::duration(abortedAt.load()))
+                               .count();
+        if (label != QStringLiteral("延时:0毫秒!") || quitter.joinable())
+            return;
+        // Once both jobs wait in the held queue, as the run waits for them, the program ends.
+        quitter = std::thread([&] {
+            for (int i = 0; i < 600 && other.pendingJobs().size() < 2; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            abortedAt = Clock::now().time_since_epoch().count();
+            ThreadObject::AbortRuns();
+        });
+    });
+    if (quitter.joinable())
+        quitter.join();
+    QVERIFY(r.enabled);
+    QVERIFY(abortedAt != 0);
+    // The run's end (its last label) within 2 s of the abort.
+    QVERIFY2(endedAfterMs >= 0 && endedAfterMs < 2000, qPrintable(QString::number(endedAfterMs)));
+    QVERIFY2(r.labels.last() == Count(0) + " 打印已中止。", qPrintable(r.labels.last()));
+    QVERIFY(r.failureList.isEmpty());
+    QVERIFY(OfficeChildren().isEmpty());
+    // The jobs stay in the queue and print once it lets them.
+    QCOMPARE(other.pendingJobs().size(), 2);
+    QVERIFY(other.command("release"));
+    QVERIFY(other.waitIdle());
+    QCOMPARE(other.captured().size(), 2);
+    other.stop();
+    server_.use();
+}
+
+void PrintSystemTest::rawByteNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("stray 0xff byte") << QByteArray("bad\xff.docx");
+    QTest::newRow("GBK") << QByteArray("\xd6\xd0\xce\xc4\xce\xc4\xb5\xb5.docx"); // 中文文档 in GBK
+    QTest::newRow("newline") << QByteArray("two\nlines.docx");
+    QTest::newRow("percent and hash") << QByteArray("100%#1 ?.docx");
+}
+
+// Names as the file system holds them, not UTF-8 among them: the client loads each and prints it.
+void PrintSystemTest::rawByteNames()
+{
+    QFETCH(QByteArray, name);
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.path()) + "/" + name;
+    QFile source(doc("E", "docx"));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    ::close(fd);
+
+    const QStringList before = server_.captured();
+    {
+        LibreOfficeWordProcessor office;
+        QVERIFY(office.create());
+        QCOMPARE(office.printerProblem(), QString());
+        const WordProcessor::Document document =
+            office.open(DecodeFileName(path), false, false, false, QString(), QString(), true);
+        QVERIFY(document != WordProcessor::NoDocument);
+        QVERIFY(office.printOut(document));
+        office.close(document, false);
+        const auto results = office.takeJobResults(document);
+        QCOMPARE(results.size(), size_t(1));
+        QVERIFY(results.front().printed);
+        office.quit();
+    }
+    QVERIFY(server_.waitIdle());
+    QStringList jobs = server_.captured();
+    for (const QString &job : before)
+        jobs.removeAll(job);
+    QCOMPARE(jobs.size(), 1);
+    QVERIFY(server_.text(jobs.first()).contains(Marker("E")));
 }
 
 int main(int argc, char **argv)

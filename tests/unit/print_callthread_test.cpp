@@ -91,3 +91,70 @@ TEST(CallThread, CallThatNeverReturnsIsLeftBehind)
     gate->open = true; // let the abandoned thread end before the process does
     std::this_thread::sleep_for(50ms);
 }
+
+// The watchdog judges progress, not the length of the call.
+struct WatchCase
+{
+    const char *name;
+    bool progressing; // the callee keeps working (its counter grows) until released
+    std::chrono::milliseconds runsFor;
+    std::chrono::milliseconds stall, cap;
+    CallThread::Outcome expected;
+};
+
+class CallThreadWatch : public ::testing::TestWithParam<WatchCase>
+{
+};
+
+TEST_P(CallThreadWatch, CutsOffOnlyAStalledOrOverlongCall)
+{
+    const WatchCase c = GetParam();
+    CallThread calls;
+    auto gate = std::make_shared<Gate>();
+    auto counter = std::make_shared<std::atomic<long long>>(0);
+    const auto start = std::chrono::steady_clock::now();
+    CallThread::Watch watch;
+    watch.stall = c.stall;
+    watch.cap = c.cap;
+    watch.every = 10ms;
+    watch.progress = [counter] { return counter->load(); };
+    int deadlines = 0;
+    const auto runsFor = c.runsFor;
+    const bool progressing = c.progressing;
+    const auto outcome = calls.run(
+        [gate, counter, runsFor, progressing, start] {
+            while (!gate->open && std::chrono::steady_clock::now() - start < runsFor) {
+                if (progressing)
+                    ++*counter;
+                std::this_thread::sleep_for(2ms);
+            }
+        },
+        watch,
+        [&] {
+            ++deadlines;
+            gate->open = true; // as killing the office makes the blocked call return
+        });
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(outcome, c.expected);
+    EXPECT_EQ(deadlines, c.expected == CallThread::Outcome::Done ? 0 : 1);
+    if (c.expected == CallThread::Outcome::CutOff) {
+        // Not before the limit that applies, and not long after it either.
+        const auto limit = c.progressing ? c.cap : std::min(c.stall, c.cap);
+        EXPECT_GE(took, limit);
+        EXPECT_LT(took, c.runsFor);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CallThreadWatch,
+    ::testing::Values(
+        // Working for many times the stall limit: left alone.
+        WatchCase{"WorkingCallOutlastsTheStallLimit", true, 600ms, 100ms, 60s, CallThread::Outcome::Done},
+        // Hanging (as a stopped office): cut off after the stall limit, long before it would end.
+        WatchCase{"HangingCallIsCutOffAfterTheStallLimit", false, 30s, 150ms, 60s,
+                  CallThread::Outcome::CutOff},
+        // Working, but past the absolute cap.
+        WatchCase{"WorkingCallIsCutOffAtTheCap", true, 30s, 100ms, 300ms, CallThread::Outcome::CutOff},
+        // A short call that makes no progress still finishes normally.
+        WatchCase{"ShortQuietCallFinishes", false, 20ms, 5s, 60s, CallThread::Outcome::Done}),
+    [](const ::testing::TestParamInfo<WatchCase> &info) { return std::string(info.param.name); });

@@ -36,11 +36,6 @@ QStringList ServerStart()
 {
     return {"create", "setVisible(false)", "setDisplayAlerts(false)", "queryDocuments"};
 }
-QStringList Printed(const QString &path, const QString &password = QString())
-{
-    return {QStringLiteral("open(%1,false,false,false,%2,%2,true)").arg(path, password),
-            QStringLiteral("printOut(%1)").arg(path), QStringLiteral("close(%1,false)").arg(path)};
-}
 // Removes what the temporary folder's own clean-up cannot: trees beyond the system's path length, and names
 // that are not UTF-8.
 struct RemoveDeepTree
@@ -63,6 +58,16 @@ void ConnectViewer(ThreadObject *worker, QObject *context)
 QString OpenCall(const QString &path, const QString &password = QString())
 {
     return QStringLiteral("open(%1,false,false,false,%2,%2,true)").arg(path, password);
+}
+// The printer is looked at again before each document.
+QStringList Tried(const QString &path, const QString &password = QString())
+{
+    return {QStringLiteral("printerProblem"), OpenCall(path, password)};
+}
+QStringList Printed(const QString &path, const QString &password = QString())
+{
+    return Tried(path, password) +
+           QStringList{QStringLiteral("printOut(%1)").arg(path), QStringLiteral("close(%1,false)").arg(path)};
 }
 
 } // namespace
@@ -104,6 +109,14 @@ private slots:
     void failureListLinkNotFollowed();
     void failureListWriteErrorGivesNoViewer();
     void viewerShownBeforeTheButtonComesBack();
+    void jobsFollowedWhileTheNextDocumentPrints();
+    void countWaitsForTheJobs_data();
+    void countWaitsForTheJobs();
+    void pauseFollowsAPrintedJob_data();
+    void pauseFollowsAPrintedJob();
+    void printerStopsMidRun_data();
+    void printerStopsMidRun();
+    void abortWhileJobsAreFollowed();
 
 private:
     QString file(const QString &relative); // creates it below the temporary root
@@ -219,8 +232,7 @@ void PrintRunTest::secondOfThreeNeedsPassword()
     const QStringList events = runHere(delay);
 
     QCOMPARE(events, (QStringList{p1, Pause(delay), p2, p3, Pause(delay), Count(2), Enabled}));
-    QCOMPARE(office_->calls(), ServerStart() + QStringList{"printerProblem"} + Printed(p1) +
-                                   QStringList{OpenCall(p2)} + Printed(p3) + QStringList{"quit"});
+    QCOMPARE(office_->calls(), ServerStart() + Printed(p1) + Tried(p2) + Printed(p3) + QStringList{"quit"});
     QCOMPARE(failureList(), (p2 + "\n").toUtf8());
     QCOMPARE(viewed_, QStringList{root_ + FailureListName});
 }
@@ -264,8 +276,7 @@ void PrintRunTest::passwordOfferedToEveryDocument()
     const QString a = file("a.doc"), b = file("b.docx");
     office_->setRequiredPassword(b, "pw");
     QCOMPARE(runHere(0, "pw"), (QStringList{a, Pause(0), b, Pause(0), Count(2), Enabled}));
-    QCOMPARE(office_->calls(), ServerStart() + QStringList{"printerProblem"} + Printed(a, "pw") +
-                                   Printed(b, "pw") + QStringList{"quit"});
+    QCOMPARE(office_->calls(), ServerStart() + Printed(a, "pw") + Printed(b, "pw") + QStringList{"quit"});
     QCOMPARE(failureList(), QByteArray("<none>"));
 }
 
@@ -288,8 +299,7 @@ void PrintRunTest::unprintedDocumentNotCounted()
     const QString a = file("a.doc"), b = file("b.doc");
     office_->addPrintFailingPath(a);
     QCOMPARE(runHere(), (QStringList{a, b, Pause(0), Count(1), Enabled}));
-    QCOMPARE(office_->calls(),
-             ServerStart() + QStringList{"printerProblem"} + Printed(a) + Printed(b) + QStringList{"quit"});
+    QCOMPARE(office_->calls(), ServerStart() + Printed(a) + Printed(b) + QStringList{"quit"});
     QCOMPARE(failureList(), (a + "\n").toUtf8());
     QCOMPARE(viewed_.size(), 1);
 }
@@ -409,8 +419,7 @@ void PrintRunTest::abortCutsPauseShort()
     // Without the abort the run would pause for two minutes; the wait ends long before that.
     QTRY_COMPARE_WITH_TIMEOUT(events_.size(), 4, 30000);
     QCOMPARE(events_.mid(2), (QStringList{Count(1) + " 打印已中止。", Enabled}));
-    QCOMPARE(office_->calls(),
-             (ServerStart() + QStringList{"printerProblem"} + Printed(a) + QStringList{"abort", "quit"}));
+    QCOMPARE(office_->calls(), (ServerStart() + Printed(a) + QStringList{"abort", "quit"}));
     QCOMPARE(failureList(), QByteArray("<none>")); // b was never tried
 
     // The abort belonged to that run only: the next one prints normally.
@@ -434,7 +443,7 @@ void PrintRunTest::abortDuringOpen()
     ThreadObject::AbortRuns();
     QTRY_COMPARE_WITH_TIMEOUT(events_.size(), 3, 30000);
     QCOMPARE(events_, (QStringList{a, Count(0) + " 打印已中止。", Enabled}));
-    QCOMPARE(office_->calls(), (ServerStart() + QStringList{"printerProblem", OpenCall(a), "abort", "quit"}));
+    QCOMPARE(office_->calls(), (ServerStart() + Tried(a) + QStringList{"abort", "quit"}));
     // The document cut off by the abort did not fail to open: no failure list, no viewer.
     QCOMPARE(failureList(), QByteArray("<none>"));
     QVERIFY(viewed_.isEmpty());
@@ -647,6 +656,144 @@ void PrintRunTest::viewerShownBeforeTheButtonComesBack()
     ThreadObject::SetViewerLauncher([this](const QString &) { events_ << QStringLiteral("<viewer>"); });
     startRun(0);
     QTRY_COMPARE(events_, (QStringList{a, Count(0), "<viewer>", Enabled}));
+}
+
+void PrintRunTest::jobsFollowedWhileTheNextDocumentPrints()
+{
+    const QString a = file("a.doc"), b = file("b.doc"), c = file("c.doc");
+    office_->setFollowsJobs(true);
+    office_->setJobsHeld(true);
+    startRun(0);
+    // Every document is printed while the first job is still in the queue...
+    QTRY_VERIFY(office_->calls().contains(QStringLiteral("close(%1,false)").arg(c)));
+    QCOMPARE(office_->printedPaths(), QStringList());
+    // ...but none counts, and the run does not end, before its job is done.
+    QTest::qWait(50);
+    QCOMPARE(events_, (QStringList{a, Pause(0), b, Pause(0), c, Pause(0)}));
+    office_->setJobsHeld(false);
+    QTRY_COMPARE(events_.size(), 8);
+    QCOMPARE(events_.mid(6), (QStringList{Count(3), Enabled}));
+    QCOMPARE(office_->printedPaths(), (QStringList{a, b, c}));
+    QCOMPARE(office_->calls(), ServerStart() + Printed(a) + Printed(b) + Printed(c) + QStringList{"quit"});
+}
+
+void PrintRunTest::countWaitsForTheJobs_data()
+{
+    QTest::addColumn<QStringList>("jobFails");  // queued, then not printed
+    QTest::addColumn<QStringList>("openFails"); // never opened
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QStringList>("listed"); // the failure list, in the order tried
+    QTest::newRow("all print") << QStringList{} << QStringList{} << 3 << QStringList{};
+    QTest::newRow("first job fails after the last did not open")
+        << QStringList{"1.doc"} << QStringList{"3.doc"} << 1 << QStringList{"1.doc", "3.doc"};
+    QTest::newRow("last job fails") << QStringList{"3.doc"} << QStringList{"1.doc"} << 1
+                                    << QStringList{"1.doc", "3.doc"};
+    QTest::newRow("every job fails") << QStringList{"1.doc", "2.doc", "3.doc"} << QStringList{} << 0
+                                     << QStringList{"1.doc", "2.doc", "3.doc"};
+}
+
+// The results of jobs come in after later documents were tried: only completed jobs count, and the
+// failure list keeps the order in which the documents were tried.
+void PrintRunTest::countWaitsForTheJobs()
+{
+    QFETCH(QStringList, jobFails);
+    QFETCH(QStringList, openFails);
+    QFETCH(int, count);
+    QFETCH(QStringList, listed);
+    const QStringList names{"1.doc", "2.doc", "3.doc"};
+    for (const QString &name : names)
+        file(name);
+    auto native = [this](const QString &name) { return QDir::toNativeSeparators(root_ + name); };
+    for (const QString &name : jobFails)
+        office_->addJobFailingPath(native(name));
+    for (const QString &name : openFails)
+        office_->addFailingPath(native(name));
+    office_->setFollowsJobs(true);
+    office_->setJobsHeld(true);
+    startRun(0);
+    QTRY_VERIFY(office_->calls().contains(OpenCall(native("3.doc"))));
+    QTest::qWait(50);
+    QVERIFY(!events_.contains(Enabled));
+    office_->setJobsHeld(false);
+    QTRY_VERIFY(events_.contains(Enabled));
+    QCOMPARE(events_.mid(events_.size() - 2), (QStringList{Count(count), Enabled}));
+    QByteArray expected;
+    for (const QString &name : listed)
+        expected += (native(name) + "\n").toUtf8();
+    QTRY_COMPARE(failureList(), listed.isEmpty() ? QByteArray("<none>") : expected);
+}
+
+void PrintRunTest::pauseFollowsAPrintedJob_data()
+{
+    QTest::addColumn<bool>("firstJobFails");
+    QTest::newRow("job printed") << false;
+    QTest::newRow("job failed") << true;
+}
+
+// With a pause the documents are spaced out: the pause comes once the job is done, and only when it
+// printed.
+void PrintRunTest::pauseFollowsAPrintedJob()
+{
+    QFETCH(bool, firstJobFails);
+    const QString a = file("a.doc"), b = file("b.doc");
+    if (firstJobFails)
+        office_->addJobFailingPath(a);
+    office_->setFollowsJobs(true);
+    office_->setJobsHeld(true);
+    startRun(5);
+    QTRY_VERIFY(office_->calls().contains(QStringLiteral("close(%1,false)").arg(a)));
+    QTest::qWait(100);
+    QCOMPARE(events_, QStringList{a});
+    QVERIFY(!office_->calls().contains(OpenCall(b))); // b waits for a's job
+    office_->setJobsHeld(false);
+    QTRY_VERIFY(events_.contains(Enabled));
+    if (firstJobFails)
+        QCOMPARE(events_, (QStringList{a, b, Pause(5), Count(1), Enabled}));
+    else
+        QCOMPARE(events_, (QStringList{a, Pause(5), b, Pause(5), Count(2), Enabled}));
+}
+
+void PrintRunTest::printerStopsMidRun_data()
+{
+    QTest::addColumn<bool>("jobsWaiting"); // the jobs were still in the queue when it stopped
+    QTest::newRow("jobs already printed") << false;
+    QTest::newRow("jobs waiting in the queue") << true;
+}
+
+// The printer stops after the second document: the run ends at once with the reason; the documents not
+// tried are not listed, the jobs cancelled in the stopped queue are.
+void PrintRunTest::printerStopsMidRun()
+{
+    QFETCH(bool, jobsWaiting);
+    const QString a = file("a.doc"), b = file("b.doc"), c = file("c.doc");
+    file("d.doc");
+    const QString problem = QStringLiteral("默认打印机“capture”已停止,无法打印!");
+    office_->setFollowsJobs(true);
+    office_->setJobsHeld(jobsWaiting);
+    office_->setPrinterStopsAfter(b, problem);
+    startRun(0);
+    QTRY_VERIFY(events_.contains(Enabled));
+    QCOMPARE(events_.last(), Enabled);
+    QCOMPARE(events_.at(events_.size() - 2), Count(jobsWaiting ? 0 : 2) + " " + problem);
+    QVERIFY(!events_.contains(c));
+    QVERIFY(!office_->calls().contains(OpenCall(c)));
+    QTRY_COMPARE(failureList(), jobsWaiting ? (a + "\n" + b + "\n").toUtf8() : QByteArray("<none>"));
+}
+
+// The program ends while jobs are still followed: the run ends without waiting for them, counts none of
+// them and lists none of them; they are left in the queue.
+void PrintRunTest::abortWhileJobsAreFollowed()
+{
+    const QString a = file("a.doc"), b = file("b.doc");
+    office_->setFollowsJobs(true);
+    office_->setJobsHeld(true);
+    startRun(0);
+    QTRY_VERIFY(office_->calls().contains(QStringLiteral("close(%1,false)").arg(b)));
+    ThreadObject::AbortRuns();
+    QTRY_VERIFY_WITH_TIMEOUT(events_.contains(Enabled), 30000);
+    QCOMPARE(events_.mid(events_.size() - 2), (QStringList{Count(0) + " 打印已中止。", Enabled}));
+    QCOMPARE(office_->calls().mid(office_->calls().size() - 2), (QStringList{"abort", "quit"}));
+    QCOMPARE(failureList(), QByteArray("<none>"));
 }
 
 QTEST_GUILESS_MAIN(PrintRunTest)

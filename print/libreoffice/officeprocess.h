@@ -1,0 +1,76 @@
+#pragma once
+// The office as a process: started in a process group of its own, tied to the thread that started it,
+// killed and reaped as a group, with its private profile folder and named pipes cleaned up afterwards.
+// Nothing here knows UNO: any program can be run and watched this way.
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class OfficeProcess
+{
+public:
+    OfficeProcess() = default;
+    ~OfficeProcess();
+
+    // Starts argv[0] with argv in a new process group. The process is killed when the thread that
+    // started it ends (or this program dies). Once abort() was called, whatever starts is killed at once.
+    // The starting thread owns the process: spawn, exited and reap are called there only.
+    bool spawn(const std::vector<std::string> &argv);
+    pid_t pid() const { return pid_; }
+    // From any thread: the running process's id (also its group's), 0 when none runs.
+    pid_t group() const { return group_; }
+
+    // Has the process ended? Then what is left of its group is killed and it is reaped; exitCode gets its
+    // exit code (-1 when a signal ended it). True as well when nothing was started.
+    bool exited(int *exitCode = nullptr);
+    bool running() { return !exited(); }
+
+    // Kills the group and reaps the process.
+    void reap();
+
+    // From any thread: kills the whole group at once.
+    void kill();
+    // From any thread: kills the group and makes later starts die at once.
+    void abort();
+    bool aborted() const { return aborted_; }
+
+    // From any thread: the CPU time, in clock ticks, that the living processes of the group have used so
+    // far; -1 when no process runs. Grows while the office works; stands still while it hangs or is
+    // stopped.
+    long long groupCpuTicks() const;
+
+    OfficeProcess(const OfficeProcess &) = delete;
+    OfficeProcess &operator=(const OfficeProcess &) = delete;
+
+private:
+    pid_t pid_ = 0;
+    std::atomic<pid_t> group_{0};
+    std::atomic<bool> aborted_{false};
+};
+
+namespace officefiles {
+
+// The folder for profiles: TMPDIR, else /tmp.
+std::string TempRoot();
+// Where the office keeps its named pipes, whatever TMPDIR says.
+std::string PipeFolder();
+// The socket a pipe name stands for.
+std::string PipePath(const std::string &pipeName);
+
+// A fresh, private profile folder whose name carries this process's id; empty when it cannot be made.
+std::string MakeProfileDir();
+// A pipe name that carries this process's id and cannot collide with another start.
+std::string MakePipeName(int instance);
+
+// Removes a profile folder and the pipes an office that was killed leaves behind.
+void Remove(const std::string &profileDir, const std::vector<std::string> &pipeNames);
+
+// A program that was killed could not remove its offices' profiles and pipes: removes those whose
+// program is gone (their names carry its process id). profilePipeName gives the pipe name that belongs
+// to a profile folder.
+void RemoveLeftovers(const std::function<std::string(const std::string &profileDir)> &profilePipeName);
+
+} // namespace officefiles

@@ -1,0 +1,223 @@
+#include "print/libreoffice/unodocument.h"
+
+#include "platform/filename.h"
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/task/ErrorCodeRequest.hpp>
+#include <com/sun/star/task/PasswordRequest.hpp>
+#include <com/sun/star/task/XInteractionAbort.hpp>
+#include <com/sun/star/task/XInteractionHandler.hpp>
+#include <com/sun/star/text/XTextDocument.hpp>
+#include <com/sun/star/util/CloseVetoException.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/view/PrintableState.hpp>
+#include <com/sun/star/view/XPrintJobBroadcaster.hpp>
+#include <com/sun/star/view/XPrintJobListener.hpp>
+#include <com/sun/star/view/XPrintable.hpp>
+#include <cppuhelper/implbase1.hxx>
+#include <rtl/ref.hxx>
+#include <rtl/ustring.hxx>
+
+#include <initializer_list>
+
+using namespace com::sun::star;
+using rtl::OString;
+using rtl::OUString;
+
+namespace unodocument {
+
+namespace {
+
+OUString ToUno(const QString &text)
+{
+    return OUString(reinterpret_cast<const sal_Unicode *>(text.utf16()), text.size());
+}
+
+OUString ToUno(const std::string &text)
+{
+    return OStringToOUString(OString(text.c_str(), text.size()), RTL_TEXTENCODING_UTF8);
+}
+
+beans::PropertyValue Property(const char *name, const uno::Any &value)
+{
+    beans::PropertyValue p;
+    p.Name = OUString::createFromAscii(name);
+    p.Value = value;
+    return p;
+}
+
+uno::Sequence<beans::PropertyValue> Args(std::initializer_list<beans::PropertyValue> values)
+{
+    return uno::Sequence<beans::PropertyValue>(values.begin(), static_cast<sal_Int32>(values.size()));
+}
+
+// Answers every question of the office with Abort, and remembers why it was asked.
+class AbortingHandler : public cppu::WeakImplHelper1<task::XInteractionHandler>
+{
+public:
+    void SAL_CALL handle(const uno::Reference<task::XInteractionRequest> &request) override
+    {
+        const uno::Any what = request->getRequest();
+        task::ErrorCodeRequest error;
+        if (what >>= error)
+            errorCode = error.ErrCode;
+        if (what.isExtractableTo(cppu::UnoType<task::PasswordRequest>::get()))
+            passwordAsked = true;
+        const auto continuations = request->getContinuations();
+        for (const auto &continuation : continuations) {
+            uno::Reference<task::XInteractionAbort> abort(continuation, uno::UNO_QUERY);
+            if (abort.is()) {
+                abort->select();
+                return;
+            }
+        }
+    }
+
+    // The document is protected, and the password offered did not open it.
+    bool passwordRefused() const { return passwordAsked || errorCode == WrongPasswordError; }
+
+    static constexpr sal_Int32 WrongPasswordError = 0x1000f;
+    std::atomic<sal_Int32> errorCode{0};
+    std::atomic<bool> passwordAsked{false};
+};
+
+class JobListener : public cppu::WeakImplHelper1<view::XPrintJobListener>
+{
+public:
+    explicit JobListener(std::atomic<unsigned> *progress) : progress_(progress) {}
+    void SAL_CALL printJobEvent(const view::PrintJobEvent &event) override
+    {
+        states |= 1u << static_cast<unsigned>(event.State);
+        if (progress_)
+            ++*progress_;
+    }
+    void SAL_CALL disposing(const lang::EventObject &) override {}
+
+    bool saw(view::PrintableState state) const { return states & (1u << static_cast<unsigned>(state)); }
+
+    std::atomic<unsigned> states{0};
+
+private:
+    std::atomic<unsigned> *progress_;
+};
+
+} // namespace
+
+std::string FileUrl(const QString &path)
+{
+    // Not through QFileInfo: it would pass the name through the locale's codec.
+    const QByteArray bytes = EncodeFileName(path);
+    std::string url = "file://";
+    static const char hex[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        const bool unreserved = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
+                                b == '-' || b == '.' || b == '_' || b == '~' || b == '/';
+        if (unreserved) {
+            url += char(b);
+        } else {
+            url += '%';
+            url += hex[b >> 4];
+            url += hex[b & 15];
+        }
+    }
+    return url;
+}
+
+Loaded Load(const uno::Reference<frame::XDesktop2> &desktop, const QString &path, const std::string &filter,
+            const QString &password)
+{
+    Loaded loaded;
+    rtl::Reference<AbortingHandler> handler(new AbortingHandler);
+    try {
+        const uno::Sequence<beans::PropertyValue> args =
+            Args({Property("Hidden", uno::Any(true)),
+                  // Read-only: otherwise a lock file is written beside the user's document, and a stale one
+                  // (after a crash, or another user's) makes the load fail.
+                  Property("ReadOnly", uno::Any(true)), Property("Password", uno::Any(ToUno(password))),
+                  Property("FilterName", uno::Any(ToUno(filter))),
+                  Property("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE)),
+                  Property("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE)),
+                  Property("InteractionHandler",
+                           uno::Any(uno::Reference<task::XInteractionHandler>(handler.get())))});
+        uno::Reference<frame::XComponentLoader> loader(desktop, uno::UNO_QUERY_THROW);
+        uno::Reference<lang::XComponent> component =
+            loader->loadComponentFromURL(ToUno(FileUrl(path)), "_blank", 0, args);
+        if (!component.is()) {
+            loaded.result = handler->passwordRefused() ? LoadResult::PasswordRefused : LoadResult::Refused;
+            return loaded;
+        }
+        if (!uno::Reference<text::XTextDocument>(component, uno::UNO_QUERY).is()) {
+            Close(component);
+            return loaded;
+        }
+        loaded.component = component;
+        loaded.result = LoadResult::Opened;
+    } catch (const uno::RuntimeException &) {
+        // DisposedException and the other errors of a dead bridge; the caller tells them apart.
+        loaded.result = LoadResult::BridgeFailed;
+    } catch (const uno::Exception &) {
+        // An encrypted .docx with a wrong password ends here ("type detection aborted").
+        loaded.result = handler->passwordRefused() ? LoadResult::PasswordRefused : LoadResult::Refused;
+    }
+    return loaded;
+}
+
+Printed Print(const uno::Reference<lang::XComponent> &component, const std::string &printer,
+              bool printerKnown, std::atomic<unsigned> *progress)
+{
+    Printed out;
+    rtl::Reference<JobListener> listener(new JobListener(progress));
+    try {
+        uno::Reference<view::XPrintable> printable(component, uno::UNO_QUERY_THROW);
+        const OUString name = ToUno(printer);
+        printable->setPrinter(Args({Property("Name", uno::Any(name))}));
+        // An unknown name is ignored silently, and the job would go elsewhere.
+        out.printerSet = printerKnown;
+        if (!printerKnown) {
+            const auto current = printable->getPrinter();
+            for (const auto &p : current) {
+                OUString value;
+                if (p.Name == "Name" && (p.Value >>= value) && value == name)
+                    out.printerSet = true;
+            }
+        }
+        if (!out.printerSet)
+            return out;
+        uno::Reference<view::XPrintJobBroadcaster> broadcaster(component, uno::UNO_QUERY);
+        if (broadcaster.is())
+            broadcaster->addPrintJobListener(uno::Reference<view::XPrintJobListener>(listener.get()));
+        printable->print(Args({Property("Wait", uno::Any(true))}));
+        out.returned = true;
+        if (broadcaster.is())
+            broadcaster->removePrintJobListener(uno::Reference<view::XPrintJobListener>(listener.get()));
+    } catch (const uno::Exception &) {
+        out.threw = true;
+    }
+    out.spoolFailed = listener->saw(view::PrintableState_JOB_SPOOLING_FAILED) ||
+                      listener->saw(view::PrintableState_JOB_FAILED) ||
+                      listener->saw(view::PrintableState_JOB_ABORTED);
+    out.spooled = listener->saw(view::PrintableState_JOB_SPOOLED);
+    return out;
+}
+
+void Close(const uno::Reference<lang::XComponent> &component)
+{
+    try {
+        uno::Reference<util::XCloseable> closeable(component, uno::UNO_QUERY);
+        if (closeable.is())
+            closeable->close(true);
+        else
+            component->dispose();
+    } catch (const util::CloseVetoException &) {
+        try {
+            component->dispose();
+        } catch (const uno::Exception &) {
+        }
+    }
+}
+
+} // namespace unodocument

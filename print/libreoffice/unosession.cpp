@@ -1,0 +1,128 @@
+#include "print/libreoffice/unosession.h"
+
+#include <QCryptographicHash>
+#include <QString>
+
+#include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/XFrames.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <osl/file.hxx>
+#include <rtl/bootstrap.hxx>
+#include <rtl/ustring.hxx>
+
+#include <chrono>
+#include <thread>
+
+using namespace com::sun::star;
+using rtl::OString;
+using rtl::OUString;
+
+namespace {
+
+OUString FromUtf8(const std::string &text)
+{
+    return OStringToOUString(OString(text.c_str(), text.size()), RTL_TEXTENCODING_UTF8);
+}
+
+std::string ToUtf8(const OUString &text)
+{
+    return OUStringToOString(text, RTL_TEXTENCODING_UTF8).getStr();
+}
+
+} // namespace
+
+bool UnoSession::bootstrap(const std::string &fundamentalrc)
+{
+    try {
+        // Without this the bootstrap succeeds and the first real call crashes.
+        rtl::Bootstrap::set("URE_BOOTSTRAP", "vnd.sun.star.pathname:" + FromUtf8(fundamentalrc));
+        local_ = cppu::defaultBootstrap_InitialComponentContext();
+    } catch (const uno::Exception &) {
+    }
+    return local_.is();
+}
+
+bool UnoSession::connect(const std::string &pipeName, const std::function<bool()> &keepTrying)
+{
+    desktop_.clear();
+    if (!local_.is())
+        return false;
+    uno::Reference<bridge::XUnoUrlResolver> resolver = bridge::UnoUrlResolver::create(local_);
+    const OUString url = FromUtf8("uno:pipe,name=" + pipeName + ";urp;StarOffice.ComponentContext");
+    while (keepTrying()) {
+        try {
+            uno::Reference<uno::XComponentContext> remote(resolver->resolve(url), uno::UNO_QUERY_THROW);
+            desktop_ = frame::Desktop::create(remote);
+            return true;
+        } catch (const connection::NoConnectException &) {
+        } catch (const uno::Exception &) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return false;
+}
+
+bool UnoSession::alive() const
+{
+    if (!desktop_.is())
+        return false;
+    try {
+        desktop_->getFrames();
+        return true;
+    } catch (const uno::RuntimeException &) {
+        return false;
+    }
+}
+
+void UnoSession::terminate()
+{
+    if (!desktop_.is())
+        return;
+    try {
+        desktop_->terminate();
+    } catch (const uno::Exception &) {
+    }
+    desktop_.clear();
+}
+
+void UnoSession::dispose()
+{
+    desktop_.clear();
+    uno::Reference<lang::XComponent> context(local_, uno::UNO_QUERY);
+    local_.clear();
+    if (context.is()) {
+        try {
+            context->dispose();
+        } catch (const uno::Exception &) {
+        }
+    }
+}
+
+std::string UnoSession::ProfileUrl(const std::string &profileDir)
+{
+    OUString url;
+    osl::FileBase::getFileURLFromSystemPath(FromUtf8(profileDir), url);
+    return ToUtf8(url);
+}
+
+// "SingleOfficeIPC_" and the MD5 digest of the profile URL's UTF-16 text, each byte in unpadded hex.
+std::string UnoSession::ProfilePipeName(const std::string &profileDir)
+{
+    OUString url;
+    osl::FileBase::getFileURLFromSystemPath(FromUtf8(profileDir), url);
+    QByteArray utf16;
+    for (sal_Int32 i = 0; i < url.getLength(); ++i) {
+        const sal_Unicode c = url[i];
+        utf16.append(char(c & 0xff));
+        utf16.append(char(c >> 8));
+    }
+    const QByteArray digest = QCryptographicHash::hash(utf16, QCryptographicHash::Md5);
+    std::string name = "SingleOfficeIPC_";
+    for (char byte : digest)
+        name += QString::number(uchar(byte), 16).toStdString();
+    return name;
+}

@@ -1,0 +1,195 @@
+// The office's process handling with ordinary programs: groups, exit codes, CPU time, files left behind.
+
+#include "print/libreoffice/officeprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Living (not zombie) processes whose process group is group.
+int LivingInGroup(pid_t group)
+{
+    int count = 0;
+    DIR *proc = opendir("/proc");
+    while (dirent *entry = readdir(proc)) {
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string text;
+        if (!std::getline(stat, text))
+            continue;
+        const auto close = text.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        char state = 0;
+        long ppid = 0, pgrp = 0;
+        if (sscanf(text.c_str() + close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3 && pgrp == group &&
+            state != 'Z')
+            ++count;
+    }
+    closedir(proc);
+    return count;
+}
+
+template <typename Predicate> bool Eventually(Predicate predicate, std::chrono::milliseconds limit = 10s)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+std::vector<std::string> Shell(const std::string &script)
+{
+    return {"/bin/sh", "-c", script};
+}
+
+} // namespace
+
+struct ExitCase
+{
+    const char *name;
+    const char *script;
+    int exitCode;
+};
+
+class OfficeProcessExit : public ::testing::TestWithParam<ExitCase>
+{
+};
+
+TEST_P(OfficeProcessExit, ReportsHowTheProcessEnded)
+{
+    OfficeProcess process;
+    ASSERT_TRUE(process.spawn(Shell(GetParam().script)));
+    int code = 12345;
+    ASSERT_TRUE(Eventually([&] { return process.exited(&code); }));
+    EXPECT_EQ(code, GetParam().exitCode);
+    EXPECT_EQ(process.group(), 0);
+    EXPECT_TRUE(process.exited()); // and stays so
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OfficeProcessExit,
+                         ::testing::Values(ExitCase{"Normal", "exit 0", 0},
+                                           // soffice.bin's "start me again" after filling a new profile
+                                           ExitCase{"Restart", "exit 81", 81},
+                                           ExitCase{"Signal", "kill -KILL $$", -1},
+                                           ExitCase{"NoSuchProgram", "exec /nonexistent/program", 127}),
+                         [](const ::testing::TestParamInfo<ExitCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(OfficeProcess, KillEndsTheWholeGroup)
+{
+    OfficeProcess process;
+    // Like soffice's helpers: children in the same group outlive a kill of the first process alone.
+    ASSERT_TRUE(process.spawn(Shell("sleep 60 & sleep 60 & wait")));
+    const pid_t group = process.group();
+    ASSERT_GT(group, 0);
+    ASSERT_TRUE(Eventually([&] { return LivingInGroup(group) == 3; }));
+    process.kill();
+    EXPECT_TRUE(Eventually([&] { return process.exited(); }));
+    EXPECT_TRUE(Eventually([&] { return LivingInGroup(group) == 0; }));
+}
+
+TEST(OfficeProcess, AbortKillsWhatStartsAfterIt)
+{
+    OfficeProcess process;
+    process.abort();
+    ASSERT_TRUE(process.spawn(Shell("sleep 60")));
+    int code = 0;
+    ASSERT_TRUE(Eventually([&] { return process.exited(&code); }, 5s));
+    EXPECT_EQ(code, -1);
+}
+
+TEST(OfficeProcess, CpuTimeGrowsWhileWorkingAndStandsStillWhileStopped)
+{
+    OfficeProcess process;
+    EXPECT_EQ(process.groupCpuTicks(), -1); // nothing runs
+    ASSERT_TRUE(process.spawn(Shell("while :; do :; done")));
+    const long long first = process.groupCpuTicks();
+    ASSERT_GE(first, 0);
+    ASSERT_TRUE(Eventually([&] { return process.groupCpuTicks() > first + 5; }, 20s));
+
+    ::kill(-process.group(), SIGSTOP); // as a hung office
+    std::this_thread::sleep_for(100ms);
+    const long long stopped = process.groupCpuTicks();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(process.groupCpuTicks(), stopped);
+    process.reap();
+    EXPECT_EQ(process.groupCpuTicks(), -1);
+}
+
+class OfficeFiles : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/officefiles-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        const char *old = std::getenv("TMPDIR");
+        oldTmp_ = old ? old : "";
+        hadTmp_ = old != nullptr;
+        setenv("TMPDIR", (root_ + "//").c_str(), 1); // trailing slashes are tolerated
+    }
+    void TearDown() override
+    {
+        if (hadTmp_)
+            setenv("TMPDIR", oldTmp_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+        std::filesystem::remove_all(root_);
+    }
+    std::string root_, oldTmp_;
+    bool hadTmp_ = false;
+};
+
+TEST_F(OfficeFiles, LeftoversOfAProgramThatIsGoneAreRemovedOthersKept)
+{
+    // A process id that is certainly gone: a child that has been reaped.
+    OfficeProcess child;
+    ASSERT_TRUE(child.spawn(Shell("exit 0")));
+    const pid_t gone = child.pid();
+    ASSERT_TRUE(Eventually([&] { return child.exited(); }));
+
+    const std::string mine = officefiles::MakeProfileDir();
+    ASSERT_EQ(mine.rfind(root_ + "/quillmark-office-" + std::to_string(getpid()) + "-", 0), 0u) << mine;
+    const std::string dead = root_ + "/quillmark-office-" + std::to_string(gone) + "-abcdef";
+    const std::string other = root_ + "/quillmark-office-notanumber-abcdef";
+    std::filesystem::create_directories(dead + "/user");
+    std::filesystem::create_directories(other);
+    std::string asked;
+    officefiles::RemoveLeftovers([&](const std::string &profile) {
+        asked += profile;
+        return std::string();
+    });
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    EXPECT_EQ(asked, dead);                     // its pipe is looked up for that profile only
+    EXPECT_TRUE(std::filesystem::exists(mine)); // this program runs
+    EXPECT_TRUE(std::filesystem::exists(other));
+
+    officefiles::Remove(mine, {});
+    EXPECT_FALSE(std::filesystem::exists(mine));
+}
+
+TEST(OfficeFilesNames, PipeNamesDifferAndCarryTheProcessId)
+{
+    const std::string a = officefiles::MakePipeName(1), b = officefiles::MakePipeName(1);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.rfind("quillmark_" + std::to_string(getpid()) + "_1_", 0), 0u) << a;
+    EXPECT_EQ(officefiles::PipePath(a), "/tmp/OSL_PIPE_" + std::to_string(getuid()) + "_" + a);
+}
