@@ -36,16 +36,6 @@ int CheckCancelled(void *cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 // The package is written beside its target first and moved into place only when complete, so a broken
 // transfer never leaves a truncated file at path.
-DownloadLimits DefaultDownloadLimits()
-{
-    return DownloadLimits{uint64_t(QUILLMARK_UPDATE_MAX_DOWNLOAD_MIB) << 20, 256, 60};
-}
-
-int CancellableDownloadToFile(const char *url, const char *path, const std::atomic<bool> *cancel)
-{
-    return DownloadToFileWithLimits(url, path, DefaultDownloadLimits(), cancel);
-}
-
 int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits,
                              const std::atomic<bool> *cancel)
 {
@@ -92,9 +82,4 @@ int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLi
         return -1;
     }
     return 0;
-}
-
-int DownloadToFile(const char *url, const char *path)
-{
-    return CancellableDownloadToFile(url, path, nullptr);
 }

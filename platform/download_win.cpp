@@ -66,16 +66,6 @@ private:
 
 } // namespace
 
-DownloadLimits DefaultDownloadLimits()
-{
-    return DownloadLimits{uint64_t(QUILLMARK_UPDATE_MAX_DOWNLOAD_MIB) << 20, 256, 60};
-}
-
-int CancellableDownloadToFile(const char *url, const char *path, const std::atomic<bool> *cancel)
-{
-    return DownloadToFileWithLimits(url, path, DefaultDownloadLimits(), cancel);
-}
-
 int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits,
                              const std::atomic<bool> *cancel)
 {
@@ -95,9 +85,4 @@ int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLi
         return -1;
     }
     return 0;
-}
-
-int DownloadToFile(const char *url, const char *path)
-{
-    return CancellableDownloadToFile(url, path, nullptr);
 }
