@@ -18,15 +18,6 @@
 
 namespace {
 
-std::vector<std::string> Entries(const TempDir &dir)
-{
-    std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(dir.FsPath()))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 #ifdef _WIN32
 const std::string LineEnd = "\r\n";
 #else
@@ -57,7 +48,7 @@ TEST(TextFile, WritesInTextMode)
         const std::string path = dir.File("list.txt");
         EXPECT_TRUE(Write(path, row.text));
         EXPECT_EQ(ReadBytes(path), row.expected) << row.text.size() << " bytes";
-        EXPECT_EQ(Entries(dir), std::vector<std::string>{"list.txt"}) << "no temporary file is left";
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"list.txt"}) << "no temporary file is left";
     }
 }
 
@@ -78,7 +69,7 @@ TEST(TextFile, FailureLeavesNothingBehind)
     std::filesystem::create_directories(dir.FsPath() / "taken" / "inner");
     EXPECT_FALSE(Write(dir.File("taken"), "a\n"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.FsPath() / "taken" / "inner"));
-    EXPECT_EQ(Entries(dir), std::vector<std::string>{"taken"});
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"taken"});
 }
 
 #ifndef _WIN32
@@ -140,7 +131,7 @@ TEST(TextFile, FailedWriteKeepsTheOldFile_Posix)
 
     EXPECT_FALSE(written);
     EXPECT_EQ(ReadBytes(path), "old\n");
-    EXPECT_EQ(Entries(dir), std::vector<std::string>{"list.txt"}) << "the temporary file is removed";
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"list.txt"}) << "the temporary file is removed";
 }
 #endif
 

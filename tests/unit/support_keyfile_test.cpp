@@ -19,14 +19,6 @@
 
 namespace {
 
-std::vector<std::string> Entries(const TempDir &dir)
-{
-    std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(dir.FsPath()))
-        names.push_back(entry.path().filename().string());
-    return names;
-}
-
 TEST(KeyFile, GetKeyValue)
 {
     struct Row
@@ -176,7 +168,7 @@ TEST(KeyFile, FileRoundTrip)
         ASSERT_EQ(SetKeyValue(text, text, "sourcePath", row.value), 0);
         ASSERT_EQ(SaveKeyFile(path.c_str(), text), 0);
         EXPECT_EQ(ReadBytes(path), row.after);
-        EXPECT_EQ(Entries(dir), std::vector<std::string>{"Quillmark.kov"}) << "no temporary file is left";
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"Quillmark.kov"}) << "no temporary file is left";
     }
 }
 
@@ -297,7 +289,7 @@ TEST(KeyFile, SaveWritesExactlyTheTextsBytes)
     EXPECT_EQ(ReadBytes(path), text);
     ASSERT_EQ(SaveKeyFile(path.c_str(), ""), 0);
     EXPECT_EQ(ReadBytes(path), "");
-    EXPECT_EQ(Entries(dir), std::vector<std::string>{"Quillmark.kov"});
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"Quillmark.kov"});
 }
 
 TEST(KeyFile, SaveToAMissingFolderFails)
@@ -305,7 +297,7 @@ TEST(KeyFile, SaveToAMissingFolderFails)
     TempDir dir;
     const std::string path = dir.File("missing/Quillmark.kov");
     EXPECT_EQ(SaveKeyFile(path.c_str(), "sourcePath=D:\\y\r\n"), -1);
-    EXPECT_TRUE(Entries(dir).empty());
+    EXPECT_TRUE(dir.Entries().empty());
     EXPECT_EQ(SaveKeyFile("", "x"), -1);
 }
 
@@ -335,7 +327,7 @@ TEST(KeyFile, FailedWriteKeepsTheOldFile_Posix)
 
     EXPECT_EQ(result, -1);
     EXPECT_EQ(ReadBytes(path), old);
-    EXPECT_EQ(Entries(dir), std::vector<std::string>{"Quillmark.kov"}) << "the temporary file is removed";
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"Quillmark.kov"}) << "the temporary file is removed";
 }
 
 // Runs body in a child process as a user without special rights (the superuser gives up its rights first,
@@ -408,7 +400,7 @@ TEST(KeyFile, FolderWithoutNewFilesIsWrittenInPlace_Posix)
             << "the folder must refuse new files for this test to mean anything";
         EXPECT_EQ(RunUnprivileged([&] { return SaveKeyFile(path.c_str(), text) == 0 ? 0 : 1; }), 0);
         EXPECT_EQ(ReadBytes(path), text);
-        EXPECT_EQ(Entries(folder.dir), std::vector<std::string>{"Quillmark.kov"});
+        EXPECT_EQ(folder.dir.Entries(), std::vector<std::string>{"Quillmark.kov"});
     }
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 // A fresh folder under the system's temporary directory for one test, removed with everything in it.
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #ifdef _WIN32
 #include <process.h>
@@ -45,6 +47,15 @@ public:
     }
     std::string File(const std::string &name) const { return Path() + name; }
     const std::filesystem::path &FsPath() const { return path_; }
+    // The names in the folder, sorted: what a test expects to be left there.
+    std::vector<std::string> Entries() const
+    {
+        std::vector<std::string> names;
+        for (const auto &entry : std::filesystem::directory_iterator(path_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
 private:
     std::filesystem::path path_;
