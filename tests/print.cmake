@@ -26,7 +26,8 @@ if(TARGET print_native)
     add_executable(print_system_test system/print_system_test.cpp
                    system/print_docmaker.h system/print_docmaker.cpp
                    system/print_officesession.h system/print_officesession.cpp)
-    target_link_libraries(print_system_test PRIVATE print_native print Quillmark::Uno Qt5::Test)
+    find_package(Cups REQUIRED)
+    target_link_libraries(print_system_test PRIVATE print_native print Quillmark::Uno Cups::Cups Qt5::Test)
     target_compile_definitions(print_system_test PRIVATE QUILLMARK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
     # The UNO headers use names that Qt's keywords would turn into macros.
     set_source_files_properties(system/print_docmaker.cpp system/print_officesession.cpp

@@ -27,6 +27,7 @@ struct Job
     int id = 0;
     int state = IPP_JSTATE_PENDING;
     std::string title;
+    bool incoming = false; // created, but its document has not all arrived yet
 };
 
 // Get-Jobs for the destination with only the attributes needed here. firstId > 0 starts the list at that
@@ -43,8 +44,8 @@ std::vector<Job> ListJobs(const std::string &destination, const char *which, int
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
     if (firstId > 0)
         ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id", firstId);
-    static const char *const attributes[] = {"job-id", "job-state", "job-name"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
+    static const char *const attributes[] = {"job-id", "job-state", "job-name", "job-state-reasons"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
                   attributes);
 
     ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
@@ -68,6 +69,12 @@ std::vector<Job> ListJobs(const std::string &destination, const char *which, int
         else if (!strcmp(name, "job-name")) {
             const char *text = ippGetString(attr, 0, nullptr);
             job.title = text ? text : "";
+        } else if (!strcmp(name, "job-state-reasons")) {
+            for (int i = 0; i < ippGetCount(attr); ++i) {
+                const char *reason = ippGetString(attr, i, nullptr);
+                if (reason && !strcmp(reason, "job-incoming"))
+                    job.incoming = true;
+            }
         }
     }
     if (job.id > 0)
@@ -136,6 +143,17 @@ int HighestJobId(const std::string &destination)
     for (const Job &job : ListJobs(destination, "all", 0))
         highest = std::max(highest, job.id);
     return highest;
+}
+
+bool CancelIfIncomplete(const std::string &destination, int jobId)
+{
+    for (const Job &job : ListJobs(destination, "all", jobId)) {
+        if (job.id == jobId && job.incoming && job.state == IPP_JSTATE_HELD) {
+            cupsCancelJob2(CUPS_HTTP_DEFAULT, destination.c_str(), jobId, 0);
+            return true;
+        }
+    }
+    return false;
 }
 
 int FindJob(const std::string &destination, int afterId, const std::string &title,

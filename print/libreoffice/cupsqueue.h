@@ -31,6 +31,10 @@ Destination DefaultDestination();
 // The highest job id the scheduler knows for the destination, finished jobs included; 0 when none.
 int HighestJobId(const std::string &destination);
 
+// A job whose sender died before its document had all arrived waits in the queue until the scheduler's
+// own time-out, a quarter of an hour: such a job is cancelled here. True when it was one.
+bool CancelIfIncomplete(const std::string &destination, int jobId);
+
 // The id of the first job above afterId on the destination titled title (any title when empty; a
 // finished job listed without a name counts as well), once it shows up; 0 when none did within
 // `appear`, or when *abort became true.

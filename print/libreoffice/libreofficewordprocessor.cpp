@@ -465,6 +465,10 @@ public:
         const int jobId = cupsqueue::FindJob(dest, before, entry.title.toStdString(),
                                              out.returned ? JobAppears : milliseconds(2000), &aborted);
         lastJobId = std::max(lastJobId, jobId);
+        // A job the dead office had only begun to send can never print: it goes, and the document is
+        // printed again on a fresh office.
+        if (died && jobId > 0 && cupsqueue::CancelIfIncomplete(dest, jobId))
+            return PrintResult::Lost;
         if (jobId == 0) {
             // No job to follow: it never reached the queue, unless the office said it did (and the
             // scheduler keeps no history of finished jobs).

@@ -2,6 +2,7 @@
 // as a PDF, read back with pdftotext.
 
 #include "platform/filename.h"
+#include "print/libreoffice/cupsqueue.h"
 #include "print/libreoffice/libreofficewordprocessor.h"
 #include "print/nativewordprocessor.h"
 #include "print/printjobsettings.h"
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cups/cups.h>
 #include <fcntl.h>
 #include <memory>
 #include <thread>
@@ -232,6 +234,7 @@ private slots:
     void quitWhileAJobIsHeld();
     void rawByteNames_data();
     void rawByteNames();
+    void incompleteJobIsCancelled();
 
 private:
     QString tpl(const QString &name) const { return templates_.filePath(name); }
@@ -1155,6 +1158,26 @@ void PrintSystemTest::rawByteNames()
         jobs.removeAll(job);
     QCOMPARE(jobs.size(), 1);
     QVERIFY(server_.text(jobs.first()).contains(Marker("E")));
+}
+
+// A job whose sender went away before its document arrived would wait a quarter of an hour in the queue:
+// one that a dead office had begun is cancelled, so that the document can be printed again.
+void PrintSystemTest::incompleteJobIsCancelled()
+{
+    server_.use();
+    const int id = cupsCreateJob(CUPS_HTTP_DEFAULT, "capture", "incomplete", 0, nullptr);
+    QVERIFY2(id > 0, cupsLastErrorString());
+    QVERIFY(cupsqueue::CancelIfIncomplete("capture", id));
+    cups_job_t *jobs = nullptr;
+    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, "capture", 0, CUPS_WHICHJOBS_ALL);
+    ipp_jstate_t state = IPP_JSTATE_PENDING;
+    for (int i = 0; i < count; ++i)
+        if (jobs[i].id == id)
+            state = jobs[i].state;
+    cupsFreeJobs(count, jobs);
+    QCOMPARE(int(state), int(IPP_JSTATE_CANCELED));
+    // A job that is complete is left alone.
+    QVERIFY(!cupsqueue::CancelIfIncomplete("capture", id));
 }
 
 int main(int argc, char **argv)
