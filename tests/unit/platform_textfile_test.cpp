@@ -3,6 +3,9 @@
 #include "platform/textfile.h"
 
 #include "tests/unit/support_tempdir.h"
+#ifndef _WIN32
+#include "tests/unit/filesizelimit.h"
+#endif
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -117,17 +120,12 @@ TEST(TextFile, FailedWriteKeepsTheOldFile_Posix)
     TempDir dir;
     const std::string path = dir.File("list.txt");
     WriteBytes(path, "old\n");
-    struct sigaction ignore = {}, previous = {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &previous);
-    rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit limited = saved;
-    limited.rlim_cur = 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool written = Write(path, std::string(4000, 'y') + "\n");
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &previous, nullptr);
+    bool written;
+    {
+        FileSizeLimit limit(1024);
+        ASSERT_TRUE(limit.active());
+        written = Write(path, std::string(4000, 'y') + "\n");
+    }
 
     EXPECT_FALSE(written);
     EXPECT_EQ(ReadBytes(path), "old\n");

@@ -5,6 +5,7 @@
 #include "print/printjobsettings.h"
 #include "print/threadobject.h"
 #include "tests/fakes/fakewordprocessor.h"
+#include "tests/unit/filesizelimit.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -630,17 +631,12 @@ void PrintRunTest::failureListWriteErrorGivesNoViewer()
     const QString b = file(QString(200, QLatin1Char('b')) + ".doc");
     office_->addFailingPath(a);
     office_->addFailingPath(b);
-    struct sigaction ignore = {}, previous = {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &previous);
-    rlimit saved;
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit limited = saved;
-    limited.rlim_cur = 300;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const QStringList events = runHere();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &previous, nullptr);
+    QStringList events;
+    {
+        FileSizeLimit limit(300);
+        QVERIFY(limit.active());
+        events = runHere();
+    }
 
     QCOMPARE(events, (QStringList{a, b, Count(0) + NotWritten(root_ + FailureListName), Enabled}));
     QCOMPARE(failureList(), QByteArray("<none>"));

@@ -1,6 +1,9 @@
 #include "support/keyfile.h"
 
 #include "tests/unit/support_tempdir.h"
+#ifndef _WIN32
+#include "tests/unit/filesizelimit.h"
+#endif
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -313,17 +316,12 @@ TEST(KeyFile, FailedWriteKeepsTheOldFile_Posix)
     WriteBytes(path, old);
     const std::string text = "sourcePath=" + std::string(4000, 'y') + "\r\n";
 
-    struct sigaction ignore = {}, previous = {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &previous);
-    rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit limited = saved;
-    limited.rlim_cur = 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const int result = SaveKeyFile(path.c_str(), text.c_str());
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &previous, nullptr);
+    int result;
+    {
+        FileSizeLimit limit(1024);
+        ASSERT_TRUE(limit.active());
+        result = SaveKeyFile(path.c_str(), text.c_str());
+    }
 
     EXPECT_EQ(result, -1);
     EXPECT_EQ(ReadBytes(path), old);
