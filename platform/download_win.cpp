@@ -1,18 +1,20 @@
 #include "platform/download.h"
 
 #include <cstdio>
-#include <urlmon.h>
 #include <windows.h>
+#include <urlmon.h>
+#include <wininet.h>
 
 namespace {
 
-// Watches the transfer's progress and cancels it when it grows too large or too slow. A server that
-// sends nothing at all raises no progress; URL Moniker's own time-outs end that one.
+// Watches the transfer's progress and cancels it when it grows too large or too slow, or outlasts its
+// deadline by the wall clock. A server that sends nothing at all raises no progress; the receive time-out
+// set below ends that one.
 class LimitWatch : public IBindStatusCallback
 {
 public:
     LimitWatch(const DownloadLimits &limits, const std::atomic<bool> *cancel)
-        : limits_(limits), cancel_(cancel), windowStart_(GetTickCount())
+        : limits_(limits), cancel_(cancel), started_(GetTickCount()), windowStart_(started_)
     {
     }
 
@@ -46,6 +48,9 @@ public:
             return E_ABORT;
         }
         const DWORD now = GetTickCount();
+        if (now - started_ >= static_cast<DWORD>(limits_.deadlineSeconds) * 1000u) {
+            return E_ABORT;
+        }
         if (now - windowStart_ >= static_cast<DWORD>(limits_.lowSpeedSeconds) * 1000u) {
             if (progress - windowBytes_ <
                 static_cast<ULONG>(limits_.lowSpeedBytesPerSecond * limits_.lowSpeedSeconds)) {
@@ -60,6 +65,7 @@ public:
 private:
     DownloadLimits limits_;
     const std::atomic<bool> *cancel_;
+    DWORD started_;
     DWORD windowStart_;
     ULONG windowBytes_ = 0;
 };
@@ -72,8 +78,19 @@ int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLi
     if (cancel != nullptr && cancel->load()) {
         return -1;
     }
+    // URL Moniker fetches through WinINet, whose defaults these are for the whole process: connecting has
+    // its own limit, and a server that falls silent fails after the low-speed window.
+    DWORD connectMs = static_cast<DWORD>(limits.connectSeconds) * 1000u;
+    DWORD receiveMs = static_cast<DWORD>(limits.lowSpeedSeconds) * 1000u;
+    InternetSetOptionA(nullptr, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
     LimitWatch watch(limits, cancel);
-    if (URLDownloadToFileA(nullptr, url, path, 0, &watch) != S_OK) {
+    const DWORD started = GetTickCount();
+    const HRESULT result = URLDownloadToFileA(nullptr, url, path, 0, &watch);
+    // The deadline holds by the wall clock also when no progress was reported to check it on the way.
+    const bool late = GetTickCount() - started >= static_cast<DWORD>(limits.deadlineSeconds) * 1000u;
+    if (result != S_OK || late) {
         DeleteFileA(path);
         return -1;
     }

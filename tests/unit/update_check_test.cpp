@@ -844,7 +844,7 @@ private slots:
         const QString target = dir.path() + "/Quillmark.zip";
         const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/Quillmark.zip?t=1";
         // 4 KiB at most; slower than 100 bytes/s over 1 s has stalled.
-        const DownloadLimits limits{4096, 100, 1};
+        const DownloadLimits limits{4096, 100, 1, 600, 30};
         QElapsedTimer timer;
         timer.start();
         const int result = DownloadToFileWithLimits(url.c_str(), target.toLocal8Bit().constData(), limits);

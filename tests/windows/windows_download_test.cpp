@@ -99,7 +99,7 @@ TEST_F(WindowsDownload, RefusedConnectionFails)
 // The size limit: a download one byte over it fails and leaves no file, whatever the progress reports said.
 TEST_F(WindowsDownload, SizeLimitHolds)
 {
-    const DownloadLimits limits{4096, 0, 60};
+    const DownloadLimits limits{4096, 0, 60, 600, 30};
     for (size_t size : {size_t(4096), size_t(4097), size_t(300 * 1024)}) {
         const std::string body = Binary(size);
         LoopbackHttpServer server([&](const std::string &) { return HttpReply("200 OK", body); });
@@ -131,7 +131,7 @@ TEST_F(WindowsDownload, TricklingServerIsRefused)
     ASSERT_TRUE(server.listening());
     const std::string target = dir + "\\Quillmark.zip";
     EXPECT_LT(DownloadToFileWithLimits(Url(server.port(), "/Quillmark.zip?t=4").c_str(), target.c_str(),
-                                       DownloadLimits{4096, 100, 1}),
+                                       DownloadLimits{4096, 100, 1, 600, 30}),
               0);
     EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
 }
