@@ -81,3 +81,20 @@ if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
     quillmark_update_program(QuillmarkLoopbackSigned update_endpoints_loopback ${QUILLMARK_TEST_RELEASE_KEY}
                              ${QUILLMARK_TEST_PROGRAM_RELEASE})
 endif()
+
+if(NOT WIN32)
+    # A build with update servers and no release key stops unless unsigned packages are allowed; a key
+    # needs a release number.
+    add_test(NAME update_configure_test
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/unit/update_configure_test.sh ${PROJECT_SOURCE_DIR})
+    set_tests_properties(update_configure_test PROPERTIES LABELS unit TIMEOUT 120)
+endif()
+
+if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
+    # The program carries the verifying half of signed releases only: making keys and signing stay with the
+    # release tool.
+    add_test(NAME update_program_cannot_sign
+             COMMAND sh -c "nm -C \"$0\" > \"$1\" && grep -q VerifyReleasePackage \"$1\" && ! grep -E 'SignReleasePackage|GenerateSigningKeyPem|SignMessage|EVP_PKEY_keygen' \"$1\""
+                     $<TARGET_FILE:QuillmarkLoopbackSigned> ${CMAKE_CURRENT_BINARY_DIR}/update_program_symbols.txt)
+    set_tests_properties(update_program_cannot_sign PROPERTIES LABELS system)
+endif()

@@ -136,4 +136,23 @@ TEST_F(WindowsDownload, TricklingServerIsRefused)
     EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// A server sending steadily above the low-speed limit is still held to the download's deadline, by the
+// wall clock: Wine 8 reports progress only at the end, so there the check after the transfer decides.
+TEST_F(WindowsDownload, SteadyTrickleOutlastingTheDeadlineFails)
+{
+    LoopbackReply reply{
+        {"HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 1600\r\n\r\n"}, 10, 0};
+    for (int i = 0; i < 400; ++i) {
+        reply.pieces.push_back("zzzz");
+    }
+    LoopbackHttpServer server([&](const std::string &) { return reply; });
+    ASSERT_TRUE(server.listening());
+    const std::string target = dir + "\\Quillmark.zip";
+    // About 400 bytes a second against a floor of 100: only the 2 s deadline can end it.
+    EXPECT_LT(DownloadToFileWithLimits(Url(server.port(), "/Quillmark.zip?t=5").c_str(), target.c_str(),
+                                       DownloadLimits{4096, 100, 1, 2, 30}),
+              0);
+    EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 } // namespace
