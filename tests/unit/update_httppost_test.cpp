@@ -243,6 +243,7 @@ TEST(HttpPost, AnnouncedBodyOverTheLimitIsNotRead)
 TEST(HttpPost, ConnectingHasATimeLimitOfItsOwn)
 {
     // A listener that never accepts: once its queue is full, a new connection is never answered.
+    NetStartup();
     uint16_t port = 0;
     NetSocket listener = NetListen("127.0.0.1", 0, &port);
     ASSERT_NE(kNetInvalidSocket, listener);
@@ -271,6 +272,7 @@ TEST(HttpPost, ConnectingHasATimeLimitOfItsOwn)
         NetClose(s);
     }
     NetClose(listener);
+    NetCleanup();
 }
 
 TEST(HttpPost, ReplyWithoutTwoHundredIsNotReadToItsEnd)
