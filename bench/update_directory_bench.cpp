@@ -147,10 +147,11 @@ int main(int argc, char **argv)
     if (verify) {
         const PackageCheckResult result =
             VerifyReleasePackage(package, QByteArray(kEd25519PublicKeyBytes, '\x01'));
-        outcome = result.check == PackageCheck::TooLarge ? "refused: too many entries" : "not refused as too large";
+        outcome =
+            result.check == PackageCheck::TooLarge ? "refused: too many entries" : "not refused as too large";
     } else {
-        InstallRequest request{package.toStdString(), appDir.toStdString(), (appDir + "Quillmark").toStdString(),
-                               std::string(32, '0'), [](unsigned) {}};
+        InstallRequest request{package.toStdString(), appDir.toStdString(),
+                               (appDir + "Quillmark").toStdString(), std::string(32, '0'), [](unsigned) {}};
         outcome = InstallPackage(request) == InstallResult::Rejected ? "refused" : "not refused";
     }
     std::printf("%llu directory records, package %lld bytes, %s: %s in %lld ms\n",

@@ -1,8 +1,8 @@
 #include "platform/download.h"
 
 #include <cstdio>
-#include <windows.h>
 #include <urlmon.h>
+#include <windows.h>
 #include <wininet.h>
 
 namespace {

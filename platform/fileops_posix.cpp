@@ -1,13 +1,13 @@
 #include "platform/fileops.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <cstdlib>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <string>
 #include <vector>
 
 bool MovePath(const char *source, const char *target)

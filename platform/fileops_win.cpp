@@ -57,8 +57,7 @@ bool MakeFreshFolder(const std::string &prefix, std::string &created)
 std::FILE *CreateNewFile(const char *path, bool)
 {
     // CREATE_NEW fails on anything already there, a link included.
-    HANDLE handle =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }

@@ -64,7 +64,8 @@ int NetConnect(NetSocket s, uint32_t address, uint16_t port, unsigned millisecon
             }
             int error = 0;
             socklen_t size = sizeof error;
-            rc = ready == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0 ? 0 : -1;
+            rc =
+                ready == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0 ? 0 : -1;
             break;
         }
     }

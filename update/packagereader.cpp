@@ -92,7 +92,8 @@ DirectoryWalk PackageReader::ReadDirectory(int maxEntries, std::vector<PackageEn
     return DirectoryWalk::Read;
 }
 
-bool PackageReader::ReadEntry(const PackageEntry &entry, const std::function<bool(const char *, size_t)> &sink)
+bool PackageReader::ReadEntry(const PackageEntry &entry,
+                              const std::function<bool(const char *, size_t)> &sink)
 {
     if (!isOpen()) {
         return false;

@@ -12,9 +12,9 @@
 
 struct PackageEntry
 {
-    std::string name;      // the name's bytes as the directory stores them
-    uint64_t size = 0;     // uncompressed size the directory declares
-    uint32_t crc = 0;      // CRC-32 the directory declares
+    std::string name;  // the name's bytes as the directory stores them
+    uint64_t size = 0; // uncompressed size the directory declares
+    uint32_t crc = 0;  // CRC-32 the directory declares
     bool markedUtf8 = false;
     bool symbolicLink = false;
     bool directory = false; // the name ends in '/'

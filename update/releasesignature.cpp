@@ -160,8 +160,8 @@ PackageCheckResult DigestFiles(PackageReader &zip, const std::vector<PackageEntr
             continue;
         }
         // Read exactly as declared, so a release file declared small holds no more than that.
-        const bool keep = releaseText != nullptr && entry.name == kReleaseEntryName &&
-                          entry.size <= kReleaseTextBytes;
+        const bool keep =
+            releaseText != nullptr && entry.name == kReleaseEntryName && entry.size <= kReleaseTextBytes;
         if (keep) {
             releaseText->clear();
         }
@@ -197,8 +197,9 @@ PackageCheckResult FoldersHoldFiles(const std::vector<PackageEntry> &entries)
     }
     for (const PackageEntry &entry : entries) {
         if (entry.directory && parents.count(entry.name) == 0) {
-            return Result(PackageCheck::Mismatch,
-                          QStringLiteral("folder entry %1 holds no file of the release").arg(Quoted(entry.name)));
+            return Result(
+                PackageCheck::Mismatch,
+                QStringLiteral("folder entry %1 holds no file of the release").arg(Quoted(entry.name)));
         }
     }
     return Result(PackageCheck::Verified, QString());

@@ -235,10 +235,9 @@ bool SignReleasePackage(const QString &packagePath, const QByteArray &privateKey
             }
         }
     }
-    listed.push_back(ManifestEntry{kReleaseEntryName,
-                                   QCryptographicHash::hash(releaseText, QCryptographicHash::Sha256)
-                                       .toHex()
-                                       .toStdString()});
+    listed.push_back(ManifestEntry{
+        kReleaseEntryName,
+        QCryptographicHash::hash(releaseText, QCryptographicHash::Sha256).toHex().toStdString()});
     const QByteArray manifest = BuildManifest(listed);
     const QByteArray signature = SignMessage(privateKeyPem, manifest);
     if (signature.isEmpty()) {
@@ -248,10 +247,9 @@ bool SignReleasePackage(const QString &packagePath, const QByteArray &privateKey
     // Signed on a copy that replaces the package only when complete: a failure leaves the package as it was.
     const QString signing = packagePath + QStringLiteral(".signing");
     QFile::remove(signing);
-    if (!QFile::copy(packagePath, signing) ||
-        !AddEntries(signing, {{kReleaseEntryName, releaseText},
-                              {kManifestEntryName, manifest},
-                              {kSignatureEntryName, signature}})) {
+    if (!QFile::copy(packagePath, signing) || !AddEntries(signing, {{kReleaseEntryName, releaseText},
+                                                                    {kManifestEntryName, manifest},
+                                                                    {kSignatureEntryName, signature}})) {
         QFile::remove(signing);
         error = QStringLiteral("the package cannot be written");
         return false;

@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // What the window does: the whole file into a string, the folder read and replaced, the file saved.
     std::string whole;
-    if (LoadKeyFile(FilePath().c_str(), whole) != 0 || whole != std::string(reinterpret_cast<const char *>(data), size)) {
+    if (LoadKeyFile(FilePath().c_str(), whole) != 0 ||
+        whole != std::string(reinterpret_cast<const char *>(data), size)) {
         std::abort();
     }
     std::vector<char> folder(kSettingsValueCapacity, 'x');
@@ -74,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // The value just set is what a lookup finds (a key elsewhere in a value may come first).
     if (*key != '\0' && newValue.find_first_of(std::string("\0\r\n=", 4)) == std::string::npos &&
-        newValue.find_first_not_of(" \t") != std::string::npos && whole.find("sourcePath") == std::string::npos) {
+        newValue.find_first_not_of(" \t") != std::string::npos &&
+        whole.find("sourcePath") == std::string::npos) {
         std::vector<char> back(kSettingsValueCapacity, '\0');
         GetKeyValue(changed, key, back.data(), back.size());
         std::string trimmed = newValue;

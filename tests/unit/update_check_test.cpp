@@ -486,7 +486,8 @@ private slots:
         QTest::newRow("not json") << "<html>%1</html>" << false << false;
         QTest::newRow("empty value") << "{\"Quillmark\":\"\"}" << false << false;
         QTest::newRow("31 digits") << "{\"Quillmark\":\"0123456789abcdef0123456789abcde\"}" << false << false;
-        QTest::newRow("33 digits") << "{\"Quillmark\":\"0123456789abcdef0123456789abcdef0\"}" << false << false;
+        QTest::newRow("33 digits") << "{\"Quillmark\":\"0123456789abcdef0123456789abcdef0\"}" << false
+                                   << false;
         QTest::newRow("not hex") << "{\"Quillmark\":\"0123456789abcdef0123456789abcdeg\"}" << false << false;
         QTest::newRow("digest with a blank inside")
             << "{\"Quillmark\":\"0123456789abcdef 123456789abcdef\"}" << false << false;
@@ -566,9 +567,8 @@ private slots:
         QFETCH(bool, secondaryAsked);
         ProgramFolder folder;
         const QString digest = QString::fromStdString(Md5Of(folder.oldProgram));
-        const QString shown = QString(QTest::currentDataTag()) == "digest not hex"
-                                  ? digest.left(31) + "x"
-                                  : digest;
+        const QString shown =
+            QString(QTest::currentDataTag()) == "digest not hex" ? digest.left(31) + "x" : digest;
         ReleaseServer first("P"), second("S");
         QVERIFY(first.listening() && second.listening());
         const std::string primaryText = primaryReply.arg(shown).toStdString();

@@ -206,13 +206,13 @@ private slots:
             "a name that is not UTF-8",                     // 23
         };
         const PackageCheck expected[] = {
-            PackageCheck::Verified,     PackageCheck::BadSignature, PackageCheck::Mismatch,
-            PackageCheck::Mismatch,     PackageCheck::Unsigned,     PackageCheck::Unsigned,
-            PackageCheck::Mismatch,     PackageCheck::BadManifest,  PackageCheck::Mismatch,
-            PackageCheck::BadSignature, PackageCheck::BadSignature, PackageCheck::BadSignature,
-            PackageCheck::Mismatch,     PackageCheck::Mismatch,     PackageCheck::Mismatch,
-            PackageCheck::Unreadable,   PackageCheck::Verified,     PackageCheck::Mismatch,
-            PackageCheck::Mismatch,     PackageCheck::Mismatch,     PackageCheck::Unreadable,
+            PackageCheck::Verified,     PackageCheck::BadSignature,  PackageCheck::Mismatch,
+            PackageCheck::Mismatch,     PackageCheck::Unsigned,      PackageCheck::Unsigned,
+            PackageCheck::Mismatch,     PackageCheck::BadManifest,   PackageCheck::Mismatch,
+            PackageCheck::BadSignature, PackageCheck::BadSignature,  PackageCheck::BadSignature,
+            PackageCheck::Mismatch,     PackageCheck::Mismatch,      PackageCheck::Mismatch,
+            PackageCheck::Unreadable,   PackageCheck::Verified,      PackageCheck::Mismatch,
+            PackageCheck::Mismatch,     PackageCheck::Mismatch,      PackageCheck::Unreadable,
             PackageCheck::Unreadable,   PackageCheck::ReleaseNumber, PackageCheck::Verified,
         };
         for (int i = 0; i < kinds.size(); ++i) {
@@ -450,7 +450,8 @@ private slots:
         const PackageCheckResult result = VerifyReleasePackage(package, PublicKeyOfPem(SigningKey()));
         QCOMPARE(result.check, PackageCheck::Verified);
         QCOMPARE(result.release, uint64_t(12));
-        QCOMPARE(VerifyReleasePackage(package, PublicKeyOfPem(SigningKey()), 11).check, PackageCheck::Verified);
+        QCOMPARE(VerifyReleasePackage(package, PublicKeyOfPem(SigningKey()), 11).check,
+                 PackageCheck::Verified);
         QCOMPARE(VerifyReleasePackage(package, PublicKeyOfPem(SigningKey()), 12).check,
                  PackageCheck::ReleaseNumber);
         QCOMPARE(VerifyReleasePackage(package, PublicKeyOfPem(OtherSigningKey())).check,
@@ -481,7 +482,8 @@ private slots:
         QTest::addColumn<qulonglong>("release");
         QTest::addColumn<QByteArray>("key");
         const QByteArray none;
-        QTest::newRow("line break in a name") << Entries{{"a\nb.txt", "x"}} << true << none << 8ull << SigningKey();
+        QTest::newRow("line break in a name")
+            << Entries{{"a\nb.txt", "x"}} << true << none << 8ull << SigningKey();
         QTest::newRow("no file") << Entries{{"lang/", ""}} << false << none << 8ull << SigningKey();
         QTest::newRow("a manifest already")
             << Entries{{"x", "x"}, {kManifestEntryName, "y"}} << true << none << 8ull << SigningKey();
@@ -498,7 +500,8 @@ private slots:
             << Entries{{"x", "x"}, {"plugins/", ""}} << true << none << 8ull << SigningKey();
         QTest::newRow("a second record named as a folder")
             << Entries{{"x", "x"}} << true << QByteArray("extra/") << 8ull << SigningKey();
-        QTest::newRow("no executable") << Entries{{"readme.txt", "x"}} << false << none << 8ull << SigningKey();
+        QTest::newRow("no executable")
+            << Entries{{"readme.txt", "x"}} << false << none << 8ull << SigningKey();
         QTest::newRow("executable without the key")
             << Entries{{"Quillmark", "a program built with another key"}} << false << none << 8ull
             << SigningKey();
@@ -675,9 +678,10 @@ private slots:
         const QString package = app.filePath("Quillmark.zip");
         QVERIFY(WriteSignedPackage(package, files, ManifestOf(files), testKey));
         const QStringList before = QDir(app.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-        InstallRequest request{package.toStdString(), app.path().toStdString() + "/", exe.toStdString(),
-                               QCryptographicHash::hash(newProgram, QCryptographicHash::Md5).toHex().toStdString(),
-                               [](unsigned) {}};
+        InstallRequest request{
+            package.toStdString(), app.path().toStdString() + "/", exe.toStdString(),
+            QCryptographicHash::hash(newProgram, QCryptographicHash::Md5).toHex().toStdString(),
+            [](unsigned) {}};
         const InstallResult result = InstallPackage(request);
         QCOMPARE(int(result), int(installed ? InstallResult::Installed : InstallResult::Rejected));
         QCOMPARE(ReadAll(exe), installed ? newProgram : QByteArray("old program"));
@@ -721,8 +725,8 @@ private slots:
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), 1);
         // Without a release number, or with one that is no number, nothing is signed.
-        for (const QStringList &arguments : {QStringList{"sign", key, package},
-                                             QStringList{"sign", "--release", "0x10", key, package}}) {
+        for (const QStringList &arguments :
+             {QStringList{"sign", key, package}, QStringList{"sign", "--release", "0x10", key, package}}) {
             p.start(tool, arguments);
             QVERIFY(p.waitForFinished(30000));
             QVERIFY(p.exitCode() != 0);
@@ -749,7 +753,8 @@ private slots:
     {
         const QString key = path("permissive.pem");
         QProcess p;
-        p.start("/bin/sh", {"-c", "umask 000 && exec \"$0\" keygen \"$1\"", QStringLiteral(RELEASE_TOOL), key});
+        p.start("/bin/sh",
+                {"-c", "umask 000 && exec \"$0\" keygen \"$1\"", QStringLiteral(RELEASE_TOOL), key});
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), 0);
         QCOMPARE(QFile::permissions(key) & ~(QFile::ReadUser | QFile::WriteUser),
