@@ -134,6 +134,10 @@ InstallResult InstallPackage(const InstallRequest &request)
         return reject();
     }
 
+    if (request.checked) {
+        request.checked();
+    }
+
     // A folder made here and now, never one that was already there: nothing is unpacked into, or deleted
     // through, a folder or link that someone else put in place.
     std::string staging;

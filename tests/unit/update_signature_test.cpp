@@ -694,6 +694,36 @@ private slots:
         }
     }
 
+    // What is unpacked is what was checked: a package put in its place after the check changes nothing.
+    void packageReplacedAfterTheCheckIsNotWhatIsUnpacked()
+    {
+        const QByteArray testKey = ReadAll(QStringLiteral(TEST_RELEASE_KEY_PEM));
+        QTemporaryDir app;
+        QVERIFY(app.isValid());
+        const QString exe = app.filePath("Quillmark");
+        QVERIFY(WriteAll(exe, "old program"));
+        const QByteArray newProgram = "new program " + PublicKeyOfPem(testKey).toHex();
+        const QString package = app.filePath("Quillmark.zip");
+        QVERIFY(WriteZip(package, {{"Quillmark", newProgram}, {"readme.txt", "signed notes"}}));
+        QString error;
+        QVERIFY(SignReleasePackage(package, testKey, TEST_PROGRAM_RELEASE + 1, error));
+        const QString swapped = path("swapped.zip");
+        QVERIFY(WriteZip(
+            swapped,
+            {{"Quillmark", newProgram}, {"readme.txt", "unsigned notes"}, {"lib/evil.so", "unchecked"}}));
+        InstallRequest request{
+            package.toStdString(), app.path().toStdString() + "/", exe.toStdString(),
+            QCryptographicHash::hash(newProgram, QCryptographicHash::Md5).toHex().toStdString(),
+            [](unsigned) {}};
+        bool replaced = false;
+        request.checked = [&] { replaced = QFile::remove(package) && QFile::copy(swapped, package); };
+        QCOMPARE(int(InstallPackage(request)), int(InstallResult::Installed));
+        QVERIFY(replaced);
+        QCOMPARE(ReadAll(exe), newProgram);
+        QCOMPARE(ReadAll(app.filePath("readme.txt")), QByteArray("signed notes"));
+        QVERIFY(!QFile::exists(app.filePath("lib")));
+    }
+
     void releaseTool()
     {
         const QString tool = QStringLiteral(RELEASE_TOOL);
