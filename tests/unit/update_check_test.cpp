@@ -1,5 +1,6 @@
 // The update check against real loopback servers, with real zip packages in a folder of its own.
 
+#include "platform/net.h"
 #include "update/endpointcipher.h"
 #include "update/httppost_internal.h"
 #include "update/packageinstall.h"
@@ -1003,6 +1004,42 @@ private slots:
         QCOMPARE(ReadAll(target), succeeds ? QByteArray::fromStdString(body) : QByteArray());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
                  succeeds ? QStringList{"Quillmark.zip"} : QStringList());
+    }
+
+    // A server whose connection is never answered: connecting has a limit of its own.
+    void downloadConnectingHasATimeLimit()
+    {
+        // A listener that never accepts, its queue filled: a further connection is never answered.
+        uint16_t port = 0;
+        const NetSocket listener = NetListen("127.0.0.1", 0, &port);
+        QVERIFY(listener != kNetInvalidSocket);
+        uint32_t loopback = 0;
+        QCOMPARE(NetResolveIPv4("127.0.0.1", &loopback), 0);
+        std::vector<NetSocket> queued;
+        for (int i = 0; i < 200; ++i) {
+            const NetSocket s = NetTcpSocket();
+            if (NetConnect(s, loopback, port, 200) != 0) {
+                NetClose(s);
+                break;
+            }
+            queued.push_back(s);
+        }
+        QVERIFY(queued.size() < 200u);
+        QTemporaryDir dir;
+        const QString target = dir.path() + "/Quillmark.zip";
+        const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/Quillmark.zip?t=1";
+        QElapsedTimer timer;
+        timer.start();
+        const int result = DownloadToFileWithLimits(url.c_str(), target.toLocal8Bit().constData(),
+                                                    DownloadLimits{4096, 100, 60, 600, 1});
+        const qint64 took = timer.elapsed();
+        for (const NetSocket s : queued) {
+            NetClose(s);
+        }
+        NetClose(listener);
+        QVERIFY(result != 0);
+        QVERIFY2(took >= 900 && took < 5000, qPrintable(QString::number(took)));
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     }
 };
 

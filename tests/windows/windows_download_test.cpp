@@ -1,12 +1,14 @@
 // DownloadToFile (URLDownloadToFileA) fetching from a real HTTP server on loopback.
 
 #include "platform/download.h"
+#include "platform/net.h"
 #include "tests/windows/wintest.h"
 #include "update_loopback_server.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -152,6 +154,41 @@ TEST_F(WindowsDownload, SteadyTrickleOutlastingTheDeadlineFails)
     EXPECT_LT(DownloadToFileWithLimits(Url(server.port(), "/Quillmark.zip?t=5").c_str(), target.c_str(),
                                        DownloadLimits{4096, 100, 1, 2, 30}),
               0);
+    EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A server whose connection is never answered: connecting has a limit of its own.
+TEST_F(WindowsDownload, ConnectingHasATimeLimit)
+{
+    // A listener that never accepts, its queue filled: a further connection is never answered.
+    NetStartup();
+    uint16_t port = 0;
+    const NetSocket listener = NetListen("127.0.0.1", 0, &port);
+    ASSERT_NE(listener, kNetInvalidSocket);
+    uint32_t loopback = 0;
+    ASSERT_EQ(NetResolveIPv4("127.0.0.1", &loopback), 0);
+    std::vector<NetSocket> queued;
+    for (int i = 0; i < 200; ++i) {
+        const NetSocket s = NetTcpSocket();
+        if (NetConnect(s, loopback, port, 200) != 0) {
+            NetClose(s);
+            break;
+        }
+        queued.push_back(s);
+    }
+    ASSERT_LT(queued.size(), 200u);
+    const std::string target = dir + "\\Quillmark.zip";
+    const DWORD started = GetTickCount();
+    const int result = DownloadToFileWithLimits(Url(port, "/Quillmark.zip?t=6").c_str(), target.c_str(),
+                                                DownloadLimits{4096, 100, 60, 600, 2});
+    const DWORD took = GetTickCount() - started;
+    for (const NetSocket s : queued) {
+        NetClose(s);
+    }
+    NetClose(listener);
+    NetCleanup();
+    EXPECT_LT(result, 0);
+    EXPECT_LT(took, 10000u);
     EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
