@@ -1,5 +1,7 @@
 #include "cli/printcommand.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 // Options that take a value: "--name VALUE" or "--name=VALUE".
@@ -68,6 +70,56 @@ QString ParsePrintCommand(const QStringList &arguments, PrintCommand *command)
         } else if (IsOption(argument, "--password-file")) {
             if (!TakeValue(arguments, &i, "--password-file", &command->passwordFile, &error))
                 return error;
+        } else if (IsOption(argument, "--passwords-file")) {
+            if (!TakeValue(arguments, &i, "--passwords-file", &command->passwordsFile, &error))
+                return error;
+        } else if (argument == "--check") {
+            command->check = true;
+        } else if (argument == "--collate") {
+            command->printOptions.collate = true;
+        } else if (argument == "--overwrite") {
+            command->overwrite = true;
+        } else if (IsOption(argument, "--copies")) {
+            QString value;
+            if (!TakeValue(arguments, &i, "--copies", &value, &error))
+                return error;
+            bool ok = false;
+            const int copies = value.toInt(&ok, 10);
+            if (!ok || copies < 1 || copies > kMaxCopies)
+                return QStringLiteral("份数应为 1 到 %1 之间的整数：%2").arg(kMaxCopies).arg(value);
+            command->printOptions.copies = copies;
+        } else if (IsOption(argument, "--duplex")) {
+            QString value;
+            if (!TakeValue(arguments, &i, "--duplex", &value, &error))
+                return error;
+            using Duplex = WordProcessor::PrintOptions::Duplex;
+            if (value == "long")
+                command->printOptions.duplex = Duplex::LongEdge;
+            else if (value == "short")
+                command->printOptions.duplex = Duplex::ShortEdge;
+            else if (value == "off")
+                command->printOptions.duplex = Duplex::Off;
+            else
+                return QStringLiteral("双面打印应为 long、short 或 off：%1").arg(value);
+        } else if (IsOption(argument, "--pages")) {
+            QString value;
+            if (!TakeValue(arguments, &i, "--pages", &value, &error))
+                return error;
+            if (!IsValidPageRange(value))
+                return QStringLiteral("页码范围无效（例如 1-3,5）：%1").arg(value);
+            command->printOptions.pages = value;
+        } else if (IsOption(argument, "--pdf")) {
+            if (!TakeValue(arguments, &i, "--pdf", &command->pdfFolder, &error))
+                return error;
+        } else if (IsOption(argument, "--report")) {
+            if (!TakeValue(arguments, &i, "--report", &command->reportPath, &error))
+                return error;
+            const QString lower = command->reportPath.toLower();
+            if (!lower.endsWith(".csv") && !lower.endsWith(".json"))
+                return QStringLiteral("报告文件的扩展名应为 .csv 或 .json：%1").arg(command->reportPath);
+        } else if (IsOption(argument, "--from-list")) {
+            if (!TakeValue(arguments, &i, "--from-list", &command->fromList, &error))
+                return error;
         } else if (IsOption(argument, "--password") || argument == "-p") {
             // Every user can read a process's command line, so a password there is refused outright.
             return QStringLiteral("密码不能写在命令行上（其他用户可在进程列表中看到）；"
@@ -78,9 +130,40 @@ QString ParsePrintCommand(const QStringList &arguments, PrintCommand *command)
     }
     if (!haveFolder)
         return QStringLiteral("请指定要打印的文件夹。");
-    if (command->askPassword && !command->passwordFile.isEmpty())
-        return QStringLiteral("--ask-password 与 --password-file 只能选其一。");
+    const int passwordSources = int(command->askPassword) + int(!command->passwordFile.isEmpty()) +
+                                int(!command->passwordsFile.isEmpty());
+    if (passwordSources > 1)
+        return QStringLiteral("--ask-password、--password-file 与 --passwords-file 只能选其一。");
+    // Options that would be silently ignored are refused: the user meant something else.
+    if (command->check && !command->pdfFolder.isEmpty())
+        return QStringLiteral("--check 与 --pdf 只能选其一。");
+    const bool printing = !command->check && command->pdfFolder.isEmpty();
+    const WordProcessor::PrintOptions &options = command->printOptions;
+    if (!printing && (options.copies != 1 || options.collate ||
+                      options.duplex != WordProcessor::PrintOptions::Duplex::Printer))
+        return QStringLiteral("--copies、--collate 与 --duplex 只用于打印，不能与 --check 或 --pdf 同用。");
+    if (!printing && !command->printer.isEmpty())
+        return QStringLiteral("--printer 只用于打印，不能与 --check 或 --pdf 同用。");
+    if (command->check && !options.pages.isEmpty())
+        return QStringLiteral("--pages 不能与 --check 同用。");
+    if (command->overwrite && command->pdfFolder.isEmpty())
+        return QStringLiteral("--overwrite 只能与 --pdf 同用。");
     return QString();
+}
+
+bool IsValidPageRange(const QString &pages)
+{
+    static const QRegularExpression span(QStringLiteral("^([1-9][0-9]{0,5})(?:-([1-9][0-9]{0,5}))?$"));
+    if (pages.isEmpty())
+        return false;
+    for (const QString &part : pages.split(QLatin1Char(','))) {
+        const QRegularExpressionMatch match = span.match(part);
+        if (!match.hasMatch())
+            return false;
+        if (match.capturedLength(2) > 0 && match.captured(2).toInt() < match.captured(1).toInt())
+            return false;
+    }
+    return true;
 }
 
 QString PrintCommandHelp()

@@ -15,3 +15,7 @@ bool IsPlainFolder(const char *path);
 // Creates a folder that did not exist before, named prefix followed by a unique suffix, and hands back its
 // path in created. False when none could be made.
 bool MakeFreshFolder(const std::string &prefix, std::string &created);
+
+// Moves the file source to target when nothing is at target, in one step: a file that appears at target
+// meanwhile is never replaced. False when it could not be done; source is then still there.
+bool MoveFileNoReplace(const char *source, const char *target);

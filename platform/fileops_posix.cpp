@@ -47,3 +47,12 @@ bool MakeFreshFolder(const std::string &prefix, std::string &created)
     created = name.data();
     return true;
 }
+
+bool MoveFileNoReplace(const char *source, const char *target)
+{
+    // A hard link fails when target exists; rename would replace it.
+    if (link(source, target) != 0)
+        return false;
+    unlink(source);
+    return true;
+}

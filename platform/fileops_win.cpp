@@ -50,3 +50,8 @@ bool MakeFreshFolder(const std::string &prefix, std::string &created)
     }
     return false;
 }
+
+bool MoveFileNoReplace(const char *source, const char *target)
+{
+    return MovePath(source, target);
+}
