@@ -116,20 +116,20 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, co
         }
         settings.useDocumentList = true;
     }
-    std::unique_ptr<PrintReport> report;
-    if (!command.reportPath.isEmpty()) {
-        const QFileInfo reportInfo(command.reportPath);
-        if (!reportInfo.absoluteDir().exists()) {
-            err << QStringLiteral("报告所在的文件夹不存在：%1").arg(command.reportPath) << Qt::endl;
-            return kPrintExitNothingPrinted;
-        }
-        report =
-            std::make_unique<PrintReport>(reportInfo.absoluteFilePath(), !command.passwordsFile.isEmpty());
-        if (!report->write()) {
-            err << QStringLiteral("无法写入报告：%1").arg(command.reportPath) << Qt::endl;
+    const QString reportPath =
+        command.reportPath.isEmpty() ? QString() : QFileInfo(command.reportPath).absoluteFilePath();
+    if (!reportPath.isEmpty() && !QFileInfo(reportPath).absoluteDir().exists()) {
+        err << QStringLiteral("报告所在的文件夹不存在：%1").arg(command.reportPath) << Qt::endl;
+        return kPrintExitNothingPrinted;
+    }
+    if (command.pdfFolder.isEmpty() && !command.check && !command.printer.isEmpty()) {
+        std::string problem;
+        if (!UsePrinterForThisProcess(command.printer.toStdString(), &problem)) {
+            err << QString::fromStdString(problem) << Qt::endl;
             return kPrintExitNothingPrinted;
         }
     }
+
     if (!command.pdfFolder.isEmpty()) {
         const QString pdfFolder = QDir::cleanPath(QFileInfo(command.pdfFolder).absoluteFilePath());
         if (!QDir().mkpath(pdfFolder) || !QFileInfo(pdfFolder).isDir()) {
@@ -142,14 +142,14 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, co
     } else if (command.check) {
         settings.mode = Mode::Check;
     }
-    if (settings.mode == Mode::Print && !command.printer.isEmpty()) {
-        std::string problem;
-        if (!UsePrinterForThisProcess(command.printer.toStdString(), &problem)) {
-            err << QString::fromStdString(problem) << Qt::endl;
+    std::unique_ptr<PrintReport> report;
+    if (!reportPath.isEmpty()) {
+        report = std::make_unique<PrintReport>(reportPath, !command.passwordsFile.isEmpty());
+        if (!report->write()) {
+            err << QStringLiteral("无法写入报告：%1").arg(command.reportPath) << Qt::endl;
             return kPrintExitNothingPrinted;
         }
     }
-
     settings.sourcePath = folder;
     settings.password = password;
     settings.passwords = passwords;

@@ -1,6 +1,8 @@
 # quillmark-print: its command line and its run against the fake word processor (unit), the real program
 # into the private print server and the installation into a temporary home (system).
 quillmark_add_qtest(print_cli_test LABELS unit SOURCES unit/print_cli_test.cpp LIBS print_cli print_fake)
+quillmark_add_qtest(print_cli_batch_test LABELS unit SOURCES unit/print_cli_batch_test.cpp
+                    LIBS print_cli print_fake platform)
 
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND AND TARGET quillmark-print)
