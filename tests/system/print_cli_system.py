@@ -554,6 +554,28 @@ def test_pdf(runner, server, root, docs, passwords):
           "--overwrite, no printer used")
 
 
+def test_pdf_raw_names(runner, root):
+    """Names that are not UTF-8: the PDF keeps the document's bytes, the report marks them in hex."""
+    docs = os.path.join(root, "raw").encode()
+    os.makedirs(os.path.join(docs, b"sub\xfe"))
+    make_docx(os.path.join(docs, b"bad\xff.docx").decode("utf-8", "surrogateescape"), "raw page")
+    make_docx(os.path.join(docs, b"sub\xfe", b"x.docx").decode("utf-8", "surrogateescape"), "nested raw page")
+    out_dir = os.path.join(root, "raw-pdf")
+    report = os.path.join(root, "raw.csv")
+    code, out, err = runner.run([docs.decode(), "--pdf", out_dir, "--report", report])
+    check(code == 0, "exit code %d (%s)" % (code, err))
+    for name, text in ((b"bad\xff.pdf", "raw page"), (b"sub\xfe/x.pdf", "nested raw page")):
+        pdf = os.path.join(out_dir.encode(), name)
+        got = subprocess.run([b"pdftotext", pdf, b"-"], stdout=subprocess.PIPE, timeout=30).stdout.decode().strip()
+        check(got == text, "%r reads %r" % (pdf, got))
+    rows = csv_rows(report)
+    check([(r["path"], r["path_hex"]) for r in rows] ==
+          [("bad\ufffd.docx", b"bad\xff.docx".hex()), ("sub\ufffd/x.docx", b"sub\xfe/x.docx".hex())],
+          "report %r" % rows)
+    print("ok - --pdf and --report with names that are not UTF-8: the PDFs carry the names' bytes, the "
+          "report their hex")
+
+
 def test_from_list(runner, server, root, docs, passwords):
     report = os.path.join(root, "first.csv")
     before = server.count()
@@ -625,6 +647,7 @@ def test_batch(runner, server, root, docmaker):
     test_print_with_passwords(runner, server, root, docs, passwords)
     test_print_options(runner, server, root, docs)
     test_pdf(runner, server, root, docs, passwords)
+    test_pdf_raw_names(runner, root)
     test_from_list(runner, server, root, docs, passwords)
     test_batch_bad_input(runner, server, root, docs)
 
