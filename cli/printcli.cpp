@@ -248,6 +248,8 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, co
         QCoreApplication::sendPostedEvents(&loop);
     }
     delete worker;
+    if (report)
+        reportWritten = report->flush() && reportWritten;
 
     const bool listWritten = failed > 0 && !checking && QFileInfo(PrintJobSettings.failureListPath).isFile();
     if (!command.quiet) {

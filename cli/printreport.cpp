@@ -93,19 +93,30 @@ QByteArray PrintReport::text() const
     QString text;
     if (format_ == Format::Csv)
         text = CsvHeader() + QLatin1Char('\n');
-    for (const auto &entry : rows_)
-        text += (format_ == Format::Csv ? csvLine(entry.second) : jsonLine(entry.second)) + QLatin1Char('\n');
+    for (const auto &entry : lines_)
+        text += entry.second + QLatin1Char('\n');
     return text.toUtf8();
 }
 
 bool PrintReport::add(int number, const ReportRow &row)
 {
-    rows_[number] = row;
+    lines_[number] = format_ == Format::Csv ? csvLine(row) : jsonLine(row);
+    pending_ = true;
+    // Written whole each time: a run of thousands of documents must not write millions of rows.
+    if (lastWrite_.isValid() && lastWrite_.elapsed() < 500)
+        return true;
     return write();
+}
+
+bool PrintReport::flush()
+{
+    return !pending_ || write();
 }
 
 bool PrintReport::write()
 {
+    lastWrite_.start();
+    pending_ = false;
     const QByteArray bytes = text();
     return WriteTextFileReplacing(EncodeFileName(path_).constData(), bytes.constData(),
                                   static_cast<size_t>(bytes.size()));

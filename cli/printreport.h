@@ -1,10 +1,12 @@
 #pragma once
 // The report of a run, one row per document, for scripts and spreadsheets: ".csv" (UTF-8, a header row)
-// or ".json" (one object per line). It is written anew after every row, to a new file beside it that is
-// then renamed over it, so an interrupted run leaves a whole report of what it did.
+// or ".json" (one object per line). It is written anew as rows come (at most twice a second, and by
+// flush), to a new file beside it that is then renamed over it, so an interrupted run leaves a whole
+// report of what it did.
 
 #include "print/documentoutcome.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <map>
@@ -35,6 +37,8 @@ public:
     // Rows are kept in the order of their number, whatever order they come in. False when the report
     // could not be written.
     bool add(int number, const ReportRow &row);
+    // Writes what is not written yet.
+    bool flush();
     bool write();
 
     // The text of the report, as it is written.
@@ -47,5 +51,7 @@ private:
     QString path_;
     Format format_;
     bool passwordLines_;
-    std::map<int, ReportRow> rows_;
+    std::map<int, QString> lines_; // each row as written
+    QElapsedTimer lastWrite_;
+    bool pending_ = false;
 };

@@ -384,9 +384,10 @@ void ThreadObject::ReplaceExcelText()
             finish(result, clock, outcome::Opens);
             continue;
         }
-        result.pages = office->pageCount(document);
+        // The page count after the work: the document is laid out by then.
         if (settings.mode == Mode::ExportPdf) {
             const bool exported = ExportPdf(*office, document, pdfPath, settings.overwritePdf);
+            result.pages = office->pageCount(document);
             office->close(document, false);
             if (exported) {
                 ++printedCount;
@@ -398,6 +399,7 @@ void ThreadObject::ReplaceExcelText()
         }
 
         const bool handedOver = office->printOut(document);
+        result.pages = office->pageCount(document);
         office->close(document, false);
         bool printed = handedOver;
         if (handedOver && office->followsJobs()) {

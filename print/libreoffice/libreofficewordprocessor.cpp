@@ -179,7 +179,8 @@ public:
     int lastJobId = -1; // the id of the last job known on the destination; -1 before the first print
     WordProcessor::OpenFailure lastFailure = WordProcessor::OpenFailure::Unknown;
     WordProcessor::PrintOptions options;
-    std::map<int, int> jobIds; // the job of each document handed to the tracker
+    std::map<int, int> jobIds;     // the job of each document handed to the tracker
+    std::map<int, int> pageCounts; // learnt on the way by a print or an export, saving a call
 
     void killGroup() { state->process.kill(); }
 
@@ -463,6 +464,8 @@ public:
             },
             progressWatch());
         const unodocument::Printed out = printed.value_or(unodocument::Printed());
+        if (out.pages >= 0)
+            pageCounts[handle] = out.pages;
         // A call cut off at its deadline hung: it would hang again, so it is not tried once more.
         const bool died = printed && out.threw && officeLost();
         if (!printed)
@@ -532,6 +535,7 @@ public:
 
     void close(WordProcessor::Document document)
     {
+        pageCounts.erase(document);
         if (documents.erase(document) == 0 || wedged)
             return;
         const std::optional<bool> closed = call(
@@ -579,6 +583,9 @@ public:
 
     int pageCount(WordProcessor::Document document)
     {
+        const auto known = pageCounts.find(document);
+        if (known != pageCounts.end())
+            return known->second;
         if (documents.find(document) == documents.end() || aborted || wedged)
             return -1;
         return call(
@@ -611,19 +618,25 @@ public:
         if (documents.find(document) == documents.end() || aborted || wedged)
             return false;
         const QString path = writablePath(target);
-        const std::optional<unodocument::ExportResult> result = call(
+        const auto result = call(
             [document, path, pages = options.pages](CallState &s) {
                 const auto it = s.components.find(document);
                 if (it == s.components.end())
-                    return unodocument::ExportResult::Failed;
-                return unodocument::ExportPdf(it->second, path, pages);
+                    return std::make_pair(unodocument::ExportResult::Failed, -1);
+                const unodocument::ExportResult written = unodocument::ExportPdf(it->second, path, pages);
+                // Laid out for the export already.
+                return std::make_pair(written, written == unodocument::ExportResult::Written
+                                                   ? unodocument::PageCount(it->second)
+                                                   : -1);
             },
             progressWatch());
-        if (!result || *result == unodocument::ExportResult::BridgeFailed) {
+        if (!result || result->first == unodocument::ExportResult::BridgeFailed) {
             officeLost();
             return false;
         }
-        return *result == unodocument::ExportResult::Written;
+        if (result->second >= 0)
+            pageCounts[document] = result->second;
+        return result->first == unodocument::ExportResult::Written;
     }
 
     void abort()

@@ -222,6 +222,8 @@ Printed Print(const uno::Reference<lang::XComponent> &component, const std::stri
         printable->print(
             uno::Sequence<beans::PropertyValue>(args.data(), static_cast<sal_Int32>(args.size())));
         out.returned = true;
+        // Laid out for the print already: asking costs no more than the question.
+        out.pages = PageCount(component);
         if (broadcaster.is())
             broadcaster->removePrintJobListener(uno::Reference<view::XPrintJobListener>(listener.get()));
     } catch (const uno::Exception &) {

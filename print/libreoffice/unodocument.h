@@ -43,6 +43,7 @@ struct Printed
     bool threw = false;       // a call failed
     bool spoolFailed = false; // the office said the job did not get out
     bool spooled = false;     // the office said the job reached the queue
+    int pages = -1;           // the document's pages as laid out for the print; -1 unknown
 };
 
 // Prints on printer with options and waits until the job is queued. Every event of the job bumps progress.

@@ -375,8 +375,8 @@ void PrintCliBatchTest::reportReadsBackAsAList()
         row.seconds = 0.25 * i;
         QVERIFY(report.add(i + 1, row));
     }
+    QVERIFY(report.flush());
     const QByteArray bytes = ReadAll(path);
-    QString text;
     QVERIFY(!bytes.isEmpty());
     QVERIFY2(QString::fromUtf8(bytes).toUtf8() == bytes, "not UTF-8");
 
@@ -661,7 +661,7 @@ void PrintCliBatchTest::reportIsWrittenAsTheRunGoes()
     file("1.doc");
     file("2.doc");
     file("3.doc");
-    office_->setOpenDelayMs(400);
+    office_->setOpenDelayMs(600);
     PrintCommand command;
     command.folder = root_;
     command.reportPath = tmp_->path() + "/r.json";
@@ -669,7 +669,7 @@ void PrintCliBatchTest::reportIsWrittenAsTheRunGoes()
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
         const QByteArray now = ReadAll(command.reportPath);
-        if (seenMidRun.isEmpty() && now.contains("1.doc") && !now.contains("2.doc"))
+        if (seenMidRun.isEmpty() && now.contains("1.doc") && !now.contains("3.doc"))
             seenMidRun = now;
     });
     poll.start(20);
