@@ -44,6 +44,7 @@ private slots:
 
     void parse_data();
     void parse();
+    void helpNamesTheBatchOptions();
     void passwords_data();
     void passwords();
     void csvRecord_data();
@@ -216,6 +217,18 @@ void PrintCliBatchTest::parse()
                           QString::number(c.overwrite), c.reportPath, c.fromList})
                  .join('|'),
              expected);
+}
+
+void PrintCliBatchTest::helpNamesTheBatchOptions()
+{
+    const QString help = PrintCommandHelp();
+    for (const char *option : {"--check", "--passwords-file", "--copies", "--collate", "--duplex", "--pages",
+                               "--pdf", "--overwrite", "--report", "--from-list"}) {
+        // Once in each language, as an option of its own ("--pdf" is also the start of nothing else).
+        const QRegularExpression mention(
+            QStringLiteral("\\n  %1[ ,]").arg(QRegularExpression::escape(option)));
+        QVERIFY2(help.count(mention) == 2, option);
+    }
 }
 
 void PrintCliBatchTest::passwords_data()
