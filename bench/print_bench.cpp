@@ -144,7 +144,16 @@ void Batch(const QString &folder, const QStringList &files, const QString &profi
     PrintJobSettingsRecord wrongFirst = check;
     wrongFirst.passwords = QStringList{"wrong-pw", "right-pw"};
 
-    std::vector<double> print, checked, exported, converted, rightOnly, wrongThenRight;
+    // One document alone tells the fixed cost (starting the office) from the cost per document.
+    const QString single = tmp + "/single/";
+    QDir().mkpath(single);
+    if (!QFile::copy(files.first(), single + QFileInfo(files.first()).fileName()))
+        Fail("cannot copy a document");
+    PrintJobSettingsRecord pdfSingle = pdf;
+    pdfSingle.pdfFolder = tmp + "/pdf-single/";
+
+    std::vector<double> print, checked, exported, converted, rightOnly, wrongThenRight, exportedOne,
+        convertedOne;
     for (int r = 0; r < runs; ++r) {
         const int before = server.captured();
         print.push_back(TimeRun(folder, server));
@@ -157,6 +166,10 @@ void Batch(const QString &folder, const QStringList &files, const QString &profi
         const QString converts = tmp + QStringLiteral("/convert-%1").arg(r);
         QDir().mkpath(converts);
         converted.push_back(TimeConvert(files, profile, converts));
+        exportedOne.push_back(TimeRun(single, server, pdfSingle));
+        const QString convertsOne = tmp + QStringLiteral("/convert-single-%1").arg(r);
+        QDir().mkpath(convertsOne);
+        convertedOne.push_back(TimeConvert({files.first()}, profile, convertsOne));
         rightOnly.push_back(TimeRun(locked, server, right));
         wrongThenRight.push_back(TimeRun(locked, server, wrongFirst));
         std::printf(
@@ -175,6 +188,11 @@ void Batch(const QString &folder, const QStringList &files, const QString &profi
     std::printf("PDF export (--pdf):           %8.0f ms\n", e);
     std::printf("soffice --convert-to pdf:     %8.0f ms\n", v);
     std::printf("PDF export / convert-to:      %8.2fx (target <= 1x)\n", e / v);
+    const double e1 = Median(exportedOne), v1 = Median(convertedOne);
+    std::printf("one document: PDF export %.0f ms, convert-to %.0f ms (the fixed cost)\n", e1, v1);
+    if (count > 1)
+        std::printf("per further document: PDF export %.1f ms, convert-to %.1f ms\n", (e - e1) / (count - 1),
+                    (v - v1) / (count - 1));
     std::printf("encrypted, right password:    %8.0f ms\n", one);
     std::printf("encrypted, wrong then right:  %8.0f ms\n", two);
     std::printf("a wrong password costs:       %8.1f ms per document (the office kept)\n",
