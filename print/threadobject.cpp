@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSet>
 #include <QThread>
 #include <QWaitCondition>
 #include <algorithm>
@@ -317,6 +318,7 @@ void ThreadObject::ReplaceExcelText()
         }
     };
 
+    QSet<QString> pdfsMade;
     int index = 0;
     for (; ready && index < total; ++index) {
         const QString &path = paths.at(index);
@@ -341,8 +343,11 @@ void ThreadObject::ReplaceExcelText()
         QString pdfPath;
         if (settings.mode == Mode::ExportPdf) {
             pdfPath = PdfPathFor(settings, path);
-            // Looked at before the document is opened: a PDF that stays as it is needs no office.
-            if (!settings.overwritePdf && QueryPathEntry(EncodeFileName(pdfPath).constData(), nullptr)) {
+            // Looked at before the document is opened: a PDF that stays as it is needs no office. a.doc
+            // and a.docx share a PDF name: the second never replaces what this run made of the first.
+            const bool madeByThisRun = pdfsMade.contains(pdfPath);
+            if (madeByThisRun ||
+                (!settings.overwritePdf && QueryPathEntry(EncodeFileName(pdfPath).constData(), nullptr))) {
                 finish(result, QElapsedTimer(), outcome::SkippedExisting);
                 continue;
             }
@@ -387,6 +392,8 @@ void ThreadObject::ReplaceExcelText()
         // The page count after the work: the document is laid out by then.
         if (settings.mode == Mode::ExportPdf) {
             const bool exported = ExportPdf(*office, document, pdfPath, settings.overwritePdf);
+            if (exported)
+                pdfsMade.insert(pdfPath);
             result.pages = office->pageCount(document);
             office->close(document, false);
             if (exported) {

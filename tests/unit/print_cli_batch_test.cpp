@@ -61,6 +61,7 @@ private slots:
     void printOptionsTheOfficeCannotHonour();
     void pdf_data();
     void pdf();
+    void pdfNamesShared();
     void reportOfAPrintRun_data();
     void reportOfAPrintRun();
     void reportIsWrittenAsTheRunGoes();
@@ -625,6 +626,25 @@ void PrintCliBatchTest::pdf()
     QCOMPARE(QFile::exists(root_ + FailureListName), exportFails);
     if (exportFails)
         QCOMPARE(ReadAll(root_ + FailureListName), (root_ + "a.doc\n").toUtf8());
+}
+
+// a.doc and a.docx both become a.pdf: the second never replaces the first's, not even with --overwrite.
+void PrintCliBatchTest::pdfNamesShared()
+{
+    file("a.doc");
+    file("a.docx");
+    PrintCommand command;
+    command.folder = root_;
+    command.pdfFolder = tmp_->path() + "/pdf";
+    command.overwrite = true;
+    command.reportPath = tmp_->path() + "/r.csv";
+    QCOMPARE(execute(command), 1);
+    const QByteArray made = ReadAll(command.pdfFolder + "/a.pdf");
+    QCOMPARE(made, "%PDF fake of " + root_.toUtf8() + "a.doc");
+    QCOMPARE(office_->calls().filter("exportPdf").size(), 1);
+    const QString report = QString::fromUtf8(ReadAll(command.reportPath));
+    QVERIFY2(report.contains("\na.doc,exported,") && report.contains("\na.docx,skipped-existing,"),
+             qPrintable(report));
 }
 
 void PrintCliBatchTest::reportOfAPrintRun_data()
