@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
 
 namespace {
 const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
@@ -65,6 +66,7 @@ private slots:
     void reportOfAPrintRun_data();
     void reportOfAPrintRun();
     void reportIsWrittenAsTheRunGoes();
+    void interruptedRunKeepsItsReport();
     void fromList();
     void badInputStartsNoOffice_data();
     void badInputStartsNoOffice();
@@ -710,6 +712,36 @@ void PrintCliBatchTest::reportIsWrittenAsTheRunGoes()
     poll.stop();
     QVERIFY2(seenMidRun.contains("\"outcome\":\"printed\""), seenMidRun.constData());
     QCOMPARE(ReadAll(command.reportPath).count('\n'), 3);
+}
+
+// Ctrl-C in the pause after the first document: the report names that one printed and the others not
+// tried, so that a report-driven reprint takes exactly those.
+void PrintCliBatchTest::interruptedRunKeepsItsReport()
+{
+    file("1.doc");
+    file("2.doc");
+    file("3.doc");
+    PrintCommand command;
+    command.folder = root_;
+    command.delayMs = 60000;
+    command.reportPath = tmp_->path() + "/r.csv";
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (out_.contains("[1/3]")) {
+            poll.stop();
+            std::raise(SIGINT);
+        }
+    });
+    poll.start(10);
+    QCOMPARE(execute(command), 130);
+    QStringList paths;
+    QString error;
+    QVERIFY(ParseDocumentList(command.reportPath, ReadAll(command.reportPath), root_, &paths, &error));
+    QCOMPARE(paths, (QStringList{root_ + "2.doc", root_ + "3.doc"}));
+    QVERIFY(ReadAll(command.reportPath).contains("\n1.doc,printed,"));
+    // The interrupt ended every event loop; a new one has to start clean for the tests after this.
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
 }
 
 void PrintCliBatchTest::fromList()
