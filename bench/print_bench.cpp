@@ -7,22 +7,29 @@
 // timed on the machine as it is (quiet) and with one core kept busy by a spinning process that the
 // benchmark starts itself (loaded).
 //
-//   bench_print [files] [runs] [quiet|loaded|both]   (defaults: 50 files, 1 run, both)
+//   bench_print [files] [runs] [quiet|loaded|both|batch]   (defaults: 50 files, 1 run, both)
 //
 // Targets (medians): the run at least 10x faster than cli; at most 1.15x the bare loop and at most
 // 1.15x the one-call soffice -p, quiet and loaded.
+//
+// batch times the command line's batch modes on the same folder: checking against printing (target: at
+// most half the time), PDF export against `soffice --headless --convert-to pdf` with every file in one
+// call (target: no slower), and the cost of a wrong password offered before the right one, per document,
+// on encrypted copies of the documents.
 
 #include "bench/print_bench_uno.h"
 #include "print/libreoffice/libreofficewordprocessor.h"
 #include "print/nativewordprocessor.h"
 #include "print/printjobsettings.h"
 #include "print/threadobject.h"
+#include "tests/system/print_docmaker.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -63,16 +70,21 @@ double Median(std::vector<double> v)
     std::exit(1);
 }
 
-double TimeRun(const QString &folder, const Server &server)
+// The run as the window starts it, or with the command line's settings.
+double TimeRun(const QString &folder, const Server &server,
+               const PrintJobSettingsRecord &base = PrintJobSettingsRecord())
 {
+    PrintJobSettings = base;
     PrintJobSettings.sourcePath = folder;
-    PrintJobSettings.password.clear();
     PrintJobSettings.delayMs = 0;
     PrintJobSettings.failureListPath = folder + QStringLiteral("无法设置或修改密码的文件目录.txt");
     QThread thread;
     ThreadObject worker;
     worker.moveToThread(&thread);
     QEventLoop loop;
+    int done = 0;
+    QObject::connect(&worker, &ThreadObject::RunFinished, &loop,
+                     [&](int printed, int, const QString &) { done = printed; });
     QObject::connect(&worker, &ThreadObject::Set_pBtn_Enable, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     QElapsedTimer timer;
     timer.start();
@@ -82,7 +94,110 @@ double TimeRun(const QString &folder, const Server &server)
     thread.quit();
     thread.wait();
     server.waitIdle();
-    return timer.elapsed();
+    const double elapsed = timer.elapsed();
+    const int documents = QDir(folder).entryList({"*.doc", "*.docx"}, QDir::Files).size();
+    if (done != documents)
+        Fail(QStringLiteral("the run did %1 of %2 documents").arg(done).arg(documents));
+    return elapsed;
+}
+
+double TimeConvert(const QStringList &files, const QString &profile, const QString &outDir)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QProcess soffice;
+    soffice.start(LibreOfficeWordProcessor::DefaultProgramDir() + "/soffice",
+                  QStringList{"-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(),
+                              "--headless", "--convert-to", "pdf", "--outdir", outDir} +
+                      files);
+    if (!soffice.waitForFinished(600000) || soffice.exitCode() != 0)
+        Fail("soffice --convert-to pdf did not finish");
+    const double elapsed = timer.elapsed();
+    if (QDir(outDir).entryList({"*.pdf"}, QDir::Files).size() != files.size())
+        Fail("soffice --convert-to pdf did not convert every file");
+    return elapsed;
+}
+
+void Batch(const QString &folder, const QStringList &files, const QString &profile, const Server &server,
+           const QString &tmp, int runs)
+{
+    const int count = files.size();
+    // Encrypted copies of the documents, stored by the office itself.
+    const QString locked = tmp + "/locked/";
+    QDir().mkpath(locked);
+    QVector<docmaker::PasswordJob> jobs;
+    for (const QString &file : files)
+        jobs.append({file, locked + QFileInfo(file).completeBaseName() + ".doc", QStringLiteral("right-pw")});
+    QString error;
+    if (!docmaker::SavePasswordProtected(jobs, &error))
+        Fail("cannot make the encrypted documents: " + error);
+
+    using Mode = PrintJobSettingsRecord::Mode;
+    PrintJobSettingsRecord check;
+    check.mode = Mode::Check;
+    PrintJobSettingsRecord pdf;
+    pdf.mode = Mode::ExportPdf;
+    pdf.pdfFolder = tmp + "/pdf/";
+    pdf.overwritePdf = true;
+    PrintJobSettingsRecord right = check;
+    right.passwords = QStringList{"right-pw"};
+    PrintJobSettingsRecord wrongFirst = check;
+    wrongFirst.passwords = QStringList{"wrong-pw", "right-pw"};
+
+    // One document alone tells the fixed cost (starting the office) from the cost per document.
+    const QString single = tmp + "/single/";
+    QDir().mkpath(single);
+    if (!QFile::copy(files.first(), single + QFileInfo(files.first()).fileName()))
+        Fail("cannot copy a document");
+    PrintJobSettingsRecord pdfSingle = pdf;
+    pdfSingle.pdfFolder = tmp + "/pdf-single/";
+
+    std::vector<double> print, checked, exported, converted, rightOnly, wrongThenRight, exportedOne,
+        convertedOne;
+    for (int r = 0; r < runs; ++r) {
+        const int before = server.captured();
+        print.push_back(TimeRun(folder, server));
+        if (server.captured() - before != count)
+            Fail("the print run printed " + QString::number(server.captured() - before));
+        checked.push_back(TimeRun(folder, server, check));
+        if (server.captured() - before != count)
+            Fail("the check printed");
+        exported.push_back(TimeRun(folder, server, pdf));
+        const QString converts = tmp + QStringLiteral("/convert-%1").arg(r);
+        QDir().mkpath(converts);
+        converted.push_back(TimeConvert(files, profile, converts));
+        exportedOne.push_back(TimeRun(single, server, pdfSingle));
+        const QString convertsOne = tmp + QStringLiteral("/convert-single-%1").arg(r);
+        QDir().mkpath(convertsOne);
+        convertedOne.push_back(TimeConvert({files.first()}, profile, convertsOne));
+        rightOnly.push_back(TimeRun(locked, server, right));
+        wrongThenRight.push_back(TimeRun(locked, server, wrongFirst));
+        std::printf(
+            "batch run %d: print %.0f ms, check %.0f ms, pdf %.0f ms, soffice --convert-to pdf %.0f ms, "
+            "encrypted check right password %.0f ms, wrong then right %.0f ms\n",
+            r + 1, print.back(), checked.back(), exported.back(), converted.back(), rightOnly.back(),
+            wrongThenRight.back());
+        std::fflush(stdout);
+    }
+    const double p = Median(print), c = Median(checked), e = Median(exported), v = Median(converted);
+    const double one = Median(rightOnly), two = Median(wrongThenRight);
+    std::printf("== batch: %d documents, medians of %d\n", count, runs);
+    std::printf("print run:                    %8.0f ms\n", p);
+    std::printf("check (--check):              %8.0f ms\n", c);
+    std::printf("check / print run:            %8.2fx (target <= 0.5x)\n", c / p);
+    std::printf("PDF export (--pdf):           %8.0f ms\n", e);
+    std::printf("soffice --convert-to pdf:     %8.0f ms\n", v);
+    std::printf("PDF export / convert-to:      %8.2fx (target <= 1x)\n", e / v);
+    const double e1 = Median(exportedOne), v1 = Median(convertedOne);
+    std::printf("one document: PDF export %.0f ms, convert-to %.0f ms (the fixed cost)\n", e1, v1);
+    if (count > 1)
+        std::printf("per further document: PDF export %.1f ms, convert-to %.1f ms\n", (e - e1) / (count - 1),
+                    (v - v1) / (count - 1));
+    std::printf("encrypted, right password:    %8.0f ms\n", one);
+    std::printf("encrypted, wrong then right:  %8.0f ms\n", two);
+    std::printf("a wrong password costs:       %8.1f ms per document (the office kept)\n",
+                (two - one) / count);
+    std::fflush(stdout);
 }
 
 double TimeCli(const QStringList &files, const QString &profile, const Server &server)
@@ -214,6 +329,10 @@ int main(int argc, char **argv)
 
     InstallNativeWordProcessor();
     const QString which = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("both");
+    if (which == "batch") {
+        Batch(folder, files, profile, server, tmp.path(), runs);
+        return 0;
+    }
     QList<bool> modes;
     if (which != "loaded")
         modes << false;

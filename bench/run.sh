@@ -13,6 +13,7 @@ echo "=== bench_listing ==="
 if cmake --build "$build" --target bench_print >/dev/null 2>&1; then
     echo "=== bench_print ==="
     "$build/bench/bench_print"
+    "$build/bench/bench_print" 50 3 batch
 fi
 
 echo "=== bench_update_retry ==="

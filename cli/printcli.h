@@ -4,6 +4,7 @@
 #include "cli/printcommand.h"
 
 #include <QString>
+#include <QStringList>
 
 class QTextStream;
 
@@ -21,6 +22,11 @@ enum PrintExit
 // QCoreApplication::quit) end the run early. Neither opens a viewer nor touches the window's settings.
 int ExecutePrintCommand(const PrintCommand &command, const QString &password, QTextStream &out,
                         QTextStream &err);
+
+// The same with passwords (from a passwords file): each document is offered them in order; empty: password
+// alone.
+int ExecutePrintCommand(const PrintCommand &command, const QString &password, const QStringList &passwords,
+                        QTextStream &out, QTextStream &err);
 
 // The whole program: arguments, password, then ExecutePrintCommand.
 int RunPrintCommandLine(int argc, char *argv[]);

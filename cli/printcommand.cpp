@@ -1,5 +1,7 @@
 #include "cli/printcommand.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 // Options that take a value: "--name VALUE" or "--name=VALUE".
@@ -68,6 +70,56 @@ QString ParsePrintCommand(const QStringList &arguments, PrintCommand *command)
         } else if (IsOption(argument, "--password-file")) {
             if (!TakeValue(arguments, &i, "--password-file", &command->passwordFile, &error))
                 return error;
+        } else if (IsOption(argument, "--passwords-file")) {
+            if (!TakeValue(arguments, &i, "--passwords-file", &command->passwordsFile, &error))
+                return error;
+        } else if (argument == "--check") {
+            command->check = true;
+        } else if (argument == "--collate") {
+            command->printOptions.collate = true;
+        } else if (argument == "--overwrite") {
+            command->overwrite = true;
+        } else if (IsOption(argument, "--copies")) {
+            QString value;
+            if (!TakeValue(arguments, &i, "--copies", &value, &error))
+                return error;
+            bool ok = false;
+            const int copies = value.toInt(&ok, 10);
+            if (!ok || copies < 1 || copies > kMaxCopies)
+                return QStringLiteral("份数应为 1 到 %1 之间的整数：%2").arg(kMaxCopies).arg(value);
+            command->printOptions.copies = copies;
+        } else if (IsOption(argument, "--duplex")) {
+            QString value;
+            if (!TakeValue(arguments, &i, "--duplex", &value, &error))
+                return error;
+            using Duplex = WordProcessor::PrintOptions::Duplex;
+            if (value == "long")
+                command->printOptions.duplex = Duplex::LongEdge;
+            else if (value == "short")
+                command->printOptions.duplex = Duplex::ShortEdge;
+            else if (value == "off")
+                command->printOptions.duplex = Duplex::Off;
+            else
+                return QStringLiteral("双面打印应为 long、short 或 off：%1").arg(value);
+        } else if (IsOption(argument, "--pages")) {
+            QString value;
+            if (!TakeValue(arguments, &i, "--pages", &value, &error))
+                return error;
+            if (!IsValidPageRange(value))
+                return QStringLiteral("页码范围无效（例如 1-3,5）：%1").arg(value);
+            command->printOptions.pages = value;
+        } else if (IsOption(argument, "--pdf")) {
+            if (!TakeValue(arguments, &i, "--pdf", &command->pdfFolder, &error))
+                return error;
+        } else if (IsOption(argument, "--report")) {
+            if (!TakeValue(arguments, &i, "--report", &command->reportPath, &error))
+                return error;
+            const QString lower = command->reportPath.toLower();
+            if (!lower.endsWith(".csv") && !lower.endsWith(".json"))
+                return QStringLiteral("报告文件的扩展名应为 .csv 或 .json：%1").arg(command->reportPath);
+        } else if (IsOption(argument, "--from-list")) {
+            if (!TakeValue(arguments, &i, "--from-list", &command->fromList, &error))
+                return error;
         } else if (IsOption(argument, "--password") || argument == "-p") {
             // Every user can read a process's command line, so a password there is refused outright.
             return QStringLiteral("密码不能写在命令行上（其他用户可在进程列表中看到）；"
@@ -78,47 +130,98 @@ QString ParsePrintCommand(const QStringList &arguments, PrintCommand *command)
     }
     if (!haveFolder)
         return QStringLiteral("请指定要打印的文件夹。");
-    if (command->askPassword && !command->passwordFile.isEmpty())
-        return QStringLiteral("--ask-password 与 --password-file 只能选其一。");
+    const int passwordSources = int(command->askPassword) + int(!command->passwordFile.isEmpty()) +
+                                int(!command->passwordsFile.isEmpty());
+    if (passwordSources > 1)
+        return QStringLiteral("--ask-password、--password-file 与 --passwords-file 只能选其一。");
+    // Options that would be silently ignored are refused: the user meant something else.
+    if (command->check && !command->pdfFolder.isEmpty())
+        return QStringLiteral("--check 与 --pdf 只能选其一。");
+    const bool printing = !command->check && command->pdfFolder.isEmpty();
+    const WordProcessor::PrintOptions &options = command->printOptions;
+    if (!printing && (options.copies != 1 || options.collate ||
+                      options.duplex != WordProcessor::PrintOptions::Duplex::Printer))
+        return QStringLiteral("--copies、--collate 与 --duplex 只用于打印，不能与 --check 或 --pdf 同用。");
+    if (!printing && !command->printer.isEmpty())
+        return QStringLiteral("--printer 只用于打印，不能与 --check 或 --pdf 同用。");
+    if (command->check && !options.pages.isEmpty())
+        return QStringLiteral("--pages 不能与 --check 同用。");
+    if (command->overwrite && command->pdfFolder.isEmpty())
+        return QStringLiteral("--overwrite 只能与 --pdf 同用。");
     return QString();
+}
+
+bool IsValidPageRange(const QString &pages)
+{
+    static const QRegularExpression span(QStringLiteral("^([1-9][0-9]{0,5})(?:-([1-9][0-9]{0,5}))?$"));
+    if (pages.isEmpty())
+        return false;
+    for (const QString &part : pages.split(QLatin1Char(','))) {
+        const QRegularExpressionMatch match = span.match(part);
+        if (!match.hasMatch())
+            return false;
+        if (match.capturedLength(2) > 0 && match.captured(2).toInt() < match.captured(1).toInt())
+            return false;
+    }
+    return true;
 }
 
 QString PrintCommandHelp()
 {
     return QStringLiteral(
-        "用法：quillmark-print 文件夹 [--delay 毫秒] [--printer 打印机] [--password-file 文件]\n"
-        "                      [--ask-password] [--quiet]\n"
+        "用法：quillmark-print 文件夹 [选项]\n"
         "\n"
         "打印文件夹及其所有子文件夹中的全部 Word 文档（.doc、.docx、.docm），顺序与窗口相同。\n"
         "未能打开的文档列在该文件夹中的“无法设置或修改密码的文件目录.txt”里。\n"
         "\n"
-        "  --delay 毫秒           每打印一个文档后暂停的时间（0 到 120000，默认 0）\n"
-        "  --printer 打印机       CUPS 打印机名称（默认：默认打印机）\n"
-        "  --password-file 文件   从文件的第一行读取文档密码\n"
-        "  --ask-password         在终端上输入文档密码（不回显）\n"
-        "  --quiet, -q            不显示进度和汇总\n"
-        "  --help, -h             显示本帮助\n"
+        "  --delay 毫秒             每打印一个文档后暂停的时间（0 到 120000，默认 0）\n"
+        "  --printer 打印机         CUPS 打印机名称（默认：默认打印机）\n"
+        "  --password-file 文件     从文件的第一行读取文档密码\n"
+        "  --passwords-file 文件    每行一个密码（UTF-8，空行表示无密码），按顺序逐个尝试\n"
+        "  --ask-password           在终端上输入文档密码（不回显）\n"
+        "  --check                  只检查每个文档能否打开，不打印\n"
+        "  --copies 份数            每个文档打印的份数（1 到 999）\n"
+        "  --collate                逐份打印\n"
+        "  --duplex long|short|off  双面打印：长边翻转、短边翻转或单面\n"
+        "  --pages 范围             每个文档只打印这些页，例如 1-3,5\n"
+        "  --pdf 文件夹             不打印，而是把每个文档另存为 PDF，保持相对路径\n"
+        "  --overwrite              与 --pdf 同用：覆盖已有的 PDF\n"
+        "  --report 文件            逐个文档的报告，.csv 或 .json（每行一个对象）\n"
+        "  --from-list 文件         只处理文件中列出的文档（失败列表或 .csv/.json 报告）\n"
+        "  --quiet, -q              不显示进度和汇总\n"
+        "  --help, -h               显示本帮助\n"
         "\n"
         "密码也可由环境变量 QUILLMARK_PASSWORD 提供；出于安全考虑，密码不能写在命令行上。\n"
-        "退出码：0 全部打印；1 有文档未能打印（见失败列表）；2 无法打印（没有文字处理软件、\n"
+        "退出码：0 全部完成；1 有文档未能打印、打开或导出；2 无法开始（没有文字处理软件、\n"
         "没有可用的打印机、文件夹不存在或参数错误）；130 被中断。\n"
         "\n"
-        "Usage: quillmark-print FOLDER [--delay MS] [--printer NAME] [--password-file FILE]\n"
-        "                      [--ask-password] [--quiet]\n"
+        "Usage: quillmark-print FOLDER [OPTIONS]\n"
         "\n"
         "Prints every Word document (.doc, .docx, .docm) in FOLDER and all its subfolders, in the same\n"
         "order as the window. Documents that do not open are listed in the folder's failure list\n"
         "\"无法设置或修改密码的文件目录.txt\".\n"
         "\n"
-        "  --delay MS             pause after each printed document (0 to 120000, default 0)\n"
-        "  --printer NAME         CUPS destination (default: the default destination)\n"
-        "  --password-file FILE   read the documents' password from the file's first line\n"
-        "  --ask-password         type the password on the terminal (not echoed)\n"
-        "  --quiet, -q            no progress and no summary\n"
-        "  --help, -h             show this help\n"
+        "  --delay MS               pause after each printed document (0 to 120000, default 0)\n"
+        "  --printer NAME           CUPS destination (default: the default destination)\n"
+        "  --password-file FILE     read the documents' password from the file's first line\n"
+        "  --passwords-file FILE    one password per line (UTF-8, an empty line: no password), tried in "
+        "order\n"
+        "  --ask-password           type the password on the terminal (not echoed)\n"
+        "  --check                  only check that every document opens; print nothing\n"
+        "  --copies N               copies of each document (1 to 999)\n"
+        "  --collate                collate the copies\n"
+        "  --duplex long|short|off  two-sided on the long or short edge, or one-sided\n"
+        "  --pages RANGE            print only these pages of each document, for example 1-3,5\n"
+        "  --pdf DIR                save each document as PDF under DIR at the same relative path instead\n"
+        "  --overwrite              with --pdf: replace existing PDFs\n"
+        "  --report FILE            a report per document, .csv or .json (one object per line)\n"
+        "  --from-list FILE         take only the documents FILE names (a failure list, a .csv/.json "
+        "report)\n"
+        "  --quiet, -q              no progress and no summary\n"
+        "  --help, -h               show this help\n"
         "\n"
         "The password can also come from the environment variable QUILLMARK_PASSWORD; it is never\n"
         "accepted on the command line.\n"
-        "Exit codes: 0 all printed; 1 some documents in the failure list; 2 nothing could be printed\n"
-        "(no word processor, no usable printer, missing folder, bad arguments); 130 interrupted.\n");
+        "Exit codes: 0 all done; 1 some documents not printed, opened or exported; 2 nothing could be\n"
+        "started (no word processor, no usable printer, missing folder, bad arguments); 130 interrupted.\n");
 }

@@ -23,3 +23,7 @@ std::FILE *CreateNewFile(const char *path, bool ownerOnly = false);
 // Removes a folder with everything in it; links inside are removed, never followed. False when anything
 // stays.
 bool RemoveFolderTree(const char *path);
+
+// Moves the file source to target when nothing is at target, in one step: a file that appears at target
+// meanwhile is never replaced. False when it could not be done; source is then still there.
+bool MoveFileNoReplace(const char *source, const char *target);

@@ -93,3 +93,12 @@ bool RemoveFolderTree(const char *path)
     }
     return rmdir(path) == 0 && removed;
 }
+
+bool MoveFileNoReplace(const char *source, const char *target)
+{
+    // A hard link fails when target exists; rename would replace it.
+    if (link(source, target) != 0)
+        return false;
+    unlink(source);
+    return true;
+}

@@ -101,3 +101,8 @@ bool RemoveFolderTree(const char *path)
     }
     return RemoveDirectoryA(path) != 0 && removed;
 }
+
+bool MoveFileNoReplace(const char *source, const char *target)
+{
+    return MovePath(source, target);
+}

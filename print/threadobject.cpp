@@ -1,17 +1,25 @@
 #include "print/threadobject.h"
 
+#include "platform/fileinfo.h"
+#include "platform/filename.h"
+#include "platform/fileops.h"
 #include "platform/viewer.h"
+#include "print/documentoutcome.h"
 #include "print/failurelist.h"
 #include "print/printjobsettings.h"
 #include "print/wordprocessor.h"
 
+#include <QAtomicInt>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSet>
 #include <QThread>
 #include <QWaitCondition>
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <vector>
 
@@ -101,9 +109,118 @@ QString FailureListNotWrittenText(const QString &path)
         .arg(QDir::toNativeSeparators(path));
 }
 
+QString PrintOptionsUnsupportedText()
+{
+    return QStringLiteral("所用的文字处理软件不支持所选的打印选项，未能打印。");
+}
+
+// One password to offer, and the line of the passwords it came from (0: none).
+struct PasswordTry
+{
+    QString password;
+    int line;
+};
+
+// The passwords to offer each document, in order. With a list of them (or when checking) no password is
+// offered first: a document that opens so is not encrypted, and no line is said to have opened it. The
+// list's own empty line is not offered twice; it is named when a document opens without a password.
+std::vector<PasswordTry> PasswordTries(const PrintJobSettingsRecord &settings)
+{
+    const bool checking = settings.mode == PrintJobSettingsRecord::Mode::Check;
+    if (settings.passwords.isEmpty()) {
+        if (checking && !settings.password.isEmpty())
+            return {{QString(), 0}, {settings.password, 0}};
+        return {{settings.password, 0}};
+    }
+    std::vector<PasswordTry> tries{{QString(), 0}};
+    for (int i = 0; i < settings.passwords.size(); ++i) {
+        if (settings.passwords.at(i).isEmpty()) {
+            if (tries.front().line == 0)
+                tries.front().line = i + 1;
+        } else {
+            tries.push_back({settings.passwords.at(i), i + 1});
+        }
+    }
+    return tries;
+}
+
+const char *OpenFailureOutcome(WordProcessor::OpenFailure failure)
+{
+    switch (failure) {
+    case WordProcessor::OpenFailure::WrongPassword:
+        return outcome::WrongPassword;
+    case WordProcessor::OpenFailure::TimedOut:
+        return outcome::TimedOut;
+    case WordProcessor::OpenFailure::Damaged:
+    case WordProcessor::OpenFailure::Unknown:
+        break;
+    }
+    return outcome::Damaged;
+}
+
+// A listed path is taken as discovery would take it: an existing file that passes the document test.
+bool IsListedDocument(const QString &path)
+{
+    bool isFolder = false;
+    return QueryPathEntry(EncodeFileName(path).constData(), &isFolder) && !isFolder &&
+           ThreadObject::IsPrintableDocument(path);
+}
+
+// The PDF of a document: the same path below the PDF folder, with ".pdf" for the Word extension.
+QString PdfPathFor(const PrintJobSettingsRecord &settings, const QString &documentPath)
+{
+    const QString root = QDir::toNativeSeparators(settings.sourcePath);
+    QString relative = documentPath;
+    if (relative.startsWith(root))
+        relative = relative.mid(root.size());
+    else
+        relative = relative.mid(relative.lastIndexOf(QDir::separator()) + 1);
+    relative.truncate(relative.lastIndexOf(QLatin1Char('.')));
+    return QDir::toNativeSeparators(settings.pdfFolder) + relative + QStringLiteral(".pdf");
+}
+
+// Makes the folders above path that are missing. The names go to the file system as its own bytes.
+void MakeFoldersAbove(const QString &path)
+{
+    const QChar separator = QDir::separator();
+    for (int at = path.indexOf(separator, 1); at > 0; at = path.indexOf(separator, at + 1)) {
+        const QByteArray folder = EncodeFileName(path.left(at));
+        bool isFolder = false;
+        if (!QueryPathEntry(folder.constData(), &isFolder))
+            MakeFolder(folder.constData());
+    }
+}
+
+// The office writes the PDF beside its place under a name of its own, which is then renamed into place:
+// no half-written PDF ever carries the document's name, and one that appeared meanwhile is kept unless
+// overwriting was asked for.
+bool ExportPdf(WordProcessor &office, WordProcessor::Document document, const QString &pdfPath,
+               bool overwrite)
+{
+    static QAtomicInt counter;
+    MakeFoldersAbove(pdfPath);
+    const int slash = pdfPath.lastIndexOf(QDir::separator());
+    const QString temporary = pdfPath.left(slash + 1) + QStringLiteral(".quillmark-%1-%2.pdf.part")
+                                                            .arg(CurrentProcessNumber())
+                                                            .arg(counter.fetchAndAddRelaxed(1));
+    const QByteArray temporaryBytes = EncodeFileName(temporary);
+    const QByteArray targetBytes = EncodeFileName(pdfPath);
+    bool placed = office.exportPdf(document, temporary);
+    if (placed) {
+        placed = overwrite ? ReplaceFileWith(temporaryBytes.constData(), targetBytes.constData())
+                           : MoveFileNoReplace(temporaryBytes.constData(), targetBytes.constData());
+    }
+    if (!placed)
+        std::remove(temporaryBytes.constData());
+    return placed;
+}
+
 } // namespace
 
-ThreadObject::ThreadObject(QObject *parent) : QObject(parent) {}
+ThreadObject::ThreadObject(QObject *parent) : QObject(parent)
+{
+    qRegisterMetaType<DocumentOutcome>();
+}
 
 void ThreadObject::SetViewerLauncher(ViewerLauncher launcher)
 {
@@ -124,16 +241,27 @@ void ThreadObject::AbortRuns()
 
 void ThreadObject::ReplaceExcelText()
 {
+    using Mode = PrintJobSettingsRecord::Mode;
     // A copy: the window may rewrite the record once the button is enabled again, before this run is over.
     const PrintJobSettingsRecord settings = PrintJobSettings;
+    const bool printing = settings.mode == Mode::Print;
     QStringList failedPaths; // in the order they were met; folders that could not be read end in a separator
-    int printedCount = 0;
-    QString problem; // why the run printed less than it could; shown after the count
+    int printedCount = 0;    // printed, exported, or (when checking) opened
+    QString problem;         // why the run printed less than it could; shown after the count
 
     RunRegistration run; // from here on AbortRuns reaches this run
     QStringList unreadableFolders;
-    const QFileInfoList files = ListFilesRecursively(settings.sourcePath, &unreadableFolders);
-    const int n = files.size();
+    QStringList paths; // the documents to take, in order
+    if (settings.useDocumentList) {
+        paths = settings.documentList;
+    } else {
+        for (const QFileInfo &file : ListFilesRecursively(settings.sourcePath, &unreadableFolders)) {
+            const QString path = QDir::toNativeSeparators(file.filePath());
+            if (IsPrintableDocument(path))
+                paths.append(path);
+        }
+    }
+    const int total = paths.size();
 
     std::unique_ptr<WordProcessor> office;
     if (!run.aborted())
@@ -147,58 +275,142 @@ void ThreadObject::ReplaceExcelText()
         if (!office->queryDocuments()) {
             ready = false;
             problem = NoDocumentsText();
+        } else if (!settings.printOptions.isDefault() && !office->setPrintOptions(settings.printOptions)) {
+            ready = false;
+            problem = PrintOptionsUnsupportedText();
         }
     } else {
         problem = NoWordProcessorText();
     }
+    const std::vector<PasswordTry> tries = PasswordTries(settings);
 
-    const int total = int(std::count_if(files.cbegin(), files.cend(), [](const QFileInfo &file) {
-        return IsPrintableDocument(QDir::toNativeSeparators(file.filePath()));
-    }));
-    int number = 0;
     // Documents whose job is still followed, and the documents that did not print with the order in
     // which they were tried: a job may fail after later documents were tried.
-    std::map<WordProcessor::Document, std::pair<int, QString>> queued;
+    struct Pending
+    {
+        int index;
+        DocumentOutcome outcome;
+        QElapsedTimer clock;
+    };
+    std::map<WordProcessor::Document, Pending> queued;
     std::vector<std::pair<int, QString>> failed;
     std::map<WordProcessor::Document, bool> outcomes;
+    auto finish = [&](DocumentOutcome result, const QElapsedTimer &clock, const char *what) {
+        result.outcome = QString::fromLatin1(what);
+        result.seconds = clock.isValid() ? double(clock.nsecsElapsed()) / 1e9 : 0.0;
+        emit DocumentFinished(result);
+    };
     auto collect = [&](WordProcessor::Document waitFor) {
         for (const WordProcessor::JobResult &result : office->takeJobResults(waitFor)) {
             const auto it = queued.find(result.document);
             if (it == queued.end())
                 continue;
             outcomes[result.document] = result.printed;
-            if (result.printed)
+            Pending &pending = it->second;
+            pending.outcome.jobId = result.jobId;
+            if (result.printed) {
                 ++printedCount;
-            else
-                failed.push_back(it->second);
+            } else {
+                failed.push_back({pending.index, pending.outcome.path});
+            }
+            finish(pending.outcome, pending.clock, result.printed ? outcome::Printed : outcome::PrinterError);
             queued.erase(it);
         }
     };
 
-    for (int i = 0; ready && i < n; ++i) {
-        const QString path = QDir::toNativeSeparators(files.at(i).filePath());
-        if (!IsPrintableDocument(path))
-            continue;
+    QSet<QString> pdfsMade;
+    int index = 0;
+    for (; ready && index < total; ++index) {
+        const QString &path = paths.at(index);
+        DocumentOutcome result;
+        result.number = index + 1;
+        result.total = total;
+        result.path = path;
         if (run.aborted())
             break;
+        // A listed name that is gone, or is no document, is not tried.
+        if (settings.useDocumentList && !IsListedDocument(path)) {
+            finish(result, QElapsedTimer(), outcome::NotTried);
+            continue;
+        }
         // Before the first document, and again before each one: a printer that stops or starts refusing
         // jobs mid-run ends the run at once; the documents not tried are not listed.
-        problem = office->printerProblem();
-        if (!problem.isEmpty())
-            break;
+        if (printing) {
+            problem = office->printerProblem();
+            if (!problem.isEmpty())
+                break;
+        }
+        QString pdfPath;
+        if (settings.mode == Mode::ExportPdf) {
+            pdfPath = PdfPathFor(settings, path);
+            // Looked at before the document is opened: a PDF that stays as it is needs no office. a.doc
+            // and a.docx share a PDF name: the second never replaces what this run made of the first.
+            const bool madeByThisRun = pdfsMade.contains(pdfPath);
+            if (madeByThisRun ||
+                (!settings.overwritePdf && QueryPathEntry(EncodeFileName(pdfPath).constData(), nullptr))) {
+                finish(result, QElapsedTimer(), outcome::SkippedExisting);
+                continue;
+            }
+        }
 
         emit ShowDisposingFile(path);
-        emit DocumentStarted(++number, total, path);
-        const WordProcessor::Document document =
-            office->open(path, false, false, false, settings.password, settings.password, true);
-        bool handedOver = false;
-        if (document != WordProcessor::NoDocument) {
-            handedOver = office->printOut(document);
-            office->close(document, false);
+        emit DocumentStarted(index + 1, total, path);
+        QElapsedTimer clock;
+        clock.start();
+        WordProcessor::Document document = WordProcessor::NoDocument;
+        WordProcessor::OpenFailure failure = WordProcessor::OpenFailure::Unknown;
+        for (const PasswordTry &attempt : tries) {
+            if (run.aborted())
+                break;
+            document = office->open(path, false, false, false, attempt.password, attempt.password, true);
+            if (document != WordProcessor::NoDocument) {
+                result.passwordLine = attempt.line;
+                result.encrypted = !attempt.password.isEmpty();
+                break;
+            }
+            failure = office->lastOpenFailure();
+            // Another password cannot mend a damaged file, and would only hang the office again.
+            if (failure != WordProcessor::OpenFailure::Unknown &&
+                failure != WordProcessor::OpenFailure::WrongPassword)
+                break;
         }
+        if (document == WordProcessor::NoDocument) {
+            // A document cut off by an abort did not fail on its own account.
+            if (run.aborted())
+                break;
+            failed.push_back({index, path});
+            finish(result, clock, OpenFailureOutcome(failure));
+            continue;
+        }
+
+        if (settings.mode == Mode::Check) {
+            office->close(document, false);
+            ++printedCount;
+            finish(result, clock, outcome::Opens);
+            continue;
+        }
+        // The page count after the work: the document is laid out by then.
+        if (settings.mode == Mode::ExportPdf) {
+            const bool exported = ExportPdf(*office, document, pdfPath, settings.overwritePdf);
+            if (exported)
+                pdfsMade.insert(pdfPath);
+            result.pages = office->pageCount(document);
+            office->close(document, false);
+            if (exported) {
+                ++printedCount;
+            } else if (!run.aborted()) {
+                failed.push_back({index, path});
+            }
+            finish(result, clock, exported ? outcome::Exported : outcome::ExportFailed);
+            continue;
+        }
+
+        const bool handedOver = office->printOut(document);
+        result.pages = office->pageCount(document);
+        office->close(document, false);
         bool printed = handedOver;
         if (handedOver && office->followsJobs()) {
-            queued[document] = {i, path};
+            queued[document] = {index, result, clock};
             // A pause spaces out printed documents: with one, the job is followed to its end first.
             if (settings.delayMs > 0) {
                 collect(document);
@@ -207,9 +419,13 @@ void ThreadObject::ReplaceExcelText()
             }
         } else if (handedOver) {
             ++printedCount;
+            finish(result, clock, outcome::Printed);
         } else if (!run.aborted()) {
-            // A document cut off by an abort did not fail on its own account.
-            failed.push_back({i, path});
+            failed.push_back({index, path});
+            finish(result, clock, outcome::PrinterError);
+        } else {
+            // Cut off by the abort: whether a job got out is not known.
+            finish(result, clock, outcome::Unconfirmed);
         }
         collect(WordProcessor::NoDocument);
         if (!printed)
@@ -222,8 +438,20 @@ void ThreadObject::ReplaceExcelText()
     if (ready && !queued.empty() && !run.aborted())
         collect(WordProcessor::AllDocuments);
     // A printer that stopped under the last jobs: the label says why they did not print.
-    if (ready && office->followsJobs() && problem.isEmpty() && !failed.empty() && !run.aborted())
+    if (ready && printing && office->followsJobs() && problem.isEmpty() && !failed.empty() && !run.aborted())
         problem = office->printerProblem();
+    // Jobs left in the queue at an abort print or not without us.
+    for (const auto &entry : queued)
+        finish(entry.second.outcome, entry.second.clock, outcome::Unconfirmed);
+    queued.clear();
+    // What the run did not come to, so that a report names every document.
+    for (int rest = ready ? index : 0; rest < total; ++rest) {
+        DocumentOutcome untried;
+        untried.number = rest + 1;
+        untried.total = total;
+        untried.path = paths.at(rest);
+        finish(untried, QElapsedTimer(), outcome::NotTried);
+    }
 
     std::sort(failed.begin(), failed.end());
     for (const auto &f : failed)
@@ -247,6 +475,9 @@ void ThreadObject::ReplaceExcelText()
             folders.append(QDir::toNativeSeparators(folder) + QDir::separator());
         failedPaths = folders + failedPaths;
     }
+    // A check leaves the folder as it found it.
+    if (settings.mode == Mode::Check)
+        failedPaths.clear();
     // Written before the count is shown, so that the label can say when it could not be. The list is kept
     // even when the program is ending, but no viewer pops up then.
     const bool listWritten = failedPaths.isEmpty() || WriteFailureList(settings.failureListPath, failedPaths);

@@ -1,6 +1,8 @@
 #pragma once
 // The print run: lists the folder tree and prints every Word document through the word processor.
 
+#include "print/documentoutcome.h"
+
 #include <QFileInfoList>
 #include <QObject>
 #include <QString>
@@ -34,6 +36,9 @@ signals:
     // number of documents in the tree; problem is empty, or why the run printed less than it could.
     void DocumentStarted(int number, int total, QString path);
     void RunFinished(int printedCount, int failedCount, QString problem);
+    // What became of each document, once known (with jobs followed, after later documents started).
+    // Every document of the run is told once, also those the run did not come to (not tried).
+    void DocumentFinished(DocumentOutcome outcome);
     // After the run: the failure list was written and is to be shown.
     void ShowFailureList(QString failureListPath);
 

@@ -37,7 +37,8 @@ public:
     struct JobResult
     {
         Document document;
-        bool printed; // the job completed
+        bool printed;  // the job completed
+        int jobId = 0; // the print server's number for the job; 0 when none is known
     };
     static constexpr Document AllDocuments = -2;
     // The results of queued jobs that became known since the last call, in no particular order. Waits
@@ -53,6 +54,55 @@ public:
     // the user (no default printer, printer stopped, ...). After the first check it also reports a
     // printer that stopped or started rejecting jobs during the run.
     virtual QString printerProblem() { return QString(); }
+
+    // Why the last open() gave NoDocument. Unknown: the client cannot tell (a password may still help).
+    enum class OpenFailure
+    {
+        Unknown,
+        WrongPassword, // protected, and the password offered did not open it
+        Damaged,       // not a Word document of its kind, damaged, unreadable
+        TimedOut       // the word processor hung over it and was ended
+    };
+    virtual OpenFailure lastOpenFailure() const { return OpenFailure::Unknown; }
+
+    // How the next documents are printed. A client that cannot honour options other than the defaults
+    // says so by returning false, and the run prints nothing.
+    struct PrintOptions
+    {
+        enum class Duplex
+        {
+            Printer, // as the printer is set up
+            Off,
+            LongEdge,
+            ShortEdge
+        };
+        int copies = 1;
+        bool collate = false;
+        Duplex duplex = Duplex::Printer;
+        QString pages; // for example "1-3,5"; empty: every page
+        bool isDefault() const
+        {
+            return copies == 1 && !collate && duplex == Duplex::Printer && pages.isEmpty();
+        }
+    };
+    virtual bool setPrintOptions(const PrintOptions &options) { return options.isDefault(); }
+
+    // Saves an open document as an unencrypted PDF at target (the pages of the print options only),
+    // through the word processor's own export. False when it could not; a partial file may then be left
+    // at target, which the caller removes.
+    virtual bool exportPdf(Document document, const QString &target)
+    {
+        (void)document;
+        (void)target;
+        return false;
+    }
+
+    // The number of pages of an open document as the word processor lays it out; -1 when it cannot tell.
+    virtual int pageCount(Document document)
+    {
+        (void)document;
+        return -1;
+    }
 
     // Called from another thread when the program ends mid-run: ends the word processor at once so that
     // a call under way returns and nothing is left running. Must be safe to call at any time.

@@ -76,6 +76,12 @@ else
     cat >"$part" || { rm -f "$part"; exit 1; }
 fi
 chmod 644 "$part"
+# A raw queue hands the copy count to the backend (argument 4) instead of repeating the pages: a job for
+# more than one copy says so beside its pages, before they appear.
+if [ "${4:-1}" != 1 ]; then
+    printf '%s\n' "$4" >"$out/$name.copies"
+    chmod 644 "$out/$name.copies"
+fi
 mv -f "$part" "$out/$name"
 exit 0
 EOF

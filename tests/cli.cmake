@@ -1,12 +1,15 @@
 # quillmark-print: its command line and its run against the fake word processor (unit), the real program
 # into the private print server and the installation into a temporary home (system).
 quillmark_add_qtest(print_cli_test LABELS unit SOURCES unit/print_cli_test.cpp LIBS print_cli print_fake)
+quillmark_add_qtest(print_cli_batch_test LABELS unit SOURCES unit/print_cli_batch_test.cpp
+                    LIBS print_cli print_fake platform)
 
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND AND TARGET quillmark-print)
     add_test(NAME print_cli_system
         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/system/print_cli_system.py
-                $<TARGET_FILE:quillmark-print> ${PROJECT_SOURCE_DIR})
+                $<TARGET_FILE:quillmark-print> ${PROJECT_SOURCE_DIR}
+                $<$<TARGET_EXISTS:print_docmaker_tool>:$<TARGET_FILE:print_docmaker_tool>>)
     set_tests_properties(print_cli_system PROPERTIES LABELS system TIMEOUT 600 SKIP_RETURN_CODE 77)
 endif()
 

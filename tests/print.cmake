@@ -32,6 +32,11 @@ if(TARGET print_native)
     # The UNO headers use names that Qt's keywords would turn into macros.
     set_source_files_properties(system/print_docmaker.cpp system/print_officesession.cpp
                                 PROPERTIES COMPILE_DEFINITIONS QT_NO_KEYWORDS)
+    # The command line's system test makes its encrypted documents with this.
+    add_executable(print_docmaker_tool system/print_docmaker_tool.cpp
+                   system/print_docmaker.h system/print_docmaker.cpp
+                   system/print_officesession.h system/print_officesession.cpp)
+    target_link_libraries(print_docmaker_tool PRIVATE print_native Quillmark::Uno Qt5::Core)
     add_test(NAME print_system_test COMMAND print_system_test)
     set_tests_properties(print_system_test PROPERTIES LABELS system TIMEOUT 900
                          ENVIRONMENT "${QUILLMARK_TEST_ENV}")

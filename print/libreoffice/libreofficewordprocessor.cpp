@@ -13,6 +13,7 @@
 
 #include <com/sun/star/lang/XComponent.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -176,6 +177,10 @@ public:
     std::string linkDir; // links to files whose names are not UTF-8; removed with the client
     int links = 0;
     int lastJobId = -1; // the id of the last job known on the destination; -1 before the first print
+    WordProcessor::OpenFailure lastFailure = WordProcessor::OpenFailure::Unknown;
+    WordProcessor::PrintOptions options;
+    std::map<int, int> jobIds;     // the job of each document handed to the tracker
+    std::map<int, int> pageCounts; // learnt on the way by a print or an export, saving a call
 
     void killGroup() { state->process.kill(); }
 
@@ -354,6 +359,7 @@ public:
 
     WordProcessor::Document open(const QString &path, const QString &password)
     {
+        lastFailure = WordProcessor::OpenFailure::Damaged;
         if (!created || aborted || wedged)
             return NoDocument;
         const qint64 size = FileSize(path);
@@ -392,10 +398,16 @@ public:
             int handle = NoDocument;
             switch (load(entry, &handle)) {
             case LoadResult::Opened:
+                lastFailure = WordProcessor::OpenFailure::Unknown;
                 return handle;
             case LoadResult::PasswordRefused:
+                // A wrong password stays wrong with the other filter. The office stays: the next password
+                // is tried on it.
+                lastFailure = WordProcessor::OpenFailure::WrongPassword;
+                return NoDocument;
             case LoadResult::CutOff:
-                // A wrong password stays wrong with the other filter; a hang would only repeat.
+                // A hang would only repeat.
+                lastFailure = WordProcessor::OpenFailure::TimedOut;
                 return NoDocument;
             case LoadResult::OfficeLost:
                 // The office died under the load before its deadline (killed from outside, or crashed):
@@ -440,18 +452,20 @@ public:
             lastJobId = cupsqueue::HighestJobId(dest);
         const int before = lastJobId;
         const std::optional<unodocument::Printed> printed = call(
-            [handle, dest, events = printEvents](CallState &s) {
+            [handle, dest, events = printEvents, options = options](CallState &s) {
                 const auto it = s.components.find(handle);
                 if (it == s.components.end() || !it->second.is())
                     return unodocument::Printed();
                 const unodocument::Printed out =
-                    unodocument::Print(it->second, dest, s.printerKnown == dest, events.get());
+                    unodocument::Print(it->second, dest, s.printerKnown == dest, events.get(), options);
                 if (out.printerSet)
                     s.printerKnown = dest; // this office knows it: no need to ask for every document
                 return out;
             },
             progressWatch());
         const unodocument::Printed out = printed.value_or(unodocument::Printed());
+        if (out.pages >= 0)
+            pageCounts[handle] = out.pages;
         // A call cut off at its deadline hung: it would hang again, so it is not tried once more.
         const bool died = printed && out.threw && officeLost();
         if (!printed)
@@ -475,6 +489,7 @@ public:
             if (!(out.returned && out.spooled))
                 return died ? PrintResult::Lost : PrintResult::NotPrinted;
         }
+        jobIds[handle] = jobId;
         jobTracker()->follow(handle, jobId, out.returned && out.spooled);
         return PrintResult::Queued;
     }
@@ -520,6 +535,7 @@ public:
 
     void close(WordProcessor::Document document)
     {
+        pageCounts.erase(document);
         if (documents.erase(document) == 0 || wedged)
             return;
         const std::optional<bool> closed = call(
@@ -556,9 +572,71 @@ public:
         const int key = waitFor == WordProcessor::AllDocuments ? cupsqueue::JobTracker::AllKeys
                         : waitFor == NoDocument                ? cupsqueue::JobTracker::NoKey
                                                                : waitFor;
-        for (const cupsqueue::JobTracker::Result &r : current->take(key))
-            results.push_back({r.key, r.printed});
+        for (const cupsqueue::JobTracker::Result &r : current->take(key)) {
+            const auto job = jobIds.find(r.key);
+            results.push_back({r.key, r.printed, job == jobIds.end() ? 0 : std::max(job->second, 0)});
+            if (job != jobIds.end())
+                jobIds.erase(job);
+        }
         return results;
+    }
+
+    int pageCount(WordProcessor::Document document)
+    {
+        const auto known = pageCounts.find(document);
+        if (known != pageCounts.end())
+            return known->second;
+        if (documents.find(document) == documents.end() || aborted || wedged)
+            return -1;
+        return call(
+                   [document](CallState &s) {
+                       const auto it = s.components.find(document);
+                       return it == s.components.end() ? -1 : unodocument::PageCount(it->second);
+                   },
+                   progressWatch())
+            .value_or(-1);
+    }
+
+    // The office takes only UTF-8 names: a folder whose name is not is reached through a link of our own.
+    QString writablePath(const QString &target)
+    {
+        if (target.isValidUtf16())
+            return target;
+        if (linkDir.empty())
+            linkDir = officefiles::MakeProfileDir();
+        const int slash = target.lastIndexOf(QLatin1Char('/'));
+        const std::string dir = linkDir + "/" + std::to_string(++links);
+        const std::string link = dir + "/folder";
+        if (linkDir.empty() || ::mkdir(dir.c_str(), 0700) != 0 ||
+            ::symlink(EncodeFileName(target.left(slash)).constData(), link.c_str()) != 0)
+            return target;
+        return QString::fromStdString(link) + target.mid(slash);
+    }
+
+    bool exportPdf(WordProcessor::Document document, const QString &target)
+    {
+        if (documents.find(document) == documents.end() || aborted || wedged)
+            return false;
+        const QString path = writablePath(target);
+        const auto result = call(
+            [document, path, pages = options.pages](CallState &s) {
+                const auto it = s.components.find(document);
+                if (it == s.components.end())
+                    return std::make_pair(unodocument::ExportResult::Failed, -1);
+                const unodocument::ExportResult written = unodocument::ExportPdf(it->second, path, pages);
+                // Laid out for the export already.
+                return std::make_pair(written, written == unodocument::ExportResult::Written
+                                                   ? unodocument::PageCount(it->second)
+                                                   : -1);
+            },
+            progressWatch());
+        if (!result || result->first == unodocument::ExportResult::BridgeFailed) {
+            officeLost();
+            return false;
+        }
+        if (result->second >= 0)
+            pageCounts[document] = result->second;
+        return result->first == unodocument::ExportResult::Written;
     }
 
     void abort()
@@ -724,6 +802,27 @@ bool LibreOfficeWordProcessor::followsJobs() const
 std::vector<WordProcessor::JobResult> LibreOfficeWordProcessor::takeJobResults(Document waitFor)
 {
     return d->takeJobResults(waitFor);
+}
+
+WordProcessor::OpenFailure LibreOfficeWordProcessor::lastOpenFailure() const
+{
+    return d->lastFailure;
+}
+
+bool LibreOfficeWordProcessor::setPrintOptions(const PrintOptions &options)
+{
+    d->options = options;
+    return true;
+}
+
+bool LibreOfficeWordProcessor::exportPdf(Document document, const QString &target)
+{
+    return d->exportPdf(document, target);
+}
+
+int LibreOfficeWordProcessor::pageCount(Document document)
+{
+    return d->pageCount(document);
 }
 
 void LibreOfficeWordProcessor::abort()

@@ -28,6 +28,10 @@ public:
     QString printerProblem() override;
     bool followsJobs() const override;
     std::vector<JobResult> takeJobResults(Document waitFor) override;
+    OpenFailure lastOpenFailure() const override;
+    bool setPrintOptions(const PrintOptions &options) override;
+    bool exportPdf(Document document, const QString &target) override;
+    int pageCount(Document document) override;
     void abort() override;
 
     // The running office's process id (also its process group), 0 when none runs.

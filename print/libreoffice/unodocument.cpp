@@ -3,9 +3,13 @@
 #include "platform/filename.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/task/ErrorCodeRequest.hpp>
 #include <com/sun/star/task/PasswordRequest.hpp>
 #include <com/sun/star/task/XInteractionAbort.hpp>
@@ -13,6 +17,7 @@
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/util/CloseVetoException.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/view/DuplexMode.hpp>
 #include <com/sun/star/view/PrintableState.hpp>
 #include <com/sun/star/view/XPrintJobBroadcaster.hpp>
 #include <com/sun/star/view/XPrintJobListener.hpp>
@@ -22,6 +27,7 @@
 #include <rtl/ustring.hxx>
 
 #include <initializer_list>
+#include <vector>
 
 using namespace com::sun::star;
 using rtl::OString;
@@ -167,7 +173,7 @@ Loaded Load(const uno::Reference<frame::XDesktop2> &desktop, const QString &path
 }
 
 Printed Print(const uno::Reference<lang::XComponent> &component, const std::string &printer,
-              bool printerKnown, std::atomic<unsigned> *progress)
+              bool printerKnown, std::atomic<unsigned> *progress, const WordProcessor::PrintOptions &options)
 {
     Printed out;
     rtl::Reference<JobListener> listener(new JobListener(progress));
@@ -190,8 +196,34 @@ Printed Print(const uno::Reference<lang::XComponent> &component, const std::stri
         uno::Reference<view::XPrintJobBroadcaster> broadcaster(component, uno::UNO_QUERY);
         if (broadcaster.is())
             broadcaster->addPrintJobListener(uno::Reference<view::XPrintJobListener>(listener.get()));
-        printable->print(Args({Property("Wait", uno::Any(true))}));
+        std::vector<beans::PropertyValue> args{Property("Wait", uno::Any(true))};
+        if (options.copies != 1)
+            args.push_back(Property("CopyCount", uno::Any(static_cast<sal_Int16>(options.copies))));
+        if (options.collate)
+            args.push_back(Property("Collate", uno::Any(true)));
+        if (!options.pages.isEmpty())
+            args.push_back(Property("Pages", uno::Any(ToUno(options.pages))));
+        sal_Int16 duplex = view::DuplexMode::UNKNOWN;
+        switch (options.duplex) {
+        case WordProcessor::PrintOptions::Duplex::Printer:
+            break;
+        case WordProcessor::PrintOptions::Duplex::Off:
+            duplex = view::DuplexMode::OFF;
+            break;
+        case WordProcessor::PrintOptions::Duplex::LongEdge:
+            duplex = view::DuplexMode::LONGEDGE;
+            break;
+        case WordProcessor::PrintOptions::Duplex::ShortEdge:
+            duplex = view::DuplexMode::SHORTEDGE;
+            break;
+        }
+        if (duplex != view::DuplexMode::UNKNOWN)
+            args.push_back(Property("DuplexMode", uno::Any(duplex)));
+        printable->print(
+            uno::Sequence<beans::PropertyValue>(args.data(), static_cast<sal_Int32>(args.size())));
         out.returned = true;
+        // Laid out for the print already: asking costs no more than the question.
+        out.pages = PageCount(component);
         if (broadcaster.is())
             broadcaster->removePrintJobListener(uno::Reference<view::XPrintJobListener>(listener.get()));
     } catch (const uno::Exception &) {
@@ -202,6 +234,47 @@ Printed Print(const uno::Reference<lang::XComponent> &component, const std::stri
                       listener->saw(view::PrintableState_JOB_ABORTED);
     out.spooled = listener->saw(view::PrintableState_JOB_SPOOLED);
     return out;
+}
+
+int PageCount(const uno::Reference<lang::XComponent> &component)
+{
+    try {
+        uno::Reference<frame::XModel> model(component, uno::UNO_QUERY);
+        if (!model.is())
+            return -1;
+        // Writer's view knows the count of its laid-out pages.
+        uno::Reference<beans::XPropertySet> view(model->getCurrentController(), uno::UNO_QUERY);
+        if (!view.is())
+            return -1;
+        sal_Int32 pages = -1;
+        if (view->getPropertyValue("PageCount") >>= pages)
+            return pages;
+    } catch (const uno::Exception &) {
+    }
+    return -1;
+}
+
+ExportResult ExportPdf(const uno::Reference<lang::XComponent> &component, const QString &path,
+                       const QString &pages)
+{
+    try {
+        uno::Reference<frame::XStorable> storable(component, uno::UNO_QUERY_THROW);
+        std::vector<beans::PropertyValue> filterData;
+        if (!pages.isEmpty())
+            filterData.push_back(Property("PageRange", uno::Any(ToUno(pages))));
+        // The export has its own encryption, off unless asked for: the PDF of an encrypted document is not.
+        filterData.push_back(Property("EncryptFile", uno::Any(false)));
+        const uno::Sequence<beans::PropertyValue> data(filterData.data(),
+                                                       static_cast<sal_Int32>(filterData.size()));
+        storable->storeToURL(ToUno(FileUrl(path)),
+                             Args({Property("FilterName", uno::Any(OUString("writer_pdf_Export"))),
+                                   Property("FilterData", uno::Any(data))}));
+        return ExportResult::Written;
+    } catch (const uno::RuntimeException &) {
+        return ExportResult::BridgeFailed;
+    } catch (const uno::Exception &) {
+        return ExportResult::Failed;
+    }
 }
 
 void Close(const uno::Reference<lang::XComponent> &component)

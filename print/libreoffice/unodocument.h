@@ -6,6 +6,8 @@
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 
+#include "print/wordprocessor.h"
+
 #include <QString>
 
 #include <atomic>
@@ -41,13 +43,30 @@ struct Printed
     bool threw = false;       // a call failed
     bool spoolFailed = false; // the office said the job did not get out
     bool spooled = false;     // the office said the job reached the queue
+    int pages = -1;           // the document's pages as laid out for the print; -1 unknown
 };
 
-// Prints on printer and waits until the job is queued. Every event of the job bumps progress. Unless
-// printerKnown, the document is asked afterwards whether it took the printer (an unknown name is
+// Prints on printer with options and waits until the job is queued. Every event of the job bumps progress.
+// Unless printerKnown, the document is asked afterwards whether it took the printer (an unknown name is
 // ignored silently); printerSet tells.
 Printed Print(const com::sun::star::uno::Reference<com::sun::star::lang::XComponent> &component,
-              const std::string &printer, bool printerKnown, std::atomic<unsigned> *progress);
+              const std::string &printer, bool printerKnown, std::atomic<unsigned> *progress,
+              const WordProcessor::PrintOptions &options = WordProcessor::PrintOptions());
+
+// The number of pages as the office lays the document out; -1 when it cannot tell.
+int PageCount(const com::sun::star::uno::Reference<com::sun::star::lang::XComponent> &component);
+
+enum class ExportResult
+{
+    Written,
+    Failed,      // the office refused or could not write
+    BridgeFailed // the call failed as a whole: the office may be gone
+};
+
+// Saves the document as PDF at path (a name the office can take: UTF-8), unencrypted; pages as in
+// "1-3,5", empty for all.
+ExportResult ExportPdf(const com::sun::star::uno::Reference<com::sun::star::lang::XComponent> &component,
+                       const QString &path, const QString &pages);
 
 // Closes without saving; disposes it when closing is vetoed. Throws what the office throws.
 void Close(const com::sun::star::uno::Reference<com::sun::star::lang::XComponent> &component);

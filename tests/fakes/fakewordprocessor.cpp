@@ -1,6 +1,7 @@
 #include "tests/fakes/fakewordprocessor.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QMutexLocker>
 #include <vector>
 
@@ -49,11 +50,18 @@ public:
                                  boolText(revert)));
         QMutexLocker lock(&office_->mutex_);
         waitUnlessAborted(office_->openDelayMs_);
+        lastFailure_ = OpenFailure::Damaged;
         if (office_->abortRequested_ || office_->failingPaths_.contains(path))
             return NoDocument;
-        const auto required = office_->passwords_.constFind(path);
-        if (required != office_->passwords_.constEnd() && *required != passwordDocument)
+        if (office_->timingOutPaths_.contains(path)) {
+            lastFailure_ = OpenFailure::TimedOut;
             return NoDocument;
+        }
+        const auto required = office_->passwords_.constFind(path);
+        if (required != office_->passwords_.constEnd() && *required != passwordDocument) {
+            lastFailure_ = office_->tellsOpenFailures_ ? OpenFailure::WrongPassword : OpenFailure::Unknown;
+            return NoDocument;
+        }
         documents_.push_back(path);
         return static_cast<Document>(documents_.size() - 1);
     }
@@ -74,6 +82,36 @@ public:
             office_->jobsChanged_.wakeAll();
         }
         return true;
+    }
+    OpenFailure lastOpenFailure() const override { return lastFailure_; }
+    bool setPrintOptions(const PrintOptions &options) override
+    {
+        static const char *const duplex[] = {"printer", "off", "long", "short"};
+        office_->record(
+            QStringLiteral("setPrintOptions(copies=%1,collate=%2,duplex=%3,pages=%4)")
+                .arg(options.copies)
+                .arg(boolText(options.collate), QLatin1String(duplex[int(options.duplex)]), options.pages));
+        QMutexLocker lock(&office_->mutex_);
+        return !office_->optionsRefused_;
+    }
+    bool exportPdf(Document document, const QString &target) override
+    {
+        const QString path = pathOf(document);
+        office_->record(QStringLiteral("exportPdf(%1)").arg(path));
+        {
+            QMutexLocker lock(&office_->mutex_);
+            if (office_->exportFailingPaths_.contains(path))
+                return false;
+        }
+        QFile file(target);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return false;
+        return file.write("%PDF fake of " + path.toUtf8()) > 0;
+    }
+    int pageCount(Document document) override
+    {
+        QMutexLocker lock(&office_->mutex_);
+        return office_->pageCounts_.value(pathOf(document), -1);
     }
     bool followsJobs() const override
     {
@@ -102,7 +140,7 @@ public:
                                  !(office_->jobsHeld_ && !office_->printerProblem_.isEmpty());
             if (printed)
                 office_->printed_.append(path);
-            results.push_back({document, printed});
+            results.push_back({document, printed, 100 + int(document)});
         }
         queued_.clear();
         return results;
@@ -146,6 +184,7 @@ private:
     std::shared_ptr<FakeOffice> office_;
     std::vector<QString> documents_; // only touched by the run's thread
     std::vector<Document> queued_;   // jobs without a result yet, in the order queued
+    OpenFailure lastFailure_ = OpenFailure::Unknown;
 };
 
 void FakeOffice::record(const QString &call)
@@ -226,6 +265,36 @@ void FakeOffice::setPrinterStopsAfter(const QString &path, const QString &text)
     QMutexLocker lock(&mutex_);
     stopAfterPath_ = path;
     stopText_ = text;
+}
+
+void FakeOffice::addTimingOutPath(const QString &path)
+{
+    QMutexLocker lock(&mutex_);
+    timingOutPaths_.insert(path);
+}
+
+void FakeOffice::setTellsOpenFailures(bool tells)
+{
+    QMutexLocker lock(&mutex_);
+    tellsOpenFailures_ = tells;
+}
+
+void FakeOffice::setPrintOptionsRefused(bool refused)
+{
+    QMutexLocker lock(&mutex_);
+    optionsRefused_ = refused;
+}
+
+void FakeOffice::addExportFailingPath(const QString &path)
+{
+    QMutexLocker lock(&mutex_);
+    exportFailingPaths_.insert(path);
+}
+
+void FakeOffice::setPageCount(const QString &path, int pages)
+{
+    QMutexLocker lock(&mutex_);
+    pageCounts_.insert(path, pages);
 }
 
 QStringList FakeOffice::calls() const

@@ -12,6 +12,8 @@
 //   create  setVisible(false)  setDisplayAlerts(false)  queryDocuments  printerProblem
 //   open(<path>,false,false,false,<password>,<password>,true)  printOut(<path>)  close(<path>,false)
 //   quit  abort
+//   setPrintOptions(copies=<n>,collate=<bool>,duplex=<printer|off|long|short>,pages=<range>)
+//   exportPdf(<path>)   (writes a small file at the target it is given)
 // printerProblem is checked before each document. With setFollowsJobs(true) printOut only queues the
 // job; its result comes through takeJobResults (not recorded), at once unless jobs are held.
 // Paths are passed as the run gives them (native separators). The object is thread-safe: the run calls it
@@ -48,6 +50,15 @@ public:
     // still waiting fail (they are cancelled).
     void setPrinterStopsAfter(const QString &path, const QString &text);
 
+    // open() fails as if the office hung over the document and was ended.
+    void addTimingOutPath(const QString &path);
+    // Whether open() tells a wrong password apart (a client that cannot says Unknown). Default: it tells.
+    void setTellsOpenFailures(bool tells);
+    void setPrintOptionsRefused(bool refused); // setPrintOptions() returns false
+    void addExportFailingPath(const QString &path);
+    void setPageCount(const QString &path, int pages); // what pageCount() says; -1 otherwise
+    // Job ids of followed jobs are 100 plus the document's handle.
+
     QStringList calls() const;
     QStringList printedPaths() const; // paths whose printOut() succeeded, in order
     int instancesAlive() const;       // processors created by the factory and not yet destroyed
@@ -71,6 +82,11 @@ private:
     QSet<QString> jobFailingPaths_;
     QString stopAfterPath_, stopText_;
     QWaitCondition jobsChanged_;
+    QSet<QString> timingOutPaths_;
+    bool tellsOpenFailures_ = true;
+    bool optionsRefused_ = false;
+    QSet<QString> exportFailingPaths_;
+    QHash<QString, int> pageCounts_;
     QStringList calls_;
     QStringList printed_;
     int alive_ = 0;

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """quillmark-print against real LibreOffice and the private print server of scripts/printserver.sh.
 
-    print_cli_system.py QUILLMARK_PRINT SOURCE_DIR
+    print_cli_system.py QUILLMARK_PRINT SOURCE_DIR [DOCMAKER]
+
+DOCMAKER makes the encrypted Word documents of the batch tests (tests/system/print_docmaker_tool.cpp).
 
 Pages are read back with pdftotext. Exit code 0 when every check passed, 1 otherwise, 77 when a needed
 tool is missing.
 """
 
+import csv
+import json
 import os
 import re
 import select
@@ -386,9 +390,272 @@ def test_folder_action(runner, server, root, source, program):
         print("ok - folder action, %s: printed and shown %r" % (name, shown[0]))
 
 
+BATCH_PASSWORDS = {"一月.doc": "alpha-1", "报告/三月.doc": "bravo-2", "报告/四月.doc": "charlie-3"}
+BATCH_TEXTS = {"plain.docx": "plain page", "一月.doc": "alpha january", "报告/三月.doc": "bravo march",
+               "报告/四月.doc": "charlie april"}
+# The folder's print order: a folder's own files by name before its subfolders.
+BATCH_ORDER = ["plain.docx", "two.docx", "一月.doc", "损坏.docx", "报告/三月.doc", "报告/四月.doc"]
+
+
+def make_batch(root, docmaker):
+    """Documents under three passwords (encrypted by LibreOffice itself), one without, one of two pages and
+    a damaged one."""
+    docs = os.path.join(root, "batch")
+    sources = os.path.join(root, "batch-sources")
+    os.makedirs(os.path.join(docs, "报告"))
+    os.makedirs(sources)
+    make_docx(os.path.join(docs, "plain.docx"), BATCH_TEXTS["plain.docx"])
+    make_docx(os.path.join(docs, "two.docx"),
+              'first page</w:t></w:r><w:r><w:br w:type="page"/></w:r><w:r><w:t>second page')
+    with open(os.path.join(docs, "损坏.docx"), "wb") as f:
+        f.write(b"PK\x03\x04" + bytes(range(256)) * 8)
+    args = []
+    for number, (name, password) in enumerate(BATCH_PASSWORDS.items()):
+        source = os.path.join(sources, "%d.docx" % number)
+        make_docx(source, BATCH_TEXTS[name])
+        args += [source, os.path.join(docs, name), password]
+    made = subprocess.run([docmaker] + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=180)
+    check(made.returncode == 0, "encrypted documents not made: %s" % made.stdout.decode(errors="replace"))
+    for name in BATCH_PASSWORDS:
+        with open(os.path.join(docs, name), "rb") as f:
+            check(BATCH_TEXTS[name].encode() not in f.read(), name + " is not encrypted")
+    passwords = os.path.join(root, "passwords.txt")
+    with open(passwords, "w", encoding="utf-8") as f:
+        f.write("wrong\nalpha-1\n\nbravo-2\ncharlie-3\n")
+    return docs, passwords
+
+
+def queue_empty(server):
+    listed = subprocess.run(["lpstat", "-o"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                            env=dict(os.environ, CUPS_SERVER=server.socket), timeout=30)
+    return listed.stdout.strip() == b""
+
+
+def json_rows(path):
+    with open(path, encoding="utf-8") as f:
+        return [json.loads(line) for line in f if line.strip()]
+
+
+def csv_rows(path):
+    with open(path, encoding="utf-8", newline="") as f:
+        return list(csv.DictReader(f))
+
+
+def test_check(runner, server, root, docs, passwords):
+    before = server.count()
+    report = os.path.join(root, "check.json")
+    code, out, err = runner.run([docs, "--check", "--passwords-file", passwords, "--report", report])
+    check(code == 1, "exit code %d, expected 1 (%s)" % (code, err))
+    expected = ["[1/6] plain.docx：可以打开",
+                "[2/6] two.docx：可以打开",
+                "[3/6] 一月.doc：可以打开（已加密，密码文件第 2 行）",
+                "[4/6] 损坏.docx：已损坏或不是 Word 文档",
+                "[5/6] 报告/三月.doc：可以打开（已加密，密码文件第 4 行）",
+                "[6/6] 报告/四月.doc：可以打开（已加密，密码文件第 5 行）",
+                "共 6 个文档：5 个可以打开（3 个已加密），1 个无法打开。",
+                "报告：" + report]
+    check(out.splitlines() == expected, "check printed %r" % out.splitlines())
+    rows = json_rows(report)
+    check([r["path"] for r in rows] == BATCH_ORDER, "report paths %r" % rows)
+    check([r["outcome"] for r in rows] == ["opens", "opens", "opens", "damaged", "opens", "opens"],
+          "report outcomes %r" % rows)
+    # Documents without a password open with the file's empty line (line 3); the others name their line.
+    check([r["password_line"] for r in rows] == [3, 3, 2, None, 4, 5], "password lines %r" % rows)
+    check(all(r["job_id"] is None for r in rows), "a check with a job: %r" % rows)
+    with open(report, "rb") as f:
+        check(not any(p.encode() in f.read() for p in BATCH_PASSWORDS.values()), "a password in the report")
+    time.sleep(1)
+    check(server.count() == before and queue_empty(server), "a check queued a job")
+    check(not os.path.exists(os.path.join(docs, FAILURE_LIST)), "a check wrote a failure list")
+
+    code, out, err = runner.run([docs, "--check"])
+    check(code == 1 and out.splitlines()[-1] == "共 6 个文档：2 个可以打开（0 个已加密），4 个无法打开。",
+          "without passwords: %d %r" % (code, out))
+    check(out.count("需要密码，所给的密码都打不开") == 3, "wrong-password lines %r" % out)
+    print("ok - --check: each document's outcome, the summary, exit 1, nothing queued, no failure list")
+
+
+def test_print_with_passwords(runner, server, root, docs, passwords):
+    before = server.count()
+    report = os.path.join(root, "print.csv")
+    code, out, err = runner.run([docs, "--passwords-file", passwords, "--report", report])
+    check(code == 1, "exit code %d, expected 1 (%s)" % (code, err))
+    server.wait()
+    texts = server.texts(since=before)
+    check(texts == ["plain page", "first page\n\n\x0csecond page", "alpha january", "bravo march", "charlie april"],
+          "printed %r" % texts)
+    rows = csv_rows(report)
+    check([r["path"] for r in rows] == BATCH_ORDER, "report paths %r" % rows)
+    check([r["outcome"] for r in rows] == ["printed", "printed", "printed", "damaged", "printed", "printed"],
+          "report outcomes %r" % rows)
+    check([r["password_line"] for r in rows] == ["3", "3", "2", "", "4", "5"], "password lines %r" % rows)
+    jobs = [int(r["job_id"]) for r in rows if r["outcome"] == "printed"]
+    check(len(set(jobs)) == 5 and jobs == sorted(jobs), "job ids %r" % jobs)
+    check(rows[1]["pages"] == "2" and rows[0]["pages"] == "1", "page counts %r" % rows)
+    check(all(float(r["seconds"]) >= 0 for r in rows) and rows[0]["path_hex"] == "", "seconds %r" % rows)
+    with open(os.path.join(docs, FAILURE_LIST), "rb") as f:
+        check(f.read() == (os.path.join(docs, "损坏.docx") + "\n").encode(), "failure list")
+    print("ok - a passwords file: every encrypted document printed once, in order; the csv report read back")
+
+
+def test_print_options(runner, server, root, docs):
+    listed = os.path.join(root, "two.txt")
+    with open(listed, "w", encoding="utf-8") as f:
+        f.write("two.docx\n")
+    before = server.count()
+    code, out, err = runner.run([docs, "--from-list", listed, "--copies", "2", "--pages", "1", "--collate",
+                                 "--duplex", "long"])
+    check(code == 0, "exit code %d (%s)" % (code, err))
+    server.wait()
+    names = sorted(n for n in os.listdir(server.out) if n.endswith(".pdf"))[before:]
+    check(len(names) == 1, "one job for two copies: %r" % names)
+    job = os.path.join(server.out, names[0])
+    check(server.texts(since=before) == ["first page"], "page 1 only: %r" % server.texts(since=before))
+    info = subprocess.run(["pdfinfo", job], stdout=subprocess.PIPE, timeout=30).stdout.decode()
+    check(re.search(r"^Pages:\s+1$", info, re.M), "pages of the job: %s" % info)
+    with open(job + ".copies") as f:
+        check(f.read().strip() == "2", "copies of the job")
+    check(out.splitlines()[-1] == "已打印 1 个文档，未能打印 0 个。", "summary %r" % out)
+    print("ok - --copies 2 --pages 1: one job of page 1 for two copies, counted once")
+
+
+def test_pdf(runner, server, root, docs, passwords):
+    out_dir = os.path.join(root, "pdf")
+    os.makedirs(out_dir)
+    kept = os.path.join(out_dir, "plain.pdf")
+    with open(kept, "wb") as f:
+        f.write(b"mine")
+    before = server.count()
+    report = os.path.join(root, "pdf.json")
+    code, out, err = runner.run([docs, "--pdf", out_dir, "--passwords-file", passwords, "--report", report])
+    check(code == 1, "exit code %d, expected 1 (%s)" % (code, err))
+    with open(kept, "rb") as f:
+        check(f.read() == b"mine", "an existing PDF was overwritten")
+    check("[1/6] plain.docx：PDF 已存在，未覆盖" in out.splitlines(), "skipped line %r" % out)
+    for name, text in list(BATCH_TEXTS.items())[1:]:
+        pdf = os.path.join(out_dir, os.path.splitext(name)[0] + ".pdf")
+        got = subprocess.run(["pdftotext", pdf, "-"], stdout=subprocess.PIPE, timeout=30).stdout.decode().strip()
+        check(got == text, "%s reads %r" % (pdf, got))
+        info = subprocess.run(["pdfinfo", pdf], stdout=subprocess.PIPE, timeout=30).stdout.decode()
+        check(re.search(r"^Encrypted:\s+no$", info, re.M), "%s is encrypted" % pdf)
+    check(not os.path.exists(os.path.join(out_dir, "损坏.pdf")), "a PDF of the damaged document")
+    leftovers = [n for _, _, files in os.walk(out_dir) for n in files if n.endswith(".part")]
+    check(not leftovers, "partial files left: %r" % leftovers)
+    rows = json_rows(report)
+    check([r["outcome"] for r in rows] ==
+          ["skipped-existing", "exported", "exported", "damaged", "exported", "exported"], "report %r" % rows)
+    check(server.count() == before and queue_empty(server), "--pdf printed")
+
+    code, out, err = runner.run([docs, "--pdf", out_dir, "--overwrite", "--from-list", report])
+    check(code == 1, "--overwrite: exit code %d (%s)" % (code, err))
+    got = subprocess.run(["pdftotext", kept, "-"], stdout=subprocess.PIPE, timeout=30).stdout.decode().strip()
+    check(got == "plain page", "--overwrite: %r" % got)
+    print("ok - --pdf: each PDF read back, unencrypted for encrypted documents, an existing one kept unless "
+          "--overwrite, no printer used")
+
+
+def test_pdf_raw_names(runner, root):
+    """Names that are not UTF-8: the PDF keeps the document's bytes, the report marks them in hex."""
+    docs = os.path.join(root, "raw").encode()
+    os.makedirs(os.path.join(docs, b"sub\xfe"))
+    make_docx(os.path.join(docs, b"bad\xff.docx").decode("utf-8", "surrogateescape"), "raw page")
+    make_docx(os.path.join(docs, b"sub\xfe", b"x.docx").decode("utf-8", "surrogateescape"), "nested raw page")
+    out_dir = os.path.join(root, "raw-pdf")
+    report = os.path.join(root, "raw.csv")
+    code, out, err = runner.run([docs.decode(), "--pdf", out_dir, "--report", report])
+    check(code == 0, "exit code %d (%s)" % (code, err))
+    for name, text in ((b"bad\xff.pdf", "raw page"), (b"sub\xfe/x.pdf", "nested raw page")):
+        pdf = os.path.join(out_dir.encode(), name)
+        got = subprocess.run([b"pdftotext", pdf, b"-"], stdout=subprocess.PIPE, timeout=30).stdout.decode().strip()
+        check(got == text, "%r reads %r" % (pdf, got))
+    rows = csv_rows(report)
+    check([(r["path"], r["path_hex"]) for r in rows] ==
+          [("bad\ufffd.docx", b"bad\xff.docx".hex()), ("sub\ufffd/x.docx", b"sub\xfe/x.docx".hex())],
+          "report %r" % rows)
+    print("ok - --pdf and --report with names that are not UTF-8: the PDFs carry the names' bytes, the "
+          "report their hex")
+
+
+def test_from_list(runner, server, root, docs, passwords):
+    report = os.path.join(root, "first.csv")
+    before = server.count()
+    code, out, err = runner.run([docs, "--report", report])
+    check(code == 1, "first run: exit code %d (%s)" % (code, err))
+    # The folder's own failure list, which the new run replaces once it has read it.
+    failures = os.path.join(docs, FAILURE_LIST)
+    server.wait()
+    first = server.count()
+    check(first - before == 2, "first run printed %d" % (first - before))
+
+    code, out, err = runner.run([docs, "--from-list", failures, "--passwords-file", passwords])
+    check(code == 1, "from the failure list: exit code %d (%s)" % (code, err))
+    check(out.splitlines()[:4] == ["[1/4] 一月.doc", "[2/4] 损坏.docx", "[3/4] 报告/三月.doc", "[4/4] 报告/四月.doc"],
+          "from the failure list: %r" % out)
+    server.wait()
+    check(server.texts(since=first) == ["alpha january", "bravo march", "charlie april"],
+          "from the failure list printed %r" % server.texts(since=first))
+
+    # The report of the first run, with one of its documents gone since.
+    os.rename(os.path.join(docs, "报告/四月.doc"), os.path.join(root, "四月.doc"))
+    second = server.count()
+    code, out, err = runner.run([docs, "--from-list", report, "--passwords-file", passwords])
+    os.rename(os.path.join(root, "四月.doc"), os.path.join(docs, "报告/四月.doc"))
+    check(code == 1, "from the report: exit code %d (%s)" % (code, err))
+    check("[4/4] 报告/四月.doc：文件不存在或不是 Word 文档，未尝试" in out.splitlines(), "gone line %r" % out)
+    server.wait()
+    check(server.texts(since=second) == ["alpha january", "bravo march"],
+          "from the report printed %r" % server.texts(since=second))
+    print("ok - --from-list: a failure list and a csv report reprint only what failed, in order; a gone "
+          "file is not tried")
+
+
+def test_batch_bad_input(runner, server, root, docs):
+    gbk = os.path.join(root, "gbk-passwords.txt")
+    with open(gbk, "wb") as f:
+        f.write("密码\n".encode("gbk"))
+    outside = os.path.join(root, "outside.txt")
+    with open(outside, "w") as f:
+        f.write("/etc/passwd\n")
+    cases = [("unknown option", ["--colour"], "未知选项：--colour"),
+             ("zero copies", ["--copies", "0"], "份数应为"),
+             ("negative copies", ["--copies=-1"], "份数应为"),
+             ("malformed page range", ["--pages", "3-1"], "页码范围无效"),
+             ("open page range", ["--pages", "2-"], "页码范围无效"),
+             ("unknown duplex", ["--duplex", "both"], "双面打印应为"),
+             ("missing passwords file", ["--passwords-file", os.path.join(root, "nope.txt")], "无法读取密码文件"),
+             ("passwords file not UTF-8", ["--passwords-file", gbk], "不是 UTF-8"),
+             ("report in a missing folder", ["--report", os.path.join(root, "nowhere", "r.csv")], "报告所在的文件夹不存在"),
+             ("list outside the folder", ["--from-list", outside], "不在文件夹内")]
+    before = server.count()
+    for name, args, message in cases:
+        started = time.monotonic()
+        code, out, err = runner.run([docs] + args, timeout=30)
+        check(code == 2, "%s: exit code %d" % (name, code))
+        check(message in err and out == "", "%s: %r %r" % (name, out, err))
+        # An office takes about a second to start; none was.
+        check(time.monotonic() - started < 5 and not runner.leftovers(), "%s: an office started" % name)
+    check(server.count() == before, "bad input printed")
+    print("ok - bad input: %d cases, each a message and exit 2 before anything starts" % len(cases))
+
+
+def test_batch(runner, server, root, docmaker):
+    if not docmaker:
+        print("skipped - batch options: no document maker")
+        return
+    docs, passwords = make_batch(root, docmaker)
+    test_check(runner, server, root, docs, passwords)
+    test_print_with_passwords(runner, server, root, docs, passwords)
+    test_print_options(runner, server, root, docs)
+    test_pdf(runner, server, root, docs, passwords)
+    test_pdf_raw_names(runner, root)
+    test_from_list(runner, server, root, docs, passwords)
+    test_batch_bad_input(runner, server, root, docs)
+
+
 def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     program, source = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    docmaker = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 and sys.argv[3] else None
     missing = [t for t in ("cupsd", "lpadmin", "pdftotext") if shutil.which(t) is None and
                not os.path.exists("/usr/sbin/" + t)]
     if missing:
@@ -408,7 +675,8 @@ def main():
                  ("printer", lambda: test_printer(runner, server, root)),
                  ("nothing printable", lambda: test_nothing_printable(runner, root)),
                  ("interrupt", lambda: test_interrupt(runner, server, root)),
-                 ("folder action", lambda: test_folder_action(runner, server, root, source, program))]
+                 ("folder action", lambda: test_folder_action(runner, server, root, source, program)),
+                 ("batch options", lambda: test_batch(runner, server, root, docmaker))]
         for name, test in tests:
             try:
                 test()

@@ -235,6 +235,8 @@ private slots:
     void rawByteNames_data();
     void rawByteNames();
     void incompleteJobIsCancelled();
+    void passwordTriesKeepTheOffice_data();
+    void passwordTriesKeepTheOffice();
 
 private:
     QString tpl(const QString &name) const { return templates_.filePath(name); }
@@ -1178,6 +1180,82 @@ void PrintSystemTest::incompleteJobIsCancelled()
     QCOMPARE(int(state), int(IPP_JSTATE_CANCELED));
     // A job that is complete is left alone.
     QVERIFY(!cupsqueue::CancelIfIncomplete("capture", id));
+}
+
+void PrintSystemTest::passwordTriesKeepTheOffice_data()
+{
+    QTest::addColumn<QString>(
+        "file"); // template name, "enc:" + a file of the encrypted test data, or "!" + bytes
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("marker"); // text of the document, when it is known
+
+    QTest::newRow("own .doc") << "P-pw.doc" << Password << "QMARK-P";
+    QTest::newRow("Agile .docx") << "enc:example_password.docx" << EncryptedPassword << "";
+    QTest::newRow("RC4 .doc") << "enc:rc4cryptoapi_password.doc" << EncryptedPassword << "";
+    QTest::newRow("damaged") << "!PK\x03\x04 not a zip" << Password << "";
+}
+
+// Wrong passwords are told apart from damage and cost no new office; the document that opens then
+// reports its pages and exports an unencrypted PDF through the office's own export.
+void PrintSystemTest::passwordTriesKeepTheOffice()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, password);
+    QFETCH(QString, marker);
+    QTemporaryDir tmp;
+    QString source = tpl(file);
+    if (file.startsWith("enc:")) {
+        source = encrypted(file.mid(4));
+        if (!QFileInfo::exists(source))
+            QSKIP("the encrypted test documents are not here");
+    }
+    const bool damaged = file.startsWith('!');
+    const QString path = tmp.filePath(damaged ? "damaged.docx" : "protected." + QFileInfo(source).suffix());
+    if (damaged)
+        QVERIFY(WriteFile(path, file.mid(1).toLatin1()));
+    else
+        QVERIFY(CopyFile(source, path));
+
+    LibreOfficeWordProcessor office;
+    QVERIFY(office.create());
+    QVERIFY(office.queryDocuments());
+    const int pid = office.officePid();
+    QVERIFY(pid > 0);
+    for (const QString &wrong : {QString(), QStringLiteral("wrong-1"), QStringLiteral("wrong-2")}) {
+        QCOMPARE(office.open(path, false, false, false, wrong, wrong, true), WordProcessor::NoDocument);
+        QCOMPARE(office.lastOpenFailure(),
+                 damaged ? WordProcessor::OpenFailure::Damaged : WordProcessor::OpenFailure::WrongPassword);
+    }
+    QCOMPARE(office.officePid(), pid);
+    const WordProcessor::Document document = office.open(path, false, false, false, password, password, true);
+    if (damaged) {
+        QCOMPARE(document, WordProcessor::NoDocument);
+        office.quit();
+        return;
+    }
+    QVERIFY(document != WordProcessor::NoDocument);
+    QCOMPARE(office.officePid(), pid);
+    const QString pdf = tmp.filePath("out.pdf");
+    QVERIFY(office.exportPdf(document, pdf));
+    QVERIFY(office.pageCount(document) >= 1);
+    office.close(document, false);
+    office.quit();
+
+    QProcess info;
+    info.start("pdfinfo", {pdf});
+    QVERIFY(info.waitForFinished(30000));
+    const QString details = QString::fromUtf8(info.readAllStandardOutput());
+    QVERIFY2(QRegularExpression("^Encrypted:\\s+no$", QRegularExpression::MultilineOption)
+                 .match(details)
+                 .hasMatch(),
+             qPrintable(details));
+    QProcess text;
+    text.start("pdftotext", {pdf, "-"});
+    QVERIFY(text.waitForFinished(30000));
+    const QString content = QString::fromUtf8(text.readAllStandardOutput()).trimmed();
+    QVERIFY2(!content.isEmpty(), "the PDF is blank");
+    if (!marker.isEmpty())
+        QVERIFY2(content.contains(marker), qPrintable(content));
 }
 
 int main(int argc, char **argv)
