@@ -80,6 +80,7 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, QT
     const QDir root(folder);
     int total = 0, printed = 0, failed = 0;
     QString problem;
+    QStringList unconfirmed; // relative paths, in the order tried
     bool finished = false;
     QObject::connect(worker, &ThreadObject::DocumentStarted, &loop,
                      [&](int number, int documents, const QString &path) {
@@ -91,6 +92,9 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, QT
                                         .arg(QDir::toNativeSeparators(root.relativeFilePath(path)))
                                  << Qt::endl;
                      });
+    QObject::connect(worker, &ThreadObject::DocumentUnconfirmed, &loop, [&](int, const QString &path) {
+        unconfirmed << QDir::toNativeSeparators(root.relativeFilePath(path));
+    });
     QObject::connect(worker, &ThreadObject::RunFinished, &loop,
                      [&](int printedCount, int failedCount, const QString &reason) {
                          printed = printedCount;
@@ -121,11 +125,15 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, QT
     }
     delete worker;
 
-    const bool listWritten = failed > 0 && QFileInfo(PrintJobSettings.failureListPath).isFile();
+    const bool listed = failed > 0 || !unconfirmed.isEmpty();
+    const bool listWritten = listed && QFileInfo(PrintJobSettings.failureListPath).isFile();
     if (!command.quiet) {
         if (total == 0 && failed == 0 && printed == 0 && problem.isEmpty() && !interrupted)
             out << QStringLiteral("文件夹中没有 Word 文档。") << Qt::endl;
         out << QStringLiteral("已打印 %1 个文档，未能打印 %2 个。").arg(printed).arg(failed) << Qt::endl;
+        // Sent to the printer, but not seen printed: neither in the count nor among the failures.
+        for (const QString &path : unconfirmed)
+            out << QStringLiteral("未能确认是否已打印：%1").arg(path) << Qt::endl;
         if (listWritten)
             out << QStringLiteral("未能打印的文档列在：%1")
                        .arg(QDir::toNativeSeparators(PrintJobSettings.failureListPath))
@@ -135,14 +143,14 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, QT
         err << problem << Qt::endl;
     else if (interrupted)
         err << QStringLiteral("打印已中止。") << Qt::endl;
-    if (failed > 0 && !listWritten && problem.isEmpty()) // the run says so itself when it could not write it
+    if (listed && !listWritten && problem.isEmpty()) // the run says so itself when it could not write it
         err << QStringLiteral("无法写入失败列表：%1")
                    .arg(QDir::toNativeSeparators(PrintJobSettings.failureListPath))
             << Qt::endl;
 
     if (interrupted)
         return kPrintExitInterrupted;
-    if (failed > 0)
+    if (failed > 0 || !unconfirmed.isEmpty())
         return kPrintExitSomeFailed;
     if (!problem.isEmpty())
         return kPrintExitNothingPrinted;

@@ -95,6 +95,12 @@ QString AbortedText()
 {
     return QStringLiteral("打印已中止。");
 }
+QString UnconfirmedText(int count)
+{
+    return QStringLiteral("另有%1个文档已交给打印机，但未能确认是否打印出来（失败列表中标为“%2”）。")
+        .arg(count)
+        .arg(FailureListUnconfirmedMarker().trimmed());
+}
 QString FailureListNotWrittenText(const QString &path)
 {
     return QStringLiteral("无法写入打印失败的文件列表（%1），列表未能显示。")
@@ -132,7 +138,8 @@ void ThreadObject::ReplaceExcelText()
 
     RunRegistration run; // from here on AbortRuns reaches this run
     QStringList unreadableFolders;
-    const QFileInfoList files = ListFilesRecursively(settings.sourcePath, &unreadableFolders);
+    const QFileInfoList files =
+        ListFilesRecursively(settings.sourcePath, &unreadableFolders, [&run] { return run.aborted(); });
     const int n = files.size();
 
     std::unique_ptr<WordProcessor> office;
@@ -156,10 +163,18 @@ void ThreadObject::ReplaceExcelText()
         return IsPrintableDocument(QDir::toNativeSeparators(file.filePath()));
     }));
     int number = 0;
-    // Documents whose job is still followed, and the documents that did not print with the order in
-    // which they were tried: a job may fail after later documents were tried.
-    std::map<WordProcessor::Document, std::pair<int, QString>> queued;
+    // Documents whose job is still followed, the documents that did not print and those whose printing
+    // could not be confirmed, with the order in which they were tried: a job may end after later
+    // documents were tried.
+    struct Tried
+    {
+        int index;
+        int number;
+        QString path;
+    };
+    std::map<WordProcessor::Document, Tried> queued;
     std::vector<std::pair<int, QString>> failed;
+    std::vector<Tried> unconfirmed;
     std::map<WordProcessor::Document, bool> outcomes;
     auto collect = [&](WordProcessor::Document waitFor) {
         for (const WordProcessor::JobResult &result : office->takeJobResults(waitFor)) {
@@ -169,8 +184,10 @@ void ThreadObject::ReplaceExcelText()
             outcomes[result.document] = result.printed;
             if (result.printed)
                 ++printedCount;
+            else if (result.unconfirmed)
+                unconfirmed.push_back(it->second);
             else
-                failed.push_back(it->second);
+                failed.push_back({it->second.index, it->second.path});
             queued.erase(it);
         }
     };
@@ -198,7 +215,7 @@ void ThreadObject::ReplaceExcelText()
         }
         bool printed = handedOver;
         if (handedOver && office->followsJobs()) {
-            queued[document] = {i, path};
+            queued[document] = {i, number, path};
             // A pause spaces out printed documents: with one, the job is followed to its end first.
             if (settings.delayMs > 0) {
                 collect(document);
@@ -225,10 +242,15 @@ void ThreadObject::ReplaceExcelText()
     if (ready && office->followsJobs() && problem.isEmpty() && !failed.empty() && !run.aborted())
         problem = office->printerProblem();
 
+    // Unconfirmed documents go to the list too, marked: the user has to look at the printer for them.
+    const int failedCount = int(failed.size());
+    for (const Tried &t : unconfirmed)
+        failed.push_back({t.index, FailureListUnconfirmedMarker() + t.path});
     std::sort(failed.begin(), failed.end());
     for (const auto &f : failed)
         failedPaths.append(f.second);
-    const int failedCount = int(failed.size());
+    std::sort(unconfirmed.begin(), unconfirmed.end(),
+              [](const Tried &a, const Tried &b) { return a.index < b.index; });
 
     if (created)
         office->quit();
@@ -257,9 +279,13 @@ void ThreadObject::ReplaceExcelText()
     }
     QString finalText =
         QStringLiteral("成功打印") + QString::number(printedCount) + QStringLiteral("个word文件!");
+    if (!unconfirmed.empty())
+        finalText += QLatin1Char(' ') + UnconfirmedText(int(unconfirmed.size()));
     if (!problem.isEmpty())
         finalText += QLatin1Char(' ') + problem;
     emit ShowDisposingFile(finalText);
+    for (const Tried &t : unconfirmed)
+        emit DocumentUnconfirmed(t.number, t.path);
     emit RunFinished(printedCount, failedCount, problem);
     // The window starts the viewer on its own thread. Before the button comes back: a new click deletes
     // the list.
