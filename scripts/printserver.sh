@@ -115,6 +115,10 @@ DefaultAuthType None
   Allow all
 </Location>
 <Policy default>
+  # As an ordinary user meets a shared server: other users' jobs are listed without their names and
+  # owners, also to root.
+  JobPrivateAccess @OWNER
+  JobPrivateValues default
   <Limit All>
     Order deny,allow
   </Limit>

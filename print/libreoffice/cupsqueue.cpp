@@ -35,6 +35,7 @@ struct Job
     std::vector<std::string> titles;
     std::string user;      // job-originating-user-name; empty when the scheduler hides it
     bool incoming = false; // created, but its document has not all arrived yet
+    int documents = -1;    // number-of-documents, -1 when not listed
 };
 
 std::string PrinterUri(const std::string &destination)
@@ -72,6 +73,8 @@ void ReadJobs(ipp_t *response, std::vector<Job> &jobs)
             const char *text = ippGetString(attr, 0, nullptr);
             if (text)
                 job.titles.push_back(text);
+        } else if (!strcmp(name, "number-of-documents") && ippGetValueTag(attr) == IPP_TAG_INTEGER) {
+            job.documents = ippGetInteger(attr, 0);
         } else if (!strcmp(name, "job-originating-user-name")) {
             const char *text = ippGetString(attr, 0, nullptr);
             job.user = text ? text : "";
@@ -87,8 +90,12 @@ void ReadJobs(ipp_t *response, std::vector<Job> &jobs)
         jobs.push_back(job);
 }
 
-const char *const JobAttributes[] = {"job-id", "job-state", "job-name", "job-state-reasons",
-                                     "job-originating-user-name"};
+const char *const JobAttributes[] = {"job-id",
+                                     "job-state",
+                                     "job-name",
+                                     "job-state-reasons",
+                                     "job-originating-user-name",
+                                     "number-of-documents"};
 
 // Get-Jobs for the user's own jobs on the destination, with only the attributes needed here. firstId > 0
 // starts the list at that job id, so that the time taken does not grow with the scheduler's history of
@@ -221,7 +228,9 @@ int HighestJobId(const std::string &destination)
 bool CancelIfIncomplete(const std::string &destination, int jobId)
 {
     for (const Job &job : ListJobs(destination, "all", jobId).value_or(std::vector<Job>())) {
-        if (job.id == jobId && job.incoming && job.state == IPP_JSTATE_HELD) {
+        // A held queue lists such a job as held for its hold, not as incoming: it has no document.
+        const bool waiting = job.state == IPP_JSTATE_HELD || job.state == IPP_JSTATE_PENDING;
+        if (job.id == jobId && waiting && (job.incoming || job.documents == 0)) {
             cupsCancelJob2(CUPS_HTTP_DEFAULT, destination.c_str(), jobId, 0);
             return true;
         }
