@@ -257,6 +257,7 @@ private slots:
     void schedulerOutage_data();
     void schedulerOutage();
     void heldPastTheLimit();
+    void jobsForgottenAtOnce();
     void watchdogCutOffAfterTheJobShows();
     void abortDuringFolderScan();
     void oddNamesMatchTheirOwnJob_data();
@@ -1362,17 +1363,19 @@ void PrintSystemTest::colleaguePrintsBetweenDocuments()
     QVERIFY(other.command("hold"));
     QTemporaryDir tmp;
     const QString root = tmp.path() + "/";
-    QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
-    QVERIFY(CopyFile(doc("B", "docx"), root + "b.docx"));
+    // The same form filled in twice, in two folders.
+    const QString first = root + "一/申请表.docx", second = root + "二/申请表.docx";
+    QVERIFY(CopyFile(doc("A", "docx"), first));
+    QVERIFY(CopyFile(doc("B", "docx"), second));
 
     std::atomic<int> colleagueJob{0};
     std::thread settler;
     const QByteArray colleaguePage = "the colleague's own page\n";
     const RunResult r = run(root, 0, QString(), [&](const QString &label) {
-        if (label != root + "b.docx" || settler.joinable())
+        if (label != second || settler.joinable())
             return;
         // Same title as ours, as when both print the same form.
-        colleagueJob = ColleaguePrints(other.socket(), "b.docx", colleaguePage);
+        colleagueJob = ColleaguePrints(other.socket(), QStringLiteral("申请表.docx"), colleaguePage);
         settler = std::thread([&] {
             QList<QueueJob> jobs;
             for (int i = 0; i < 600 && (jobs = ActiveJobs(other.socket())).size() < 3; ++i)
@@ -1399,7 +1402,7 @@ void PrintSystemTest::colleaguePrintsBetweenDocuments()
         QVERIFY(other.text(jobs[1]).contains(Marker("B")));
     } else {
         QCOMPARE(r.labels.last(), Count(1));
-        QCOMPARE(r.failureList, (root + "b.docx\n").toUtf8());
+        QCOMPARE(r.failureList, (second + "\n").toUtf8());
         QFile page(QDir(other.outDir()).filePath(jobs[1]));
         QVERIFY(page.open(QIODevice::ReadOnly));
         QCOMPARE(page.readAll(), colleaguePage);
@@ -1505,6 +1508,29 @@ void PrintSystemTest::heldPastTheLimit()
     QVERIFY(other.command("release"));
     QVERIFY(other.waitIdle());
     QCOMPARE(other.captured().size(), 2);
+    other.stop();
+    server_.use();
+}
+
+// A scheduler that keeps no history forgets a job as soon as it is done: it is never seen completed, so
+// whether it printed is not known. Not counted, not a failure; the page itself comes out once.
+void PrintSystemTest::jobsForgottenAtOnce()
+{
+    qputenv("PRINTSERVER_JOB_HISTORY", "No");
+    PrintServer other;
+    QString error;
+    const bool started = other.start(&error);
+    qunsetenv("PRINTSERVER_JOB_HISTORY");
+    QVERIFY2(started, qPrintable(error));
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
+    const RunResult r = run(root, 0, QString());
+    QVERIFY(r.enabled);
+    QCOMPARE(r.labels.last(), Count(0) + Unconfirmed(1));
+    QCOMPARE(r.failureList, QStringLiteral("[未确认] %1a.docx\n").arg(root).toUtf8());
+    QVERIFY(other.waitIdle());
+    QCOMPARE(other.captured().size(), 1);
     other.stop();
     server_.use();
 }
