@@ -1156,6 +1156,11 @@ void PrintSystemTest::rawByteNames()
 {
     QFETCH(QByteArray, name);
     QTemporaryDir dir;
+    struct Removal // the temporary folder's own clean-up does not reach names that are not UTF-8
+    {
+        QString path;
+        ~Removal() { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), path}); }
+    } removal{dir.path()};
     const QByteArray path = QFile::encodeName(dir.path()) + "/" + name;
     QFile source(doc("E", "docx"));
     QVERIFY(source.open(QIODevice::ReadOnly));
