@@ -16,6 +16,11 @@ if cmake --build "$build" --target bench_print >/dev/null 2>&1; then
     "$build/bench/bench_print" 50 3 batch
 fi
 
+if cmake --build "$build" --target bench_long_run >/dev/null 2>&1; then
+    echo "=== bench_long_run ==="
+    "$build/bench/bench_long_run"
+fi
+
 echo "=== bench_update_retry ==="
 cmake --build "$build" --target bench_update_retry >/dev/null
 "$build/bench/bench_update_retry"

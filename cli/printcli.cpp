@@ -173,6 +173,7 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, co
     };
     int total = 0, printed = 0, failed = 0, encrypted = 0, skipped = 0, notTried = 0;
     QString problem;
+    QStringList unconfirmed; // relative paths, in the order tried
     bool finished = false;
     bool reportWritten = true;
     const bool checking = settings.mode == Mode::Check;
@@ -218,6 +219,9 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, co
             reportWritten = report->add(result.number, row) && reportWritten;
         }
     });
+    QObject::connect(worker, &ThreadObject::DocumentUnconfirmed, &loop, [&](int, const QString &path) {
+        unconfirmed << QDir::toNativeSeparators(root.relativeFilePath(path));
+    });
     QObject::connect(worker, &ThreadObject::RunFinished, &loop,
                      [&](int printedCount, int failedCount, const QString &reason) {
                          printed = printedCount;
@@ -251,7 +255,8 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, co
     if (report)
         reportWritten = report->flush() && reportWritten;
 
-    const bool listWritten = failed > 0 && !checking && QFileInfo(PrintJobSettings.failureListPath).isFile();
+    const bool listed = failed > 0 || !unconfirmed.isEmpty();
+    const bool listWritten = listed && !checking && QFileInfo(PrintJobSettings.failureListPath).isFile();
     if (!command.quiet) {
         if (total == 0 && failed == 0 && printed == 0 && problem.isEmpty() && !interrupted &&
             !settings.useDocumentList)
@@ -267,6 +272,9 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, co
             out << QStringLiteral("已导出 %1 个 PDF，未能导出 %2 个。").arg(printed).arg(failed) << Qt::endl;
         else
             out << QStringLiteral("已打印 %1 个文档，未能打印 %2 个。").arg(printed).arg(failed) << Qt::endl;
+        // Sent to the printer, but not seen printed: neither in the count nor among the failures.
+        for (const QString &path : unconfirmed)
+            out << QStringLiteral("未能确认是否已打印：%1").arg(path) << Qt::endl;
         if (skipped > 0)
             out << QStringLiteral("%1 个 PDF 已存在，未覆盖（要覆盖请加 --overwrite）。").arg(skipped)
                 << Qt::endl;
@@ -288,7 +296,7 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, co
         err << problem << Qt::endl;
     else if (interrupted)
         err << QStringLiteral("打印已中止。") << Qt::endl;
-    if (failed > 0 && !checking && !listWritten &&
+    if (listed && !checking && !listWritten &&
         problem.isEmpty()) // the run says so itself when it could not write it
         err << QStringLiteral("无法写入失败列表：%1")
                    .arg(QDir::toNativeSeparators(PrintJobSettings.failureListPath))
@@ -298,7 +306,7 @@ int ExecutePrintCommand(const PrintCommand &command, const QString &password, co
 
     if (interrupted)
         return kPrintExitInterrupted;
-    if (failed > 0 || skipped > 0 || notTried > 0 || !reportWritten)
+    if (failed > 0 || !unconfirmed.isEmpty() || skipped > 0 || notTried > 0 || !reportWritten)
         return kPrintExitSomeFailed;
     if (!problem.isEmpty())
         return kPrintExitNothingPrinted;

@@ -12,7 +12,7 @@ class QTextStream;
 enum PrintExit
 {
     kPrintExitAllPrinted = 0,
-    kPrintExitSomeFailed = 1, // listed in the failure list
+    kPrintExitSomeFailed = 1, // listed in the failure list (failed, or printing not confirmed)
     kPrintExitNothingPrinted = 2,
     kPrintExitInterrupted = 130,
 };

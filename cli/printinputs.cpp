@@ -1,6 +1,7 @@
 #include "cli/printinputs.h"
 
 #include "platform/filename.h"
+#include "print/failurelist.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -165,9 +166,15 @@ bool ParseDocumentList(const QString &listName, const QByteArray &bytes, const Q
         if (!ReadJsonReport(bytes, &entries, error))
             return false;
     } else {
+        // A failure list names documents not seen printed under a marker: they are taken again too.
+        const QString unconfirmed = FailureListUnconfirmedMarker();
         for (const QByteArray &line : Lines(bytes)) {
-            if (!line.isEmpty())
-                entries.append(DecodeFileName(line));
+            if (line.isEmpty())
+                continue;
+            QString entry = DecodeFileName(line);
+            if (entry.startsWith(unconfirmed))
+                entry.remove(0, unconfirmed.size());
+            entries.append(entry);
         }
     }
     const QString root = QDir::cleanPath(QDir::fromNativeSeparators(folder)) + QLatin1Char('/');

@@ -49,9 +49,34 @@ private:
 // Depth first, a folder's own files before its subfolders. Canonical paths of the folders entered so far:
 // a folder link that leads back to an ancestor (or to a folder listed already) is not entered a second
 // time, so the scan ends and lists each file once. Folders that cannot be read are noted, not passed over.
-void Walk(const QString &path, const QString &canonicalPath, QSet<QString> &visited, PathQueue &queue,
-          QStringList &unreadable)
+std::mutex hookMutex;
+ThreadObject::FolderScanHook &scanHook()
 {
+    static ThreadObject::FolderScanHook hook;
+    return hook;
+}
+
+struct ScanControl
+{
+    std::function<bool()> stop;
+    ThreadObject::FolderScanHook hook;
+    bool stopped = false;
+    // Asked before each folder: a scan of a huge or slow tree hears an abort between two folders.
+    bool shouldStop(const QString &folder)
+    {
+        if (!stopped && hook)
+            hook(folder);
+        if (!stopped && stop && stop())
+            stopped = true;
+        return stopped;
+    }
+};
+
+void Walk(const QString &path, const QString &canonicalPath, QSet<QString> &visited, PathQueue &queue,
+          QStringList &unreadable, ScanControl &control)
+{
+    if (control.shouldStop(path))
+        return;
     QStringList files;
     std::vector<FolderEntry> folders;
     if (!ListFolder(path, files, folders))
@@ -76,7 +101,9 @@ void Walk(const QString &path, const QString &canonicalPath, QSet<QString> &visi
         if (visited.contains(canonical))
             continue;
         visited.insert(canonical);
-        Walk(folder.path, canonical, visited, queue, unreadable);
+        Walk(folder.path, canonical, visited, queue, unreadable, control);
+        if (control.stopped)
+            return;
     }
 }
 
@@ -84,10 +111,22 @@ void Walk(const QString &path, const QString &canonicalPath, QSet<QString> &visi
 
 QFileInfoList ThreadObject::ListFilesRecursively(QString path)
 {
-    return ListFilesRecursively(std::move(path), nullptr);
+    return ListFilesRecursively(std::move(path), nullptr, nullptr);
+}
+
+void ThreadObject::SetFolderScanHook(FolderScanHook hook)
+{
+    std::lock_guard<std::mutex> lock(hookMutex);
+    scanHook() = std::move(hook);
 }
 
 QFileInfoList ThreadObject::ListFilesRecursively(QString path, QStringList *unreadableFolders)
+{
+    return ListFilesRecursively(std::move(path), unreadableFolders, nullptr);
+}
+
+QFileInfoList ThreadObject::ListFilesRecursively(QString path, QStringList *unreadableFolders,
+                                                 const std::function<bool()> &stop)
 {
     QFileInfoList result;
     const QString canonical = CanonicalFolderPath(path);
@@ -96,9 +135,15 @@ QFileInfoList ThreadObject::ListFilesRecursively(QString path, QStringList *unre
 
     PathQueue queue;
     QStringList unreadable; // written by the reader, read after it is joined
-    auto walkAll = [&path, &canonical, &queue, &unreadable] {
+    ScanControl control;
+    control.stop = stop;
+    {
+        std::lock_guard<std::mutex> lock(hookMutex);
+        control.hook = scanHook();
+    }
+    auto walkAll = [&path, &canonical, &queue, &unreadable, &control] {
         QSet<QString> visited{canonical};
-        Walk(path, canonical, visited, queue, unreadable);
+        Walk(path, canonical, visited, queue, unreadable, control);
         queue.finish();
     };
     std::thread reader;

@@ -3,6 +3,11 @@
 #include "platform/filename.h"
 #include "platform/textfile.h"
 
+QString FailureListUnconfirmedMarker()
+{
+    return QStringLiteral("[未确认] ");
+}
+
 QString FailureListLine(const QString &path)
 {
     QString line = path;

@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+// Heads the line of a document that went to the printer but could not be confirmed printed. Every other
+// line is an absolute path, so a line that starts with it is never taken for one.
+QString FailureListUnconfirmedMarker();
+
 // Writes the paths (native form) to listPath, replacing what is there. Each path is written as the file
 // system's own bytes (platform/filename.h: the exact name bytes on Linux, the ANSI code page on Windows),
 // followed by a line end of the platform (text mode). A symbolic link at listPath is replaced, never

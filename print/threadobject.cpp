@@ -103,6 +103,12 @@ QString AbortedText()
 {
     return QStringLiteral("打印已中止。");
 }
+QString UnconfirmedText(int count)
+{
+    return QStringLiteral("另有%1个文档已交给打印机，但未能确认是否打印出来（失败列表中标为“%2”）。")
+        .arg(count)
+        .arg(FailureListUnconfirmedMarker().trimmed());
+}
 QString FailureListNotWrittenText(const QString &path)
 {
     return QStringLiteral("无法写入打印失败的文件列表（%1），列表未能显示。")
@@ -255,7 +261,8 @@ void ThreadObject::ReplaceExcelText()
     if (settings.useDocumentList) {
         paths = settings.documentList;
     } else {
-        for (const QFileInfo &file : ListFilesRecursively(settings.sourcePath, &unreadableFolders)) {
+        for (const QFileInfo &file : ListFilesRecursively(settings.sourcePath, &unreadableFolders,
+                                                          [&run] { return run.aborted(); })) {
             const QString path = QDir::toNativeSeparators(file.filePath());
             if (IsPrintableDocument(path))
                 paths.append(path);
@@ -284,8 +291,9 @@ void ThreadObject::ReplaceExcelText()
     }
     const std::vector<PasswordTry> tries = PasswordTries(settings);
 
-    // Documents whose job is still followed, and the documents that did not print with the order in
-    // which they were tried: a job may fail after later documents were tried.
+    // Documents whose job is still followed, the documents that did not print and those whose printing
+    // could not be confirmed, with the order in which they were tried: a job may end after later
+    // documents were tried.
     struct Pending
     {
         int index;
@@ -294,6 +302,7 @@ void ThreadObject::ReplaceExcelText()
     };
     std::map<WordProcessor::Document, Pending> queued;
     std::vector<std::pair<int, QString>> failed;
+    std::vector<Pending> unconfirmed;
     std::map<WordProcessor::Document, bool> outcomes;
     auto finish = [&](DocumentOutcome result, const QElapsedTimer &clock, const char *what) {
         result.outcome = QString::fromLatin1(what);
@@ -310,10 +319,14 @@ void ThreadObject::ReplaceExcelText()
             pending.outcome.jobId = result.jobId;
             if (result.printed) {
                 ++printedCount;
+            } else if (result.unconfirmed) {
+                unconfirmed.push_back(pending);
             } else {
                 failed.push_back({pending.index, pending.outcome.path});
             }
-            finish(pending.outcome, pending.clock, result.printed ? outcome::Printed : outcome::PrinterError);
+            finish(pending.outcome, pending.clock,
+                   result.printed ? outcome::Printed
+                                  : (result.unconfirmed ? outcome::Unconfirmed : outcome::PrinterError));
             queued.erase(it);
         }
     };
@@ -453,10 +466,15 @@ void ThreadObject::ReplaceExcelText()
         finish(untried, QElapsedTimer(), outcome::NotTried);
     }
 
+    // Unconfirmed documents go to the list too, marked: the user has to look at the printer for them.
+    const int failedCount = int(failed.size());
+    for (const Pending &t : unconfirmed)
+        failed.push_back({t.index, FailureListUnconfirmedMarker() + t.outcome.path});
     std::sort(failed.begin(), failed.end());
     for (const auto &f : failed)
         failedPaths.append(f.second);
-    const int failedCount = int(failed.size());
+    std::sort(unconfirmed.begin(), unconfirmed.end(),
+              [](const Pending &a, const Pending &b) { return a.index < b.index; });
 
     if (created)
         office->quit();
@@ -488,9 +506,13 @@ void ThreadObject::ReplaceExcelText()
     }
     QString finalText =
         QStringLiteral("成功打印") + QString::number(printedCount) + QStringLiteral("个word文件!");
+    if (!unconfirmed.empty())
+        finalText += QLatin1Char(' ') + UnconfirmedText(int(unconfirmed.size()));
     if (!problem.isEmpty())
         finalText += QLatin1Char(' ') + problem;
     emit ShowDisposingFile(finalText);
+    for (const Pending &t : unconfirmed)
+        emit DocumentUnconfirmed(t.outcome.number, t.outcome.path);
     emit RunFinished(printedCount, failedCount, problem);
     // The window starts the viewer on its own thread. Before the button comes back: a new click deletes
     // the list.

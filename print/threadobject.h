@@ -17,6 +17,9 @@ public:
     QFileInfoList ListFilesRecursively(QString path);
     // The same, and the folders of the tree that could not be read, in the order they were met.
     QFileInfoList ListFilesRecursively(QString path, QStringList *unreadableFolders);
+    // The same, stopping before the next folder once stop() says so (a run aborted during a long scan).
+    QFileInfoList ListFilesRecursively(QString path, QStringList *unreadableFolders,
+                                       const std::function<bool()> &stop);
     static bool IsPrintableDocument(const QString &path);
 
     // Shows the failure list to the user, on the GUI thread: the desktop's services and Notepad's start
@@ -24,6 +27,11 @@ public:
     using ViewerLauncher = std::function<void(const QString &failureListPath)>;
     static void SetViewerLauncher(ViewerLauncher launcher);
     static void LaunchViewer(const QString &failureListPath);
+
+    // Called before each folder of a scan is read, on the thread that reads it. Tests slow a scan down
+    // with it; nothing else sets it.
+    using FolderScanHook = std::function<void(const QString &folder)>;
+    static void SetFolderScanHook(FolderScanHook hook);
 
     // Makes every run under way end soon (pause cut short, office ended, no further document).
     // Called when the program ends.
@@ -39,6 +47,10 @@ signals:
     // What became of each document, once known (with jobs followed, after later documents started).
     // Every document of the run is told once, also those the run did not come to (not tried).
     void DocumentFinished(DocumentOutcome outcome);
+    // Before RunFinished, once per document that went to the printer but whose printing could not be
+    // confirmed (counted neither as printed nor as failed), in the order tried; number as in
+    // DocumentStarted.
+    void DocumentUnconfirmed(int number, QString path);
     // After the run: the failure list was written and is to be shown.
     void ShowFailureList(QString failureListPath);
 

@@ -37,8 +37,11 @@ public:
     struct JobResult
     {
         Document document;
-        bool printed;  // the job completed
+        bool printed;  // the job was seen completed
         int jobId = 0; // the print server's number for the job; 0 when none is known
+        // Neither printed nor known not to be: the job could not be followed to its end (it vanished
+        // unseen, waited past the limit, or the printer's scheduler could not be asked). Never counted.
+        bool unconfirmed = false;
     };
     static constexpr Document AllDocuments = -2;
     // The results of queued jobs that became known since the last call, in no particular order. Waits

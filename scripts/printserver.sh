@@ -12,10 +12,11 @@
 #   printserver.sh add-queue DIR NAME OUT   a further capture queue NAME (not the default) keeping its
 #                                           jobs in OUT
 #   printserver.sh hold|release DIR   hold every new job in the queue (the printer stays idle) or not
+# PRINTSERVER_JOB_HISTORY=No at start: finished jobs are forgotten at once, as some servers are set up.
 set -euo pipefail
 
 usage() {
-    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -114,13 +115,17 @@ IdleExitTimeout 0
 LogLevel warn
 MaxLogSize 0
 ErrorPolicy abort-job
-PreserveJobHistory Yes
+PreserveJobHistory ${PRINTSERVER_JOB_HISTORY:-Yes}
 DefaultAuthType None
 <Location />
   Order allow,deny
   Allow all
 </Location>
 <Policy default>
+  # As an ordinary user meets a shared server: other users' jobs are listed without their names and
+  # owners, also to root.
+  JobPrivateAccess @OWNER
+  JobPrivateValues default
   <Limit All>
     Order deny,allow
   </Limit>

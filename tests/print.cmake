@@ -17,6 +17,7 @@ if(UNIX)
     # The office's process handling, tried with ordinary programs.
     quillmark_add_gtest(print_officeprocess_test LABELS unit
                         SOURCES unit/print_officeprocess_test.cpp ${PROJECT_SOURCE_DIR}/print/libreoffice/officeprocess.cpp
+                                ${PROJECT_SOURCE_DIR}/print/libreoffice/callthread.cpp
                         LIBS Threads::Threads)
     target_include_directories(print_officeprocess_test PRIVATE ${PROJECT_SOURCE_DIR})
 endif()

@@ -2,10 +2,14 @@
 
 #include <cups/cups.h>
 
+#include <QtGlobal>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <iterator>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -26,31 +30,30 @@ struct Job
 {
     int id = 0;
     int state = IPP_JSTATE_PENDING;
-    std::string title;
+    // Every job-name the scheduler lists: for a name holding a control character (a line break, a tab)
+    // it keeps the name as sent and adds "Untitled" after it.
+    std::vector<std::string> titles;
+    std::string user;      // job-originating-user-name; empty when the scheduler hides it
     bool incoming = false; // created, but its document has not all arrived yet
+    int documents = -1;    // number-of-documents, -1 when not listed
 };
 
-// Get-Jobs for the destination with only the attributes needed here. firstId > 0 starts the list at that
-// job id, so that the time taken does not grow with the scheduler's history of finished jobs.
-std::vector<Job> ListJobs(const std::string &destination, const char *which, int firstId)
+std::string PrinterUri(const std::string &destination)
 {
-    std::vector<Job> jobs;
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
                      destination.c_str());
-    ipp_t *request = ippNewRequest(IPP_OP_GET_JOBS);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
-    if (firstId > 0)
-        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id", firstId);
-    static const char *const attributes[] = {"job-id", "job-state", "job-name", "job-state-reasons"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
-                  attributes);
+    return uri;
+}
 
-    ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
-    if (!response)
-        return jobs;
+// No response, or an error status (the queue deleted, the scheduler going down): nothing is known.
+bool Answered(ipp_t *response)
+{
+    return response && ippGetStatusCode(response) <= IPP_STATUS_OK_EVENTS_COMPLETE;
+}
+
+void ReadJobs(ipp_t *response, std::vector<Job> &jobs)
+{
     Job job;
     for (ipp_attribute_t *attr = ippFirstAttribute(response); attr; attr = ippNextAttribute(response)) {
         const char *name = ippGetName(attr);
@@ -62,13 +65,19 @@ std::vector<Job> ListJobs(const std::string &destination, const char *which, int
         }
         if (ippGetGroupTag(attr) != IPP_TAG_JOB)
             continue;
-        if (!strcmp(name, "job-id") && ippGetValueTag(attr) == IPP_TAG_INTEGER)
+        if (!strcmp(name, "job-id") && ippGetValueTag(attr) == IPP_TAG_INTEGER) {
             job.id = ippGetInteger(attr, 0);
-        else if (!strcmp(name, "job-state") && ippGetValueTag(attr) == IPP_TAG_ENUM)
+        } else if (!strcmp(name, "job-state") && ippGetValueTag(attr) == IPP_TAG_ENUM) {
             job.state = ippGetInteger(attr, 0);
-        else if (!strcmp(name, "job-name")) {
+        } else if (!strcmp(name, "job-name")) {
             const char *text = ippGetString(attr, 0, nullptr);
-            job.title = text ? text : "";
+            if (text)
+                job.titles.push_back(text);
+        } else if (!strcmp(name, "number-of-documents") && ippGetValueTag(attr) == IPP_TAG_INTEGER) {
+            job.documents = ippGetInteger(attr, 0);
+        } else if (!strcmp(name, "job-originating-user-name")) {
+            const char *text = ippGetString(attr, 0, nullptr);
+            job.user = text ? text : "";
         } else if (!strcmp(name, "job-state-reasons")) {
             for (int i = 0; i < ippGetCount(attr); ++i) {
                 const char *reason = ippGetString(attr, i, nullptr);
@@ -79,8 +88,72 @@ std::vector<Job> ListJobs(const std::string &destination, const char *which, int
     }
     if (job.id > 0)
         jobs.push_back(job);
+}
+
+const char *const JobAttributes[] = {"job-id",
+                                     "job-state",
+                                     "job-name",
+                                     "job-state-reasons",
+                                     "job-originating-user-name",
+                                     "number-of-documents"};
+
+// Get-Jobs for the user's own jobs on the destination, with only the attributes needed here. firstId > 0
+// starts the list at that job id, so that the time taken does not grow with the scheduler's history of
+// finished jobs. Nothing when the scheduler did not answer.
+std::optional<std::vector<Job>> ListJobs(const std::string &destination, const char *which, int firstId)
+{
+    const std::string uri = PrinterUri(destination);
+    ipp_t *request = ippNewRequest(IPP_OP_GET_JOBS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ippAddBoolean(request, IPP_TAG_OPERATION, "my-jobs", 1);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
+    if (firstId > 0)
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id", firstId);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  int(std::size(JobAttributes)), nullptr, JobAttributes);
+
+    ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    if (!Answered(response)) {
+        ippDelete(response);
+        return std::nullopt;
+    }
+    std::vector<Job> jobs;
+    ReadJobs(response, jobs);
     ippDelete(response);
+    // Should a scheduler list other users' jobs all the same, they are still not ours.
+    const std::string me = cupsUser();
+    jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
+                              [&](const Job &job) { return !job.user.empty() && job.user != me; }),
+               jobs.end());
     return jobs;
+}
+
+// One job asked for by its id: a job the scheduler has put away may be listed without its name.
+std::optional<Job> GetJob(int jobId)
+{
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", jobId);
+    ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  int(std::size(JobAttributes)), nullptr, JobAttributes);
+    ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    std::optional<Job> job;
+    if (Answered(response)) {
+        std::vector<Job> jobs;
+        ReadJobs(response, jobs);
+        if (jobs.size() == 1 && jobs.front().id == jobId)
+            job = jobs.front();
+    }
+    ippDelete(response);
+    return job;
+}
+
+bool Titled(const Job &job, const std::string &title)
+{
+    return std::find(job.titles.begin(), job.titles.end(), title) != job.titles.end();
 }
 
 // One Get-Printer-Attributes request for the two attributes needed: cupsGetNamedDest would make several.
@@ -98,6 +171,10 @@ JobTracker::Problem DestinationProblem(const std::string &destination)
     ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
     if (!response)
         return JobTracker::Problem::None; // cannot tell; the jobs' own states still do
+    if (ippGetStatusCode(response) == IPP_STATUS_ERROR_NOT_FOUND) {
+        ippDelete(response);
+        return JobTracker::Problem::Gone;
+    }
     JobTracker::Problem problem = JobTracker::Problem::None;
     ipp_attribute_t *state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM);
     ipp_attribute_t *accepting = ippFindAttribute(response, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
@@ -139,16 +216,21 @@ Destination DefaultDestination()
 
 int HighestJobId(const std::string &destination)
 {
+    const std::optional<std::vector<Job>> jobs = ListJobs(destination, "all", 0);
+    if (!jobs)
+        return -1;
     int highest = 0;
-    for (const Job &job : ListJobs(destination, "all", 0))
+    for (const Job &job : *jobs)
         highest = std::max(highest, job.id);
     return highest;
 }
 
 bool CancelIfIncomplete(const std::string &destination, int jobId)
 {
-    for (const Job &job : ListJobs(destination, "all", jobId)) {
-        if (job.id == jobId && job.incoming && job.state == IPP_JSTATE_HELD) {
+    for (const Job &job : ListJobs(destination, "all", jobId).value_or(std::vector<Job>())) {
+        // A held queue lists such a job as held for its hold, not as incoming: it has no document.
+        const bool waiting = job.state == IPP_JSTATE_HELD || job.state == IPP_JSTATE_PENDING;
+        if (job.id == jobId && waiting && (job.incoming || job.documents == 0)) {
             cupsCancelJob2(CUPS_HTTP_DEFAULT, destination.c_str(), jobId, 0);
             return true;
         }
@@ -156,23 +238,74 @@ bool CancelIfIncomplete(const std::string &destination, int jobId)
     return false;
 }
 
-int FindJob(const std::string &destination, int afterId, const std::string &title,
-            std::chrono::milliseconds appear, const std::atomic<bool> *abort)
+TrackerLimits TrackerLimits::FromEnvironment()
+{
+    TrackerLimits limits;
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("QUILLMARK_JOB_WAIT_SECONDS", &ok);
+    if (ok && seconds > 0) {
+        const std::chrono::milliseconds cap(qint64(seconds) * 1000);
+        limits.motionless = std::min(limits.motionless, cap);
+        limits.overall = std::min(limits.overall, cap);
+        limits.unanswered = std::min(limits.unanswered, cap);
+    }
+    return limits;
+}
+
+Found FindJob(const std::string &destination, int afterId, const std::string &title,
+              std::chrono::milliseconds appear, std::chrono::milliseconds unanswered,
+              const std::atomic<bool> *abort)
 {
     const auto start = Clock::now();
+    std::optional<Clock::time_point> firstAnswer;
     auto pause = std::chrono::milliseconds(2);
+    Found found;
+    std::vector<int> askedById; // nameless jobs of ours already asked about one by one
     for (;;) {
-        int found = 0;
-        for (const Job &job : ListJobs(destination, "all", afterId + 1)) {
-            // A job that has already finished may be listed without its name: it is the one.
-            if (job.id > afterId && (title.empty() || job.title.empty() || job.title == title) &&
-                (!found || job.id < found))
-                found = job.id;
+        const std::optional<std::vector<Job>> jobs = ListJobs(destination, "all", afterId + 1);
+        const auto now = Clock::now();
+        if (jobs) {
+            if (!firstAnswer)
+                firstAnswer = now;
+            found.otherTitles.clear();
+            int match = 0;
+            for (Job job : *jobs) {
+                if (job.id <= afterId)
+                    continue;
+                if (job.titles.empty() &&
+                    std::find(askedById.begin(), askedById.end(), job.id) == askedById.end()) {
+                    askedById.push_back(job.id);
+                    if (const std::optional<Job> full = GetJob(job.id))
+                        job.titles = full->titles;
+                }
+                if (Titled(job, title)) {
+                    if (!match || job.id < match)
+                        match = job.id;
+                } else {
+                    std::string titles;
+                    for (const std::string &t : job.titles)
+                        titles += (titles.empty() ? "" : " / ") + t;
+                    found.otherTitles.push_back(std::to_string(job.id) + " " + titles);
+                }
+            }
+            if (match) {
+                found.kind = Found::Kind::Job;
+                found.id = match;
+                return found;
+            }
         }
-        if (found)
+        if (abort && *abort) {
+            found.kind = Found::Kind::Aborted;
             return found;
-        if ((abort && *abort) || Clock::now() - start > appear)
-            return 0;
+        }
+        if (firstAnswer && now - *firstAnswer > appear && now - start > appear) {
+            found.kind = Found::Kind::NotThere;
+            return found;
+        }
+        if (!firstAnswer && now - start > std::max(appear, unanswered)) {
+            found.kind = Found::Kind::NoAnswer;
+            return found;
+        }
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::milliseconds(100));
     }
@@ -184,8 +317,9 @@ struct JobTracker::Shared
     {
         int key;
         int jobId;
-        bool spooled;
         Clock::time_point since;
+        int lastState = -1;
+        Clock::time_point lastChange;
     };
 
     std::string destination;
@@ -211,9 +345,8 @@ struct JobTracker::Shared
     void loop()
     {
         auto pause = std::chrono::milliseconds(5);
-        auto lastMotion = Clock::now();
         auto lastStateCheck = Clock::time_point();
-        std::vector<std::pair<int, int>> lastStates;
+        std::optional<Clock::time_point> unansweredSince;
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             wake.wait(lock, [&] { return stop || aborted || !pending.empty(); });
@@ -225,12 +358,14 @@ struct JobTracker::Shared
 
             int firstId = 0;
             for (const Pending &p : jobs)
-                if (p.jobId > 0 && (!firstId || p.jobId < firstId))
+                if (!firstId || p.jobId < firstId)
                     firstId = p.jobId;
-            std::vector<Job> listed;
-            if (firstId)
-                listed = ListJobs(destination, "all", firstId);
+            const std::optional<std::vector<Job>> listed = ListJobs(destination, "all", firstId);
             const auto now = Clock::now();
+            if (listed)
+                unansweredSince.reset();
+            else if (!unansweredSince)
+                unansweredSince = now;
             Problem seen = Problem::None;
             bool looked = false;
             if (now - lastStateCheck >= limits.stateEvery) {
@@ -240,49 +375,61 @@ struct JobTracker::Shared
             }
 
             std::vector<Result> done;
-            std::vector<std::pair<int, int>> states;
+            std::vector<std::pair<int, int>> changed; // key, state
             for (const Pending &p : jobs) {
-                if (p.jobId <= 0) {
-                    done.push_back({p.key, p.spooled});
+                if (!listed) {
+                    // Nobody to ask (a restart, a queue deleted): the job may still print or not.
+                    if (now - *unansweredSince > limits.unanswered || now - p.since > limits.overall)
+                        done.push_back({p.key, Outcome::Unconfirmed});
                     continue;
                 }
                 const Job *job = nullptr;
-                for (const Job &j : listed)
+                for (const Job &j : *listed)
                     if (j.id == p.jobId)
                         job = &j;
                 if (!job) {
-                    // Gone from the scheduler's history: only the office's word is left.
-                    done.push_back({p.key, p.spooled});
+                    // Gone from the scheduler's history before it was seen completed: whether it printed
+                    // is not known.
+                    done.push_back({p.key, Outcome::Unconfirmed});
                     continue;
                 }
                 if (job->state == IPP_JSTATE_COMPLETED) {
-                    done.push_back({p.key, true});
+                    done.push_back({p.key, Outcome::Printed});
                     continue;
                 }
                 if (job->state == IPP_JSTATE_CANCELED || job->state == IPP_JSTATE_ABORTED) {
-                    done.push_back({p.key, false});
+                    done.push_back({p.key, Outcome::NotPrinted});
                     continue;
                 }
-                states.emplace_back(job->id, job->state);
-                // A job waiting in a stopped queue, or in one that has not moved for too long, is
-                // cancelled: it must not print later by surprise.
+                const bool moved = job->state != p.lastState;
+                if (moved)
+                    changed.emplace_back(p.key, job->state);
+                const auto still =
+                    moved ? std::chrono::milliseconds(0)
+                          : std::chrono::duration_cast<std::chrono::milliseconds>(now - p.lastChange);
                 const bool waiting = job->state != IPP_JSTATE_PROCESSING;
-                if (waiting && (seen == Problem::Stopped || knownStopped ||
-                                now - lastMotion > limits.motionless || now - p.since > limits.overall)) {
+                if (waiting && (seen == Problem::Stopped || knownStopped)) {
+                    // A stopped queue: the job must not print later by surprise.
                     cupsCancelJob2(CUPS_HTTP_DEFAULT, destination.c_str(), job->id, 0);
-                    done.push_back({p.key, false});
-                } else if (now - p.since > limits.overall) {
-                    done.push_back({p.key, p.spooled}); // being printed; nothing more to learn here
+                    done.push_back({p.key, Outcome::NotPrinted});
+                } else if ((waiting && still > limits.motionless) || now - p.since > limits.overall) {
+                    // Waiting behind other jobs, held for release at the printer, or printing for ever: the
+                    // job stays in the queue, and the run stops waiting for it.
+                    done.push_back({p.key, Outcome::Unconfirmed});
                 }
-            }
-            if (states != lastStates) {
-                lastStates = states;
-                lastMotion = now;
             }
 
             lock.lock();
             if (looked && seen != Problem::None)
                 problem = seen;
+            for (const auto &c : changed) {
+                for (Pending &p : pending) {
+                    if (p.key == c.first) {
+                        p.lastState = c.second;
+                        p.lastChange = now;
+                    }
+                }
+            }
             for (const Result &r : done) {
                 results.push_back(r);
                 pending.erase(std::remove_if(pending.begin(), pending.end(),
@@ -294,9 +441,11 @@ struct JobTracker::Shared
             // While someone waits for a result, look often (most jobs finish within tens of
             // milliseconds); otherwise now and then, so as not to take the scheduler's and the office's
             // time while the next document prints.
-            if (waiters > 0)
+            if (waiters > 0 && listed)
                 pause = done.empty() ? std::min(pause * 2, std::chrono::milliseconds(100))
                                      : std::chrono::milliseconds(5);
+            else if (!listed)
+                pause = std::chrono::milliseconds(250); // a scheduler coming back needs a moment
             else
                 pause = std::chrono::milliseconds(100);
             const int waitersBefore = waiters;
@@ -309,7 +458,7 @@ struct JobTracker::Shared
 };
 
 JobTracker::JobTracker(std::string destination, Limits limits)
-    : destination_(destination), shared_(std::make_shared<Shared>())
+    : destination_(destination), limits_(limits), shared_(std::make_shared<Shared>())
 {
     shared_->destination = std::move(destination);
     shared_->limits = limits;
@@ -327,15 +476,24 @@ JobTracker::~JobTracker()
     thread_.join();
 }
 
-void JobTracker::follow(int key, int jobId, bool spooled)
+void JobTracker::follow(int key, int jobId)
 {
     {
         std::lock_guard<std::mutex> lock(shared_->mutex);
-        shared_->pending.push_back({key, jobId, spooled, Clock::now()});
+        const auto now = Clock::now();
+        shared_->pending.push_back({key, jobId, now, -1, now});
     }
     shared_->wake.notify_all();
 }
 
+void JobTracker::settle(int key, Outcome outcome)
+{
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->results.push_back({key, outcome});
+    }
+    shared_->finished.notify_all();
+}
 std::vector<JobTracker::Result> JobTracker::take(int waitFor)
 {
     std::unique_lock<std::mutex> lock(shared_->mutex);

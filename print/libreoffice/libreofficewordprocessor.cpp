@@ -7,10 +7,13 @@
 #include "print/libreoffice/unodocument.h"
 #include "print/libreoffice/unosession.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QString>
+#include <QtGlobal>
 
+#include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 
 #include <algorithm>
@@ -46,13 +49,35 @@ const milliseconds CloseDeadline{15000};
 const milliseconds TerminateDeadline{10000};
 const milliseconds ExitWait{5000};
 
-// An office at work uses CPU time or reports print events; one that does neither this long has hung (or
-// was stopped) and is killed. A 3000-page document takes about a minute of steady work.
-const milliseconds StallLimit{20000};
+#ifndef QUILLMARK_OFFICE_MEMORY_GROWTH_MB
+#define QUILLMARK_OFFICE_MEMORY_GROWTH_MB 256
+#endif
+
+// An office at work uses CPU time, reads or writes, or reports print events; one that does none of these
+// this long has hung (or was stopped) and is killed. A 3000-page document takes about a minute of steady
+// work. QUILLMARK_OFFICE_STALL_SECONDS sets another limit (for tests).
+milliseconds StallLimit()
+{
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("QUILLMARK_OFFICE_STALL_SECONDS", &ok);
+    return ok && seconds > 0 ? milliseconds(qint64(seconds) * 1000) : milliseconds(20000);
+}
+
+// How much the office's resident memory may grow past what it held after its first document before a fresh
+// office takes over; 0: never.
+qint64 MemoryGrowthLimit()
+{
+    bool ok = false;
+    const double mb = qEnvironmentVariable("QUILLMARK_OFFICE_MEMORY_GROWTH_MB").toDouble(&ok);
+    const double limit = ok && mb >= 0 ? mb : double(QUILLMARK_OFFICE_MEMORY_GROWTH_MB);
+    return qint64(limit * 1024 * 1024);
+}
 // Whatever the office does, no single load, print or close takes longer.
 const milliseconds CallCap{30 * 60 * 1000};
 // How long a queued job may take to show up in the scheduler's list.
 const milliseconds JobAppears{10000};
+// After the office died or hung under a print: a job that got out has shown up by then.
+const milliseconds DeadJobAppears{2000};
 
 // The size of a regular file as the file system names it; -1 when there is none.
 qint64 FileSize(const QString &path)
@@ -75,8 +100,26 @@ struct CallState
     std::string profileDir, pipeName, profilePipeName;
     std::map<int, uno::Reference<lang::XComponent>> components; // by document handle
     std::string printerKnown; // a printer this office took; empty for a new office
+    // A second office started in the background to take over from this one between two documents.
+    OfficeProcess spareProcess;
+    std::string spareProfileDir, sparePipeName, spareProfilePipeName;
+    std::vector<std::string> spareArgv;
+    int spareStarts = 0;
 
     std::string sofficeBin() const { return programDir + "/soffice.bin"; }
+
+    std::vector<std::string> arguments(const std::string &profile, const std::string &pipe) const
+    {
+        return {sofficeBin(),
+                "-env:UserInstallation=" + UnoSession::ProfileUrl(profile),
+                "--headless",
+                "--invisible",
+                "--norestore",
+                "--nologo",
+                "--nodefault",
+                "--nolockcheck",
+                "--accept=pipe,name=" + pipe + ";urp;"};
+    }
 
     // Ends the office's processes and removes what it leaves behind.
     void reap()
@@ -102,15 +145,7 @@ struct CallState
             return false;
         pipeName = officefiles::MakePipeName(++instances);
         profilePipeName = UnoSession::ProfilePipeName(profileDir);
-        const std::vector<std::string> argv = {sofficeBin(),
-                                               "-env:UserInstallation=" + UnoSession::ProfileUrl(profileDir),
-                                               "--headless",
-                                               "--invisible",
-                                               "--norestore",
-                                               "--nologo",
-                                               "--nodefault",
-                                               "--nolockcheck",
-                                               "--accept=pipe,name=" + pipeName + ";urp;"};
+        const std::vector<std::string> argv = arguments(profileDir, pipeName);
         if (!process.spawn(argv))
             return false;
         int starts = 1;
@@ -132,6 +167,76 @@ struct CallState
         alive = connected && !gaveUp;
         return alive;
     }
+
+    // Starts the spare office; it gets ready while this one goes on printing.
+    bool spawnSpare()
+    {
+        dropSpare();
+        spareProfileDir = officefiles::MakeProfileDir();
+        if (spareProfileDir.empty())
+            return false;
+        sparePipeName = officefiles::MakePipeName(++instances);
+        spareProfilePipeName = UnoSession::ProfilePipeName(spareProfileDir);
+        spareArgv = arguments(spareProfileDir, sparePipeName);
+        spareStarts = 1;
+        if (spareProcess.spawn(spareArgv))
+            return true;
+        dropSpare();
+        return false;
+    }
+
+    enum class Spare
+    {
+        Starting,
+        TookOver,
+        Failed
+    };
+
+    // Between two documents: once the spare answers, it replaces the office at work, which is ended.
+    Spare takeSpareIfReady()
+    {
+        if (spareProfileDir.empty())
+            return Spare::Failed;
+        int exitCode = -1;
+        if (spareProcess.exited(&exitCode)) {
+            // A fresh profile makes the office leave once; it is started again.
+            if (exitCode == RestartExitCode && spareStarts < 3 && spareProcess.spawn(spareArgv)) {
+                ++spareStarts;
+                return Spare::Starting;
+            }
+            dropSpare();
+            return Spare::Failed;
+        }
+        struct stat info;
+        if (::stat(officefiles::PipePath(sparePipeName).c_str(), &info) != 0)
+            return Spare::Starting;
+        const uno::Reference<frame::XDesktop2> desktop = session.connectOnce(sparePipeName);
+        if (!desktop.is())
+            return Spare::Starting;
+        components.clear();
+        session.forget();
+        process.adopt(spareProcess); // ends the office at work: no document is open in it
+        officefiles::Remove(profileDir, {pipeName, profilePipeName});
+        profileDir = spareProfileDir;
+        pipeName = sparePipeName;
+        profilePipeName = spareProfilePipeName;
+        spareProfileDir.clear();
+        sparePipeName.clear();
+        spareProfilePipeName.clear();
+        session.use(desktop);
+        printerKnown.clear();
+        alive = true;
+        return Spare::TookOver;
+    }
+
+    void dropSpare()
+    {
+        spareProcess.reap();
+        officefiles::Remove(spareProfileDir, {sparePipeName, spareProfilePipeName});
+        spareProfileDir.clear();
+        sparePipeName.clear();
+        spareProfilePipeName.clear();
+    }
 };
 
 } // namespace
@@ -144,7 +249,7 @@ public:
     struct DocumentEntry
     {
         qint64 size = 0;
-        QString title;
+        QString jobTitle; // the name the job carries in the queue
         QString path;
         std::string filter;
         QString password;
@@ -181,6 +286,14 @@ public:
     WordProcessor::PrintOptions options;
     std::map<int, int> jobIds;     // the job of each document handed to the tracker
     std::map<int, int> pageCounts; // learnt on the way by a print or an export, saving a call
+    // The office's memory over a long run: what it held after its first document, and whether a spare
+    // office is getting ready to take over.
+    const qint64 memoryLimit = MemoryGrowthLimit();
+    qint64 memoryAtFirst = 0;
+    int documentsOnOffice = 0;
+    bool spareStarting = false;
+    Clock::time_point spareSince;
+    int renewals = 0;
 
     void killGroup() { state->process.kill(); }
 
@@ -199,10 +312,10 @@ public:
     CallThread::Watch progressWatch() const
     {
         CallThread::Watch watch;
-        watch.stall = StallLimit;
+        watch.stall = StallLimit();
         watch.cap = CallCap;
         watch.progress = [s = state, events = printEvents] {
-            return s->process.groupCpuTicks() + static_cast<long long>(events->load());
+            return s->process.groupActivity() + static_cast<long long>(events->load());
         };
         return watch;
     }
@@ -248,7 +361,71 @@ public:
             return false;
         }
         officeUp = *started;
+        memoryAtFirst = 0;
+        documentsOnOffice = 0;
         return *started;
+    }
+
+    // Between two documents: an office whose memory has grown past the limit is replaced by a fresh one.
+    // The fresh one starts in the background and takes over once it answers, so the run does not wait for
+    // it; only when it cannot be had is the office restarted in place.
+    void renewIfGrown()
+    {
+        if (memoryLimit <= 0 || !officeUp || aborted || wedged)
+            return;
+        if (!spareStarting) {
+            if (documentsOnOffice < 1)
+                return;
+            const qint64 resident = state->process.residentBytes();
+            if (resident <= 0)
+                return;
+            if (memoryAtFirst == 0) {
+                memoryAtFirst = resident;
+                return;
+            }
+            if (resident - memoryAtFirst <= memoryLimit)
+                return;
+            spareStarting = call([](CallState &s) { return s.spawnSpare(); }, StartDeadline).value_or(false);
+            spareSince = Clock::now();
+            if (!spareStarting)
+                restartInPlace();
+            return;
+        }
+        const std::optional<CallState::Spare> spare =
+            call([](CallState &s) { return s.takeSpareIfReady(); }, StartDeadline);
+        if (!spare) {
+            spareStarting = false;
+            officeLost();
+            return;
+        }
+        switch (*spare) {
+        case CallState::Spare::TookOver:
+            spareStarting = false;
+            memoryAtFirst = 0;
+            documentsOnOffice = 0;
+            ++renewals;
+            return;
+        case CallState::Spare::Starting:
+            if (Clock::now() - spareSince < StartDeadline)
+                return;
+            break;
+        case CallState::Spare::Failed:
+            break;
+        }
+        spareStarting = false;
+        restartInPlace();
+    }
+
+    void restartInPlace()
+    {
+        call(
+            [](CallState &s) {
+                s.dropSpare();
+                s.reap();
+                return true;
+            },
+            CloseDeadline);
+        officeUp = false;
     }
 
     // After a call failed: was the office lost (killed, crashed)? Then clear it away.
@@ -323,6 +500,7 @@ public:
         case unodocument::LoadResult::Opened:
             documents[h] = entry;
             *handle = h;
+            ++documentsOnOffice;
             return LoadResult::Opened;
         case unodocument::LoadResult::PasswordRefused:
             return LoadResult::PasswordRefused;
@@ -388,9 +566,10 @@ public:
         entry.path = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
         if (!path.isValidUtf16())
             entry.path = loadablePath(entry.path);
-        entry.title = entry.path.mid(entry.path.lastIndexOf(QLatin1Char('/')) + 1);
+        entry.jobTitle = entry.path.mid(entry.path.lastIndexOf(QLatin1Char('/')) + 1);
         entry.password = password;
         bool retriedAfterLoss = false;
+        renewIfGrown();
         for (size_t i = 0; i < filters.size();) {
             if (!ensureOffice())
                 return NoDocument;
@@ -442,8 +621,9 @@ public:
         return tracker;
     }
 
-    // Prints once; the job, once found in the queue, is left to the tracker. Lost: the office died
-    // under the call before any job reached the queue.
+    // Prints once; the job, once found among the user's own in the queue, is left to the tracker. Lost:
+    // no job got out whole (the office died or hung under the call), so the document is to be printed
+    // again on a fresh office.
     PrintResult printOnce(int handle, const DocumentEntry &entry, const std::string &dest)
     {
         // Jobs are numbered upwards: the new one comes after every job known before. The scheduler's whole
@@ -466,32 +646,77 @@ public:
         const unodocument::Printed out = printed.value_or(unodocument::Printed());
         if (out.pages >= 0)
             pageCounts[handle] = out.pages;
-        // A call cut off at its deadline hung: it would hang again, so it is not tried once more.
-        const bool died = printed && out.threw && officeLost();
-        if (!printed)
+        // Cut off by the watchdog (the office was killed), or dead under the call: either way a job may
+        // have got out, whole or in part.
+        const bool cutOff = !printed;
+        if (cutOff)
             officeLost();
+        const bool died = cutOff || (out.threw && officeLost());
         if (out.spoolFailed)
             return PrintResult::NotPrinted;
-        if (!out.printerSet)
+        if (!out.printerSet && !cutOff)
             return died ? PrintResult::Lost : PrintResult::NotPrinted;
 
-        // The office died on the way: a job may still have got out, but it shows up soon if so.
-        const int jobId = cupsqueue::FindJob(dest, before, entry.title.toStdString(),
-                                             out.returned ? JobAppears : milliseconds(2000), &aborted);
-        lastJobId = std::max(lastJobId, jobId);
-        // A job the dead office had only begun to send can never print: it goes, and the document is
-        // printed again on a fresh office.
-        if (died && jobId > 0 && cupsqueue::CancelIfIncomplete(dest, jobId))
-            return PrintResult::Lost;
-        if (jobId == 0) {
-            // No job to follow: it never reached the queue, unless the office said it did (and the
-            // scheduler keeps no history of finished jobs).
-            if (!(out.returned && out.spooled))
-                return died ? PrintResult::Lost : PrintResult::NotPrinted;
+        const std::shared_ptr<cupsqueue::JobTracker> tracker = jobTracker();
+        if (before < 0) {
+            // The scheduler did not answer before the print: the new job cannot be told from older ones.
+            if (!died && !(out.returned && out.spooled))
+                return PrintResult::NotPrinted;
+            ReportUnfollowed(entry, QStringLiteral("打印服务没有应答"));
+            tracker->settle(handle, cupsqueue::JobTracker::Outcome::Unconfirmed);
+            return PrintResult::Queued;
         }
-        jobIds[handle] = jobId;
-        jobTracker()->follow(handle, jobId, out.returned && out.spooled);
+        // The office died on the way: a job may still have got out, but it shows up soon if so.
+        const cupsqueue::Found found = cupsqueue::FindJob(dest, before, entry.jobTitle.toStdString(),
+                                                          out.returned ? JobAppears : DeadJobAppears,
+                                                          tracker->limits().unanswered, &aborted);
+        switch (found.kind) {
+        case cupsqueue::Found::Kind::Aborted:
+            return PrintResult::NotPrinted; // the run is ending; an aborted document is not listed
+        case cupsqueue::Found::Kind::Job:
+            lastJobId = std::max(lastJobId, found.id);
+            // A job the office had only begun to send can never print: it goes, and the document is
+            // printed again on a fresh office.
+            if (died && cupsqueue::CancelIfIncomplete(dest, found.id))
+                return PrintResult::Lost;
+            jobIds[handle] = found.id;
+            tracker->follow(handle, found.id);
+            return PrintResult::Queued;
+        case cupsqueue::Found::Kind::NotThere:
+            if (died)
+                return PrintResult::Lost; // nothing got out
+            if (!(out.returned && out.spooled))
+                return PrintResult::NotPrinted;
+            // The office says the job went out, yet no job of ours carries its title.
+            ReportUnfollowed(entry, found.otherTitles.empty()
+                                        ? QStringLiteral("队列中没有这个任务")
+                                        : QStringLiteral("队列中的任务名称不符：") +
+                                              QString::fromStdString(Join(found.otherTitles)));
+            tracker->settle(handle, cupsqueue::JobTracker::Outcome::Unconfirmed);
+            return PrintResult::Queued;
+        case cupsqueue::Found::Kind::NoAnswer:
+            break;
+        }
+        // The scheduler could not be asked: the job may well be in the queue, so the document is neither
+        // printed a second time nor listed as failed.
+        ReportUnfollowed(entry, QStringLiteral("打印服务没有应答"));
+        tracker->settle(handle, cupsqueue::JobTracker::Outcome::Unconfirmed);
         return PrintResult::Queued;
+    }
+
+    static std::string Join(const std::vector<std::string> &items)
+    {
+        std::string text;
+        for (const std::string &item : items)
+            text += (text.empty() ? "" : "; ") + item;
+        return text;
+    }
+
+    // Why a document's job could not be followed: for whoever reads the program's error output.
+    static void ReportUnfollowed(const DocumentEntry &entry, const QString &why)
+    {
+        qWarning().noquote() << QStringLiteral("无法确认“%1”是否已打印（打印任务“%2”）：%3")
+                                    .arg(entry.path, entry.jobTitle, why);
     }
 
     bool printOut(WordProcessor::Document document)
@@ -574,7 +799,10 @@ public:
                                                                : waitFor;
         for (const cupsqueue::JobTracker::Result &r : current->take(key)) {
             const auto job = jobIds.find(r.key);
-            results.push_back({r.key, r.printed, job == jobIds.end() ? 0 : std::max(job->second, 0)});
+            WordProcessor::JobResult result{r.key, r.outcome == cupsqueue::JobTracker::Outcome::Printed,
+                                            job == jobIds.end() ? 0 : std::max(job->second, 0)};
+            result.unconfirmed = r.outcome == cupsqueue::JobTracker::Outcome::Unconfirmed;
+            results.push_back(result);
             if (job != jobIds.end())
                 jobIds.erase(job);
         }
@@ -643,6 +871,7 @@ public:
     {
         aborted = true;
         state->process.abort();
+        state->spareProcess.abort();
         std::lock_guard<std::mutex> lock(trackerMutex);
         if (tracker)
             tracker->abort();
@@ -683,6 +912,7 @@ public:
                     while (s.process.running() && Clock::now() < end)
                         std::this_thread::sleep_for(milliseconds(10));
                     s.reap();
+                    s.dropSpare();
                     // The local service manager and its bridge factory go with this client.
                     s.session.dispose();
                     return true;
@@ -690,6 +920,7 @@ public:
                 ExitWait + CloseDeadline);
         }
         killGroup();
+        state->spareProcess.kill();
         officefiles::Remove(linkDir, {});
         linkDir.clear();
         created = false;
@@ -710,6 +941,8 @@ public:
                 return QStringLiteral("默认打印机“%1”已停止,无法打印!").arg(name);
             case cupsqueue::JobTracker::Problem::NotAccepting:
                 return QStringLiteral("默认打印机“%1”不接受打印任务,无法打印!").arg(name);
+            case cupsqueue::JobTracker::Problem::Gone:
+                return QStringLiteral("默认打印机“%1”已被删除,无法打印!").arg(name);
             }
         }
         printerChecked = true;

@@ -117,12 +117,14 @@ void OfficeProcess::abort()
     kill();
 }
 
-long long OfficeProcess::groupCpuTicks() const
+namespace {
+
+// What the living processes of a group have done so far: their CPU time and, with io, their I/O counts.
+long long GroupUsage(pid_t group, bool io)
 {
-    const pid_t group = group_.load();
     if (group <= 0)
         return -1;
-    long long ticks = 0;
+    long long total = 0;
     bool any = false;
     DIR *proc = opendir("/proc");
     if (!proc)
@@ -153,11 +155,73 @@ long long OfficeProcess::groupCpuTicks() const
             continue;
         if (pgrp != group || state == 'Z')
             continue;
-        ticks += utime + stime;
+        total += utime + stime;
         any = true;
+        if (!io)
+            continue;
+        snprintf(path, sizeof path, "/proc/%s/io", entry->d_name);
+        const int ioFd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (ioFd < 0)
+            continue;
+        const ssize_t m = ::read(ioFd, text, sizeof text - 1);
+        ::close(ioFd);
+        if (m <= 0)
+            continue;
+        text[m] = 0;
+        // rchar, wchar, syscr, syscw: reads and writes of every kind, pipes and sockets included.
+        for (const char *key : {"rchar:", "wchar:", "syscr:", "syscw:"}) {
+            const char *at = strstr(text, key);
+            if (at)
+                total += strtoll(at + strlen(key), nullptr, 10);
+        }
     }
     closedir(proc);
-    return any ? ticks : -1;
+    return any ? total : -1;
+}
+
+} // namespace
+
+long long OfficeProcess::groupCpuTicks() const
+{
+    return GroupUsage(group_.load(), false);
+}
+
+long long OfficeProcess::groupActivity() const
+{
+    return GroupUsage(group_.load(), true);
+}
+
+long long OfficeProcess::residentBytes() const
+{
+    const pid_t pid = group_.load();
+    if (pid <= 0)
+        return 0;
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/statm", int(pid));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char text[256];
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0)
+        return 0;
+    text[n] = 0;
+    long long size = 0, resident = 0;
+    if (sscanf(text, "%lld %lld", &size, &resident) != 2)
+        return 0;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+void OfficeProcess::adopt(OfficeProcess &other)
+{
+    reap();
+    pid_ = other.pid_;
+    group_ = other.group_.load();
+    other.pid_ = 0;
+    other.group_ = 0;
+    if (aborted_)
+        kill();
 }
 
 namespace officefiles {

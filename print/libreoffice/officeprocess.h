@@ -41,6 +41,16 @@ public:
     // far; -1 when no process runs. Grows while the office works; stands still while it hangs or is
     // stopped.
     long long groupCpuTicks() const;
+    // From any thread: a number that grows while the group works: its CPU time and its I/O (the bytes and
+    // the calls of read and write, from /proc/<pid>/io), so that an office waiting on a slow disk or
+    // network share, which uses no CPU, is not taken for a hung one. -1 when no process runs.
+    long long groupActivity() const;
+    // From any thread: the resident memory of the process itself, in bytes; 0 when none runs.
+    long long residentBytes() const;
+
+    // Takes over other's running process (this one's is ended first), as when a spare office replaces
+    // the one at work. Both must have been started on this thread.
+    void adopt(OfficeProcess &other);
 
     OfficeProcess(const OfficeProcess &) = delete;
     OfficeProcess &operator=(const OfficeProcess &) = delete;

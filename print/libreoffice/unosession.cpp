@@ -66,6 +66,20 @@ bool UnoSession::connect(const std::string &pipeName, const std::function<bool()
     return false;
 }
 
+uno::Reference<frame::XDesktop2> UnoSession::connectOnce(const std::string &pipeName) const
+{
+    if (!local_.is())
+        return nullptr;
+    try {
+        uno::Reference<bridge::XUnoUrlResolver> resolver = bridge::UnoUrlResolver::create(local_);
+        const OUString url = FromUtf8("uno:pipe,name=" + pipeName + ";urp;StarOffice.ComponentContext");
+        uno::Reference<uno::XComponentContext> remote(resolver->resolve(url), uno::UNO_QUERY_THROW);
+        return frame::Desktop::create(remote);
+    } catch (const uno::Exception &) {
+    }
+    return nullptr;
+}
+
 bool UnoSession::alive() const
 {
     if (!desktop_.is())

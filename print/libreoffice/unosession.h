@@ -18,6 +18,15 @@ public:
 
     // Connects to the office listening on pipeName, retrying until it answers or keepTrying says no.
     bool connect(const std::string &pipeName, const std::function<bool()> &keepTrying);
+    // One try at the office listening on pipeName, leaving the current office as it is: its desktop, or
+    // none when it does not answer yet.
+    com::sun::star::uno::Reference<com::sun::star::frame::XDesktop2>
+    connectOnce(const std::string &pipeName) const;
+    // Works with that office from now on.
+    void use(const com::sun::star::uno::Reference<com::sun::star::frame::XDesktop2> &desktop)
+    {
+        desktop_ = desktop;
+    }
     // Does the office still answer over the bridge? A killed office's bridge is disposed at once.
     bool alive() const;
     const com::sun::star::uno::Reference<com::sun::star::frame::XDesktop2> &desktop() const

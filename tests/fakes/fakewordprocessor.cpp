@@ -136,11 +136,14 @@ public:
         for (Document document : queued_) {
             const QString path = pathOf(document);
             // A stopped printer cancels what was held in its queue.
-            const bool printed = !office_->jobFailingPaths_.contains(path) &&
+            const bool unconfirmed = office_->jobUnconfirmedPaths_.contains(path);
+            const bool printed = !office_->jobFailingPaths_.contains(path) && !unconfirmed &&
                                  !(office_->jobsHeld_ && !office_->printerProblem_.isEmpty());
             if (printed)
                 office_->printed_.append(path);
-            results.push_back({document, printed, 100 + int(document)});
+            JobResult result{document, printed, 100 + int(document)};
+            result.unconfirmed = unconfirmed;
+            results.push_back(result);
         }
         queued_.clear();
         return results;
@@ -258,6 +261,12 @@ void FakeOffice::addJobFailingPath(const QString &path)
 {
     QMutexLocker lock(&mutex_);
     jobFailingPaths_.insert(path);
+}
+
+void FakeOffice::addJobUnconfirmedPath(const QString &path)
+{
+    QMutexLocker lock(&mutex_);
+    jobUnconfirmedPaths_.insert(path);
 }
 
 void FakeOffice::setPrinterStopsAfter(const QString &path, const QString &text)

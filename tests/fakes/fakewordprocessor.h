@@ -46,6 +46,8 @@ public:
     // While held, queued jobs get no result; waits for them block until release or abort.
     void setJobsHeld(bool held);
     void addJobFailingPath(const QString &path); // its job is queued, then fails
+    // Its job is queued, then cannot be followed to its end: printing it is not confirmed.
+    void addJobUnconfirmedPath(const QString &path);
     // Once path's job is queued, the printer stops: printerProblem() gives text from then on, and jobs
     // still waiting fail (they are cancelled).
     void setPrinterStopsAfter(const QString &path, const QString &text);
@@ -80,6 +82,7 @@ private:
     bool followsJobs_ = false;
     bool jobsHeld_ = false;
     QSet<QString> jobFailingPaths_;
+    QSet<QString> jobUnconfirmedPaths_;
     QString stopAfterPath_, stopText_;
     QWaitCondition jobsChanged_;
     QSet<QString> timingOutPaths_;

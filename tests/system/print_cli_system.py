@@ -323,6 +323,34 @@ def test_nothing_printable(runner, root):
         print("ok - %s: exit 2, %s" % (name, message))
 
 
+def test_unconfirmed(runner, server, root):
+    """A queue that holds its jobs past the (shortened) wait: the documents went to the printer, but
+    whether they printed is not known. Not counted, not failed: a line each, marked in the list, exit 1."""
+    docs = make_tree(os.path.join(root, "held"), {"a.docx": "held page one", "sub/b.docx": "held page two"})
+    before = server.count()
+    subprocess.run([server.script, "hold", server.dir], timeout=60, check=True)
+    try:
+        code, out, err = runner.run([docs], env={"QUILLMARK_JOB_WAIT_SECONDS": "3"})
+        check(code == 1, "exit code %d, expected 1 (%s)" % (code, err))
+        lines = out.splitlines()
+        check(lines[2:] == ["已打印 0 个文档，未能打印 0 个。", "未能确认是否已打印：a.docx",
+                            "未能确认是否已打印：sub/b.docx",
+                            "未能打印的文档列在：" + os.path.join(docs, FAILURE_LIST)],
+              "summary %r" % lines)
+        with open(os.path.join(docs, FAILURE_LIST), "rb") as f:
+            listed = f.read().decode()
+        check(listed == "[未确认] %s\n[未确认] %s\n" % (os.path.join(docs, "a.docx"), os.path.join(docs, "sub", "b.docx")),
+              "failure list %r" % listed)
+        check(server.count() == before, "a held job printed")
+    finally:
+        subprocess.run([server.script, "release", server.dir], timeout=60)
+    server.wait()
+    check(server.texts(since=before) == ["held page one", "held page two"], "after the release: %r"
+          % server.texts(since=before))
+    print("ok - jobs held past the wait: exit 1, a line per unconfirmed document, marked in the list; "
+          "left in the queue, they print once released")
+
+
 def test_interrupt(runner, server, root):
     docs = make_tree(os.path.join(root, "long"), {"1.docx": "first", "2.docx": "second", "3.docx": "third"})
     for sig in (signal.SIGINT, signal.SIGTERM):
@@ -674,6 +702,7 @@ def main():
                  ("terminal password", lambda: test_password_from_terminal(runner, server, root, source)),
                  ("printer", lambda: test_printer(runner, server, root)),
                  ("nothing printable", lambda: test_nothing_printable(runner, root)),
+                 ("unconfirmed", lambda: test_unconfirmed(runner, server, root)),
                  ("interrupt", lambda: test_interrupt(runner, server, root)),
                  ("folder action", lambda: test_folder_action(runner, server, root, source, program)),
                  ("batch options", lambda: test_batch(runner, server, root, docmaker))]

@@ -6,6 +6,7 @@
 #include "cli/printinputs.h"
 #include "cli/printreport.h"
 #include "platform/filename.h"
+#include "print/failurelist.h"
 #include "print/threadobject.h"
 #include "tests/fakes/fakewordprocessor.h"
 
@@ -305,6 +306,10 @@ void PrintCliBatchTest::documentList_data()
     QTest::newRow("failure list") << "无法设置或修改密码的文件目录.txt"
                                   << QByteArray("ROOT/b.doc\nROOT/报告/a.docx\n")
                                   << QStringList{"b.doc", "报告/a.docx"} << "";
+    QTest::newRow("failure list with documents not seen printed")
+        << "无法设置或修改密码的文件目录.txt"
+        << (QStringLiteral("ROOT/b.doc\n") + FailureListUnconfirmedMarker() + "ROOT/报告/a.docx\n").toUtf8()
+        << QStringList{"b.doc", "报告/a.docx"} << "";
     QTest::newRow("relative, CR LF, empty lines") << "list.txt" << QByteArray("b.doc\r\n\r\nsub/./c.doc\r\n")
                                                   << QStringList{"b.doc", "sub/c.doc"} << "";
     QTest::newRow("bytes that are not UTF-8")

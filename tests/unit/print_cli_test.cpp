@@ -32,6 +32,8 @@ private slots:
     void oldFailureListIsRemoved();
     void unwritableFailureListIsReported();
     void unknownPrinterPrintsNothing();
+    void unconfirmedDocumentsReported_data();
+    void unconfirmedDocumentsReported();
     void interruptEndsTheRunAndTheOffice();
 
 private:
@@ -283,6 +285,54 @@ void PrintCliTest::unknownPrinterPrintsNothing()
     QCOMPARE(code, 2);
     QVERIFY2(err_.contains(QStringLiteral("无法连接打印服务")), qPrintable(err_));
     QCOMPARE(office_->calls(), QStringList());
+}
+
+void PrintCliTest::unconfirmedDocumentsReported_data()
+{
+    QTest::addColumn<QStringList>("unconfirmed");
+    QTest::addColumn<QStringList>("failing");
+    QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QStringList>("out");
+    const QString summary = QStringLiteral("已打印 %1 个文档，未能打印 %2 个。");
+    const QString line = QStringLiteral("未能确认是否已打印：%1");
+    const QString list = QStringLiteral("未能打印的文档列在：ROOT/") + FailureListName;
+    QTest::newRow("only unconfirmed")
+        << QStringList{"sub/b.doc"} << QStringList{} << false
+        << QStringList{"[1/3] a.doc",         "[2/3] c.doc",         "[3/3] sub/b.doc",
+                       summary.arg(2).arg(0), line.arg("sub/b.doc"), list};
+    QTest::newRow("beside a failure")
+        << QStringList{"a.doc", "c.doc"} << QStringList{"sub/b.doc"} << false
+        << QStringList{
+               "[1/3] a.doc",     "[2/3] c.doc", "[3/3] sub/b.doc", summary.arg(0).arg(1), line.arg("a.doc"),
+               line.arg("c.doc"), list};
+    QTest::newRow("quiet") << QStringList{"c.doc"} << QStringList{} << true << QStringList{};
+}
+
+// Sent to the printer but not seen printed: not in the count, not among the failures, a line of its own,
+// and the exit code says not everything printed.
+void PrintCliTest::unconfirmedDocumentsReported()
+{
+    QFETCH(QStringList, unconfirmed);
+    QFETCH(QStringList, failing);
+    QFETCH(bool, quiet);
+    QFETCH(QStringList, out);
+    for (const char *name : {"a.doc", "c.doc", "sub/b.doc"})
+        file(name);
+    office_->setFollowsJobs(true);
+    for (const QString &name : unconfirmed)
+        office_->addJobUnconfirmedPath(root_ + name);
+    for (const QString &name : failing)
+        office_->addFailingPath(root_ + name);
+    PrintCommand command;
+    command.folder = root_;
+    command.quiet = quiet;
+    QCOMPARE(execute(command), 1);
+    out.replaceInStrings(QStringLiteral("ROOT/"), root_);
+    QCOMPARE(out_.split('\n', Qt::SkipEmptyParts), out);
+    QCOMPARE(err_, QString());
+    QFile list(root_ + FailureListName);
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    QVERIFY(list.readAll().contains(QStringLiteral("[未确认] %1").arg(root_ + unconfirmed.first()).toUtf8()));
 }
 
 void PrintCliTest::interruptEndsTheRunAndTheOffice()

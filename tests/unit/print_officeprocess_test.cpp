@@ -1,13 +1,16 @@
 // The office's process handling with ordinary programs: groups, exit codes, CPU time, files left behind.
 
+#include "print/libreoffice/callthread.h"
 #include "print/libreoffice/officeprocess.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -131,6 +134,92 @@ TEST(OfficeProcess, CpuTimeGrowsWhileWorkingAndStandsStillWhileStopped)
     EXPECT_EQ(process.groupCpuTicks(), stopped);
     process.reap();
     EXPECT_EQ(process.groupCpuTicks(), -1);
+}
+
+struct FifoCase
+{
+    const char *name;
+    bool fed;                     // a byte comes every 200 ms
+    CallThread::Outcome expected; // of a 3 s call watched with a 1 s stall limit
+};
+
+class OfficeProcessActivity : public ::testing::TestWithParam<FifoCase>
+{
+};
+
+// An office reading a document slowly from a network or FUSE share sleeps in read(), using no CPU of its
+// own: its reads are progress. A reader that gets nothing is still cut off.
+TEST_P(OfficeProcessActivity, ReadingASlowlyFedFifoIsProgress)
+{
+    char dir[] = "/tmp/officeprocess-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/slow";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    OfficeProcess process;
+    ASSERT_TRUE(process.spawn(Shell("exec cat " + fifo + " >/dev/null")));
+    const int writer = ::open(fifo.c_str(), O_WRONLY); // waits for the reader
+    ASSERT_GE(writer, 0);
+    std::atomic<bool> done{false};
+    std::thread feeder([&] {
+        while (!done) {
+            if (GetParam().fed && ::write(writer, "x", 1) != 1)
+                break;
+            std::this_thread::sleep_for(200ms);
+        }
+    });
+
+    CallThread calls;
+    CallThread::Watch watch;
+    watch.stall = 1s;
+    watch.cap = 60s;
+    watch.every = 100ms;
+    watch.progress = [&process] { return process.groupActivity(); };
+    bool killed = false;
+    const CallThread::Outcome outcome =
+        calls.run([] { std::this_thread::sleep_for(3s); }, watch, [&] { killed = true; });
+    done = true;
+    feeder.join();
+    ::close(writer);
+    process.reap();
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(outcome, GetParam().expected);
+    EXPECT_EQ(killed, GetParam().expected != CallThread::Outcome::Done);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OfficeProcessActivity,
+                         ::testing::Values(FifoCase{"Fed", true, CallThread::Outcome::Done},
+                                           FifoCase{"Starved", false, CallThread::Outcome::CutOff}),
+                         [](const ::testing::TestParamInfo<FifoCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(OfficeProcess, ResidentMemoryOfTheProcess)
+{
+    OfficeProcess process;
+    EXPECT_EQ(process.residentBytes(), 0); // nothing runs
+    // A process that holds 64 MB it has written to.
+    ASSERT_TRUE(process.spawn(
+        {"/usr/bin/python3", "-c",
+         "import time; b = bytearray(64 << 20); b[::4096] = b'x' * (16 << 10); time.sleep(60)"}));
+    EXPECT_TRUE(Eventually([&] { return process.residentBytes() > 64ll << 20; }, 20s))
+        << process.residentBytes();
+    process.reap();
+    EXPECT_EQ(process.residentBytes(), 0);
+}
+
+TEST(OfficeProcess, AdoptTakesOverTheOtherProcessAndEndsItsOwn)
+{
+    OfficeProcess working, spare;
+    ASSERT_TRUE(working.spawn(Shell("exec sleep 60")));
+    ASSERT_TRUE(spare.spawn(Shell("exec sleep 60")));
+    const pid_t old = working.group(), fresh = spare.group();
+    working.adopt(spare);
+    EXPECT_EQ(working.group(), fresh);
+    EXPECT_EQ(spare.group(), 0);
+    EXPECT_TRUE(Eventually([&] { return LivingInGroup(old) == 0; }));
+    EXPECT_TRUE(Eventually([&] { return LivingInGroup(fresh) == 1; }));
+    working.reap();
+    EXPECT_TRUE(Eventually([&] { return LivingInGroup(fresh) == 0; }));
 }
 
 class OfficeFiles : public ::testing::Test

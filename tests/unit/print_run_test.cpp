@@ -9,11 +9,13 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -118,6 +120,9 @@ private slots:
     void printerStopsMidRun_data();
     void printerStopsMidRun();
     void abortWhileJobsAreFollowed();
+    void unconfirmedJobs_data();
+    void unconfirmedJobs();
+    void abortDuringFolderScan();
 
 private:
     QString file(const QString &relative); // creates it below the temporary root
@@ -789,6 +794,104 @@ void PrintRunTest::abortWhileJobsAreFollowed()
     QTRY_VERIFY_WITH_TIMEOUT(events_.contains(Enabled), 30000);
     QCOMPARE(events_.mid(events_.size() - 2), (QStringList{Count(0) + " 打印已中止。", Enabled}));
     QCOMPARE(office_->calls().mid(office_->calls().size() - 2), (QStringList{"abort", "quit"}));
+    QCOMPARE(failureList(), QByteArray("<none>"));
+}
+
+void PrintRunTest::unconfirmedJobs_data()
+{
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<QStringList>("unconfirmed"); // queued, but the job cannot be followed to its end
+    QTest::addColumn<QStringList>("jobFails");
+    QTest::addColumn<QStringList>("openFails");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QStringList>("listed"); // "?" in front: marked unconfirmed
+    QTest::newRow("one of four") << 0 << QStringList{"2.doc"} << QStringList{} << QStringList{} << 3
+                                 << QStringList{"?2.doc"};
+    QTest::newRow("among failures, in the order tried")
+        << 0 << QStringList{"1.doc", "3.doc"} << QStringList{"2.doc"} << QStringList{"4.doc"} << 0
+        << QStringList{"?1.doc", "2.doc", "?3.doc", "4.doc"};
+    QTest::newRow("with a pause") << 5 << QStringList{"1.doc"} << QStringList{} << QStringList{} << 3
+                                  << QStringList{"?1.doc"};
+}
+
+// A document whose job could not be followed to its end is neither counted nor a failure: the label
+// says how many, the failure list names each with a marker, and the window's callers hear of each.
+void PrintRunTest::unconfirmedJobs()
+{
+    QFETCH(int, delay);
+    QFETCH(QStringList, unconfirmed);
+    QFETCH(QStringList, jobFails);
+    QFETCH(QStringList, openFails);
+    QFETCH(int, count);
+    QFETCH(QStringList, listed);
+    const QStringList names{"1.doc", "2.doc", "3.doc", "4.doc"};
+    for (const QString &name : names)
+        file(name);
+    auto native = [this](const QString &name) { return QDir::toNativeSeparators(root_ + name); };
+    for (const QString &name : unconfirmed)
+        office_->addJobUnconfirmedPath(native(name));
+    for (const QString &name : jobFails)
+        office_->addJobFailingPath(native(name));
+    for (const QString &name : openFails)
+        office_->addFailingPath(native(name));
+    office_->setFollowsJobs(true);
+
+    PrintJobSettings = {root_, QString(), delay, root_ + FailureListName};
+    ThreadObject worker;
+    QStringList events, reported, finished;
+    connect(&worker, &ThreadObject::ShowDisposingFile, [&](const QString &text) { events << text; });
+    connect(&worker, &ThreadObject::DocumentUnconfirmed, [&](int number, const QString &path) {
+        reported << QStringLiteral("%1 %2").arg(number).arg(path);
+    });
+    connect(&worker, &ThreadObject::RunFinished, [&](int printed, int failed, const QString &problem) {
+        finished << QStringLiteral("%1 %2 %3").arg(printed).arg(failed).arg(problem);
+    });
+    ConnectViewer(&worker, this);
+    worker.ReplaceExcelText();
+
+    QString note =
+        QStringLiteral(" 另有%1个文档已交给打印机，但未能确认是否打印出来（失败列表中标为“[未确认]”）。");
+    QCOMPARE(events.last(), Count(count) + note.arg(unconfirmed.size()));
+    QCOMPARE(finished,
+             QStringList{QStringLiteral("%1 %2 ").arg(count).arg(jobFails.size() + openFails.size())});
+    QStringList expectedReported;
+    for (const QString &name : unconfirmed)
+        expectedReported << QStringLiteral("%1 %2").arg(names.indexOf(name) + 1).arg(native(name));
+    QCOMPARE(reported, expectedReported);
+    QByteArray expected;
+    for (const QString &line : listed)
+        expected += (line.startsWith('?') ? QStringLiteral("[未确认] ") + native(line.mid(1)) : native(line))
+                        .toUtf8() +
+                    "\n";
+    QCOMPARE(failureList(), expected);
+    QCOMPARE(viewed_, QStringList{root_ + FailureListName});
+    // A pause follows only the documents seen printed.
+    if (delay > 0)
+        QCOMPARE(events.count(Pause(delay)), count);
+}
+
+// The program ends while the folder tree is still being read (a huge or slow share): the scan stops at the
+// next folder, and the run ends without starting the office.
+void PrintRunTest::abortDuringFolderScan()
+{
+    for (int i = 0; i < 40; ++i)
+        file(QStringLiteral("d%1/a.doc").arg(i, 2, 10, QLatin1Char('0')));
+    std::atomic<int> folders{0};
+    ThreadObject::SetFolderScanHook([&folders](const QString &) {
+        ++folders;
+        QThread::msleep(100);
+    });
+    startRun(0);
+    QTRY_VERIFY(folders >= 3);
+    QElapsedTimer timer;
+    timer.start();
+    ThreadObject::AbortRuns();
+    QTRY_VERIFY_WITH_TIMEOUT(events_.contains(Enabled), 10000);
+    ThreadObject::SetFolderScanHook(nullptr);
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(folders < 20, qPrintable(QString::number(folders)));
+    QCOMPARE(events_, (QStringList{Count(0) + " 打印已中止。", Enabled}));
+    QCOMPARE(office_->calls(), QStringList());
     QCOMPARE(failureList(), QByteArray("<none>"));
 }
 
