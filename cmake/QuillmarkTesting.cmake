@@ -71,8 +71,9 @@ function(quillmark_add_qtest name)
         list(APPEND T_LABELS ${QUILLMARK_EXTRA_LABELS})
         list(REMOVE_DUPLICATES T_LABELS)
         add_test(NAME ${name} COMMAND ${QUILLMARK_QTEST_RUNNER} $<TARGET_FILE:${name}>)
+        # Windows on one display: one test at a time, so that none takes another's focus.
         set_tests_properties(${name} PROPERTIES PASS_REGULAR_EXPRESSION "${QUILLMARK_QTEST_PASS}"
-                             FAIL_REGULAR_EXPRESSION "wine: Unhandled")
+                             FAIL_REGULAR_EXPRESSION "wine: Unhandled" RESOURCE_LOCK wine_display)
     else()
         add_test(NAME ${name} COMMAND ${name})
     endif()

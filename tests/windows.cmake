@@ -58,4 +58,12 @@ if(NOT QUILLMARK_CORE_ONLY)
                 $<TARGET_FILE:windows_wininfo> ${CMAKE_BINARY_DIR}/screenshots ${CMAKE_BINARY_DIR}/e2e)
     set_tests_properties(windows_desktop_e2e PROPERTIES LABELS windows TIMEOUT 600 SKIP_RETURN_CODE 77
                          RESOURCE_LOCK wine_desktop)
+
+    # The self-update against a loopback release server (port 80 of 127.0.83.1).
+    add_test(NAME windows_update_e2e
+        COMMAND ${Python3_EXECUTABLE} ${_win}/windows_update_e2e.py ${QUILLMARK_WINDOWS_PACKAGE}
+                $<TARGET_FILE:QuillmarkLoopbackSigned> $<TARGET_FILE:quillmark_release>
+                ${CMAKE_CURRENT_SOURCE_DIR}/system/update_test_release_key.pem ${QUILLMARK_WINDOWS_SDK}
+                $<TARGET_FILE:windows_wininfo> ${CMAKE_BINARY_DIR}/screenshots ${CMAKE_BINARY_DIR}/e2e)
+    set_tests_properties(windows_update_e2e PROPERTIES LABELS windows TIMEOUT 600 SKIP_RETURN_CODE 77)
 endif()
