@@ -12,6 +12,9 @@ Exit code 0 when every check passed, 1 otherwise, 77 when a needed tool is missi
 """
 
 import os
+import pty
+import re
+import select
 import shutil
 import subprocess
 import sys
@@ -250,6 +253,54 @@ def test_print_command(wine, win_dir):
     run(["C:\\待打印 文档", "--password", "x"], 2, err_has=["密码不能写在命令行上"])
     check(not os.path.exists(os.path.join(folder, "无法设置或修改密码的文件目录.txt")),
           "a failure list was written although nothing was tried")
+
+    # --ask-password on a console (Wine makes one of a terminal): the prompt, nothing of the secret echoed,
+    # and the run goes on with it.
+    secret = "秘密pw"
+    code, shown = run_on_console(wine, [exe, "C:\\待打印 文档", "--ask-password"], "文档密码：", secret)
+    check("文档密码：" in shown, "no prompt on the console: %r" % shown)
+    check(secret not in shown and "pw" not in shown.split("文档密码：", 1)[1],
+          "the password was echoed: %r" % shown)
+    check(code == 2, "exit code %d after the password, expected 2 (no word processor)" % code)
+    print("ok - --ask-password: prompt on the console, the password not echoed, the run went on")
+
+
+def run_on_console(wine, argv, prompt, typed, timeout=60):
+    """Runs a program on a terminal of its own; types typed and Enter once prompt shows. Returns the exit
+    code and what the terminal showed (without its control sequences)."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        try:
+            os.execvpe("wine", ["wine"] + argv, wine.env)
+        finally:
+            os._exit(127)
+    shown = b""
+    typed_yet = False
+    deadline = time.monotonic() + timeout
+    try:
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([fd], [], [], 0.2)
+            if ready:
+                try:
+                    chunk = os.read(fd, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            text = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown).decode("utf-8", errors="replace")
+            if not typed_yet and prompt in text:
+                time.sleep(0.5)
+                os.write(fd, typed.encode() + b"\r")
+                typed_yet = True
+        else:
+            os.kill(pid, 9)
+            raise Failure("%s did not end on its console" % argv[0])
+        _, status = os.waitpid(pid, 0)
+    finally:
+        os.close(fd)
+    text = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown).decode("utf-8", errors="replace")
+    return os.waitstatus_to_exitcode(status), text
 
 
 def main():
