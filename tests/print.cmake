@@ -52,8 +52,7 @@ if(NOT WIN32)
                         LIBS print ax_standin)
     add_library(windows_qt_sources OBJECT
                 ${PROJECT_SOURCE_DIR}/platform/filename_win.cpp ${PROJECT_SOURCE_DIR}/platform/folderlisting_win.cpp
-                ${PROJECT_SOURCE_DIR}/platform/localcodec_win.cpp ${PROJECT_SOURCE_DIR}/platform/termsignal_win.cpp
-                ${PROJECT_SOURCE_DIR}/platform/viewer_win.cpp)
+                ${PROJECT_SOURCE_DIR}/platform/localcodec_win.cpp ${PROJECT_SOURCE_DIR}/platform/viewer_win.cpp)
     target_include_directories(windows_qt_sources PRIVATE ${PROJECT_SOURCE_DIR})
     target_link_libraries(windows_qt_sources PRIVATE Qt5::Core Qt5::Gui)
 endif()
