@@ -111,7 +111,12 @@ InstallResult InstallPackage(const InstallRequest &request)
     const QString package = Local(request.packagePath);
     const std::string executableName = InstanceExecutableName();
     const PackageNameRules rules = RulesForProgram(request.exePath, executableName);
-    const auto reject = [&package] {
+    QuaZip zip(package);
+    // Windows deletes no file that is still open: the package is closed before it goes.
+    const auto reject = [&package, &zip] {
+        if (zip.isOpen()) {
+            zip.close();
+        }
         QFile::remove(package);
         return InstallResult::Rejected;
     };
@@ -120,7 +125,6 @@ InstallResult InstallPackage(const InstallRequest &request)
     if (!ReleaseSignatureAccepted(package)) {
         return reject();
     }
-    QuaZip zip(package);
     std::vector<CheckedEntry> checked;
     QList<QuaZipFileInfo64> infos;
     if (!zip.open(QuaZip::mdUnzip) || !ReadPackageDirectory(zip, rules, request.limits, checked, infos)) {

@@ -1,6 +1,7 @@
 // Signed release packages: real zip files checked against real Ed25519 keys, the release tool as a
 // process, and the install refusing what this executable's built-in key does not verify.
 
+#include "platform/selfpath.h"
 #include "update/packageinstall.h"
 #include "update/releasekey.h"
 #include "update/releasesignature.h"
@@ -38,6 +39,11 @@ bool WriteAll(const QString &path, const QByteArray &data)
 bool WriteZip(const QString &path, const Entries &entries, QuaZip::Mode mode = QuaZip::mdCreate)
 {
     QuaZip zip(path);
+#ifdef _WIN32
+    // Release packages carry their names in UTF-8, flagged so; the code page of this system would give the
+    // zip other bytes than the manifest lists.
+    zip.setUtf8Enabled(true);
+#endif
     if (!zip.open(mode)) {
         return false;
     }
@@ -463,11 +469,12 @@ private slots:
 
         QTemporaryDir app;
         QVERIFY(app.isValid());
-        const QString exe = app.filePath("Quillmark");
+        const QString exeName = QString::fromLatin1(InstanceExecutableName());
+        const QString exe = app.filePath(exeName);
         const QByteArray oldProgram = "old program", newProgram = "new program";
         QVERIFY(WriteAll(exe, oldProgram));
         const QString package = app.filePath("Quillmark.zip");
-        QVERIFY(WriteZip(package, {{"Quillmark", newProgram}, {"readme.txt", "notes"}}));
+        QVERIFY(WriteZip(package, {{exeName, newProgram}, {"readme.txt", "notes"}}));
         QString error;
         if (signing == 0) {
             QVERIFY(SignReleasePackage(package, testKey, error));
@@ -487,7 +494,7 @@ private slots:
             QCOMPARE(int(result), int(InstallResult::Rejected));
             QCOMPARE(ReadAll(exe), oldProgram);
             QCOMPARE(QDir(app.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                     QStringList{"Quillmark"});
+                     QStringList{exeName});
         }
     }
 
@@ -501,9 +508,11 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
         const QByteArray publicHex = p.readAllStandardOutput().trimmed();
         QCOMPARE(publicHex.size(), 64);
+#ifndef _WIN32 // Windows keeps a file private through its folder's access list, not through mode bits
         QCOMPARE(QFile::permissions(key) &
                      (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
                  QFile::Permissions());
+#endif
         const QByteArray pem = ReadAll(key);
 
         // An existing key is never overwritten.
