@@ -159,8 +159,8 @@ if ! wait "$prefix_job"; then
 fi
 
 # --- run ---------------------------------------------------------------------------------------------
-# Qt tests that do not pass on Windows yet, each for a reason of its own (README, "Windows"): they are
-# built and can be run by name, but do not decide this tier until they are mended.
-not_yet='^(update_check_test|app_window_test|app_shutdown_test)$'
+# update_check_test builds its program folders around the Linux name "Quillmark": here only the cases that
+# hold as written run, as update_check_test_windows_part (README, "Windows").
+not_yet='^update_check_test$'
 LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 ctest --test-dir "$build" -L windows -E "$not_yet" --no-tests=error \
     --timeout "$timeout" --output-on-failure -j "$jobs"
