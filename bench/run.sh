@@ -23,3 +23,13 @@ echo "=== bench_update_reply ==="
 cmake --build "$build" --target bench_update_reply >/dev/null
 "$build/bench/bench_update_reply" 50 body
 "$build/bench/bench_update_reply" 50 header
+
+echo "=== bench_update_directory ==="
+cmake --build "$build" --target bench_update_directory >/dev/null
+if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f "peak resident set: %M KiB" "$build/bench/bench_update_directory" 300000 install
+    /usr/bin/time -f "peak resident set: %M KiB" "$build/bench/bench_update_directory" 300000 verify
+else
+    "$build/bench/bench_update_directory" 300000 install
+    "$build/bench/bench_update_directory" 300000 verify
+fi

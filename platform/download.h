@@ -11,10 +11,16 @@ struct DownloadLimits
     // A transfer slower than lowSpeedBytesPerSecond, averaged over lowSpeedSeconds, fails.
     long lowSpeedBytesPerSecond;
     long lowSpeedSeconds;
+    // The whole download, connecting included, must be over within this time: a server sending just
+    // above the low-speed limit cannot hold it for days.
+    long deadlineSeconds;
+    // Connecting alone must be done within this time.
+    long connectSeconds;
 };
 
-// The build's limits: QUILLMARK_UPDATE_MAX_DOWNLOAD_MIB (256 MiB unless configured otherwise), and 256 bytes
-// per second over 60 seconds.
+// The build's limits: QUILLMARK_UPDATE_MAX_DOWNLOAD_MIB (256 MiB unless configured otherwise), 256 bytes
+// per second over 60 seconds, QUILLMARK_UPDATE_DOWNLOAD_DEADLINE_MINUTES (180 unless configured otherwise)
+// for the whole download and 30 seconds to connect.
 DownloadLimits DefaultDownloadLimits();
 
 // Downloads url into the file at path (replaced). 0 on success, negative on failure; a failed download

@@ -1,18 +1,24 @@
 #include "platform/download.h"
 
+#include "platform/net.h"
+
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <urlmon.h>
 #include <windows.h>
+#include <wininet.h>
 
 namespace {
 
-// Watches the transfer's progress and cancels it when it grows too large or too slow. A server that
-// sends nothing at all raises no progress; URL Moniker's own time-outs end that one.
+// Watches the transfer's progress and cancels it when it grows too large or too slow, or outlasts its
+// deadline by the wall clock. A server that sends nothing at all raises no progress; the receive time-out
+// set below ends that one.
 class LimitWatch : public IBindStatusCallback
 {
 public:
     LimitWatch(const DownloadLimits &limits, const std::atomic<bool> *cancel)
-        : limits_(limits), cancel_(cancel), windowStart_(GetTickCount())
+        : limits_(limits), cancel_(cancel), started_(GetTickCount()), windowStart_(started_)
     {
     }
 
@@ -46,6 +52,9 @@ public:
             return E_ABORT;
         }
         const DWORD now = GetTickCount();
+        if (now - started_ >= static_cast<DWORD>(limits_.deadlineSeconds) * 1000u) {
+            return E_ABORT;
+        }
         if (now - windowStart_ >= static_cast<DWORD>(limits_.lowSpeedSeconds) * 1000u) {
             if (progress - windowBytes_ <
                 static_cast<ULONG>(limits_.lowSpeedBytesPerSecond * limits_.lowSpeedSeconds)) {
@@ -60,9 +69,50 @@ public:
 private:
     DownloadLimits limits_;
     const std::atomic<bool> *cancel_;
+    DWORD started_;
     DWORD windowStart_;
     ULONG windowBytes_ = 0;
 };
+
+// Whether the server of url takes a connection within seconds. URL Moniker has no connect time-out of
+// its own that holds everywhere (Wine ignores WinINet's), so the server is tried first: one that never
+// answers fails the download here, in bounded time. Addresses this cannot read are left to URL Moniker.
+bool ServerTakesConnections(const char *url, long seconds)
+{
+    const std::string text(url);
+    size_t start = text.find("://");
+    if (start == std::string::npos) {
+        return true;
+    }
+    const std::string scheme = text.substr(0, start);
+    start += 3;
+    std::string host = text.substr(start, text.find_first_of("/?#", start) - start);
+    const size_t userInfo = host.rfind('@');
+    if (userInfo != std::string::npos) {
+        host = host.substr(userInfo + 1);
+    }
+    if (host.empty() || host[0] == '[') {
+        return true;
+    }
+    unsigned long port = scheme == "https" ? 443 : 80;
+    const size_t colon = host.rfind(':');
+    if (colon != std::string::npos) {
+        port = std::strtoul(host.c_str() + colon + 1, nullptr, 10);
+        host = host.substr(0, colon);
+    }
+    if (port == 0 || port > 65535) {
+        return true;
+    }
+    NetStartup();
+    const NetSocket s = NetTcpSocket();
+    uint32_t address = 0;
+    const bool taken =
+        s != kNetInvalidSocket && NetResolveIPv4(host.c_str(), &address) == 0 &&
+        NetConnect(s, address, static_cast<uint16_t>(port), static_cast<unsigned>(seconds) * 1000u) == 0;
+    NetClose(s);
+    NetCleanup();
+    return taken;
+}
 
 } // namespace
 
@@ -72,8 +122,23 @@ int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLi
     if (cancel != nullptr && cancel->load()) {
         return -1;
     }
+    // URL Moniker fetches through WinINet, whose defaults these are for the whole process: connecting has
+    // its own limit, and a server that falls silent fails after the low-speed window.
+    DWORD connectMs = static_cast<DWORD>(limits.connectSeconds) * 1000u;
+    DWORD receiveMs = static_cast<DWORD>(limits.lowSpeedSeconds) * 1000u;
+    InternetSetOptionA(nullptr, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
+    const DWORD started = GetTickCount();
+    if (!ServerTakesConnections(url, limits.connectSeconds)) {
+        DeleteFileA(path);
+        return -1;
+    }
     LimitWatch watch(limits, cancel);
-    if (URLDownloadToFileA(nullptr, url, path, 0, &watch) != S_OK) {
+    const HRESULT result = URLDownloadToFileA(nullptr, url, path, 0, &watch);
+    // The deadline holds by the wall clock also when no progress was reported to check it on the way.
+    const bool late = GetTickCount() - started >= static_cast<DWORD>(limits.deadlineSeconds) * 1000u;
+    if (result != S_OK || late) {
         DeleteFileA(path);
         return -1;
     }

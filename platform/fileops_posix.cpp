@@ -2,6 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -46,4 +50,46 @@ bool MakeFreshFolder(const std::string &prefix, std::string &created)
     }
     created = name.data();
     return true;
+}
+
+std::FILE *CreateNewFile(const char *path, bool ownerOnly)
+{
+    // The mode is applied as the file is made: it is never open to others, not even for a moment.
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE *file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
+
+bool RemoveFolderTree(const char *path)
+{
+    DIR *dir = opendir(path);
+    if (dir == nullptr) {
+        return false;
+    }
+    bool removed = true;
+    std::vector<std::string> names;
+    while (dirent *entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            names.push_back(entry->d_name);
+        }
+    }
+    closedir(dir);
+    for (const std::string &name : names) {
+        const std::string inner = std::string(path) + "/" + name;
+        struct stat info;
+        if (lstat(inner.c_str(), &info) != 0) {
+            removed = false;
+        } else if (S_ISDIR(info.st_mode)) {
+            removed = RemoveFolderTree(inner.c_str()) && removed;
+        } else {
+            removed = unlink(inner.c_str()) == 0 && removed;
+        }
+    }
+    return rmdir(path) == 0 && removed;
 }

@@ -15,8 +15,9 @@ void NetCleanup();
 NetSocket NetTcpSocket();
 // First IPv4 address of host (name or dotted address), in network byte order. 0, or -1 when unknown.
 int NetResolveIPv4(const char *host, uint32_t *address);
-// 0 connected, -1 failed. address in network byte order, port in host byte order.
-int NetConnect(NetSocket s, uint32_t address, uint16_t port);
+// 0 connected, -1 failed or not connected within milliseconds. address in network byte order, port in
+// host byte order.
+int NetConnect(NetSocket s, uint32_t address, uint16_t port, unsigned milliseconds);
 // A receive that waits longer than milliseconds fails. 0, or -1 when the option cannot be set.
 int NetSetReceiveTimeout(NetSocket s, unsigned milliseconds);
 // Bytes sent, or -1. Never raises a signal when the peer is gone.

@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -35,16 +37,41 @@ int NetResolveIPv4(const char *host, uint32_t *address)
     return 0;
 }
 
-int NetConnect(NetSocket s, uint32_t address, uint16_t port)
+int NetConnect(NetSocket s, uint32_t address, uint16_t port, unsigned milliseconds)
 {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = address;
-    int rc;
-    do {
-        rc = connect(static_cast<int>(s), reinterpret_cast<sockaddr *>(&to), sizeof to);
-    } while (rc != 0 && errno == EINTR);
+    // Without a limit of its own a connection that is never answered waits for the system's time-out,
+    // minutes long.
+    const int fd = static_cast<int>(s);
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        return -1;
+    }
+    int rc = connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    if (rc != 0 && (errno == EINPROGRESS || errno == EINTR)) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            pollfd p{fd, POLLOUT, 0};
+            const int ready = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            int error = 0;
+            socklen_t size = sizeof error;
+            rc =
+                ready == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0 ? 0 : -1;
+            break;
+        }
+    }
+    if (fcntl(fd, F_SETFL, flags) != 0) {
+        return -1;
+    }
     return rc == 0 ? 0 : -1;
 }
 

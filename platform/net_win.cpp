@@ -31,13 +31,34 @@ int NetResolveIPv4(const char *host, uint32_t *address)
     return 0;
 }
 
-int NetConnect(NetSocket s, uint32_t address, uint16_t port)
+int NetConnect(NetSocket s, uint32_t address, uint16_t port, unsigned milliseconds)
 {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = address;
-    return connect(static_cast<SOCKET>(s), reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 ? 0 : -1;
+    // Without a limit of its own a connection that is never answered waits for the system's time-out.
+    const SOCKET socket = static_cast<SOCKET>(s);
+    u_long nonBlocking = 1;
+    if (ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) {
+        return -1;
+    }
+    int rc = connect(socket, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    if (rc != 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(socket, &writable);
+        FD_SET(socket, &failed);
+        timeval tv{static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000};
+        // Winsock reports a refused connection in the exception set, a made one as writable.
+        rc = select(0, nullptr, &writable, &failed, &tv) > 0 && FD_ISSET(socket, &writable) ? 0 : -1;
+    }
+    u_long blocking = 0;
+    if (ioctlsocket(socket, FIONBIO, &blocking) != 0) {
+        return -1;
+    }
+    return rc == 0 ? 0 : -1;
 }
 
 int NetSetReceiveTimeout(NetSocket s, unsigned milliseconds)

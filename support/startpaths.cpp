@@ -1,6 +1,7 @@
 #include "support/startpaths.h"
 
 #include "platform/selfpath.h"
+#include "support/companionfiles.h"
 #include "support/textutil.h"
 
 #include <cstring>
@@ -12,9 +13,6 @@ char SettingsFilePath[kStartPathSize];
 char UpdatePackagePath[kStartPathSize];
 
 namespace {
-
-const char kSettingsFileName[] = "Quillmark.kov";
-const char kUpdatePackageName[] = "Quillmark.zip";
 
 bool CopyIfFits(char *field, size_t capacity, const char *text)
 {
@@ -56,7 +54,7 @@ int InitStartPaths(const char *firstArgument, const char *exePath, char separato
     const char marker[2] = {separator, '\0'};
     TakeBefore(AppDir, ExePath, marker, 1, 1);
     if (!JoinIfFits(SettingsFilePath, kStartPathSize, AppDir, kSettingsFileName) ||
-        !JoinIfFits(UpdatePackagePath, kStartPathSize, AppDir, kUpdatePackageName)) {
+        !JoinIfFits(UpdatePackagePath, kStartPathSize, AppDir, kPackageFileName)) {
         ExePath[0] = '\0';
         AppDir[0] = '\0';
         SettingsFilePath[0] = '\0';

@@ -1,4 +1,7 @@
 # Updater: HTTP client, update check, package install, the end-to-end update of the real program.
+
+# The release number of the test programs that carry the test release key.
+set(QUILLMARK_TEST_PROGRAM_RELEASE 7)
 quillmark_add_gtest(update_httppost_test LABELS unit
     SOURCES unit/update_httppost_test.cpp unit/update_loopback_server.cpp
     LIBS update_http
@@ -42,7 +45,9 @@ if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
         "127.0.83.1" "/quillmark/version" "http://127.0.83.1/quillmark/"
         "127.0.83.2" "/quillmark/version" "http://127.0.83.2/quillmark/")
     add_executable(QuillmarkLoopback ${PROJECT_SOURCE_DIR}/main.cpp)
-    target_link_libraries(QuillmarkLoopback PRIVATE update_endpoints_loopback app)
+    target_link_libraries(QuillmarkLoopback PRIVATE app)
+    # The unsigned path of the end-to-end test: MD5 only.
+    quillmark_update_program(QuillmarkLoopback update_endpoints_loopback "" "" ALLOW_UNSIGNED)
 
     quillmark_add_qtest(update_endpoints_test LABELS unit
         SOURCES unit/update_endpoints_test.cpp LIBS update_endpoints_loopback update)
@@ -62,7 +67,8 @@ if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
 
     add_test(NAME update_end_to_end
              COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/system/update_end_to_end.sh $<TARGET_FILE:QuillmarkLoopback>
-                     $<TARGET_FILE:QuillmarkLoopbackSigned> $<TARGET_FILE:quillmark_release>)
+                     $<TARGET_FILE:QuillmarkLoopbackSigned> $<TARGET_FILE:quillmark_release>
+                     ${QUILLMARK_TEST_PROGRAM_RELEASE})
     set_tests_properties(update_end_to_end PROPERTIES LABELS system TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
 
@@ -71,8 +77,10 @@ if(NOT QUILLMARK_CORE_ONLY)
     # only test packages.
     set(QUILLMARK_TEST_RELEASE_KEY 14aaa55dd519e3cde708fd70e6fab43b3ff177df23511fb209e093b6528454a1)
     quillmark_add_qtest(update_signature_test LABELS unit
-        SOURCES unit/update_signature_test.cpp LIBS update_signature update_core)
-    quillmark_release_key(update_signature_test ${QUILLMARK_TEST_RELEASE_KEY})
+        SOURCES unit/update_signature_test.cpp LIBS update_signing update_core)
+    quillmark_release_key(update_signature_test ${QUILLMARK_TEST_RELEASE_KEY} ${QUILLMARK_TEST_PROGRAM_RELEASE})
+    target_compile_definitions(update_signature_test PRIVATE
+        TEST_PROGRAM_RELEASE=${QUILLMARK_TEST_PROGRAM_RELEASE})
     target_compile_definitions(update_signature_test PRIVATE
         RELEASE_TOOL="$<TARGET_FILE:quillmark_release>"
         TEST_RELEASE_KEY_PEM="${CMAKE_CURRENT_SOURCE_DIR}/system/update_test_release_key.pem")
@@ -82,8 +90,26 @@ endif()
 if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
     # The loopback program again, with the test release key built in, for the signed end-to-end update.
     add_executable(QuillmarkLoopbackSigned ${PROJECT_SOURCE_DIR}/main.cpp)
-    target_link_libraries(QuillmarkLoopbackSigned PRIVATE update_endpoints_loopback app)
-    quillmark_release_key(QuillmarkLoopbackSigned ${QUILLMARK_TEST_RELEASE_KEY})
+    target_link_libraries(QuillmarkLoopbackSigned PRIVATE app)
+    quillmark_update_program(QuillmarkLoopbackSigned update_endpoints_loopback ${QUILLMARK_TEST_RELEASE_KEY}
+                             ${QUILLMARK_TEST_PROGRAM_RELEASE})
+endif()
+
+if(NOT WIN32)
+    # A build with update servers and no release key stops unless unsigned packages are allowed; a key
+    # needs a release number.
+    add_test(NAME update_configure_test
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/unit/update_configure_test.sh ${PROJECT_SOURCE_DIR})
+    set_tests_properties(update_configure_test PROPERTIES LABELS unit TIMEOUT 120)
+endif()
+
+if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
+    # The program carries the verifying half of signed releases only: making keys and signing stay with the
+    # release tool.
+    add_test(NAME update_program_cannot_sign
+             COMMAND sh -c "nm -C \"$0\" > \"$1\" && grep -q VerifyReleasePackage \"$1\" && ! grep -E 'SignReleasePackage|GenerateSigningKeyPem|SignMessage|EVP_PKEY_keygen' \"$1\""
+                     $<TARGET_FILE:QuillmarkLoopbackSigned> ${CMAKE_CURRENT_BINARY_DIR}/update_program_symbols.txt)
+    set_tests_properties(update_program_cannot_sign PROPERTIES LABELS system)
 endif()
 
 if(NOT QUILLMARK_CORE_ONLY AND WIN32)
@@ -94,6 +120,7 @@ if(NOT QUILLMARK_CORE_ONLY AND WIN32)
         "127.0.83.2" "/quillmark/version" "http://127.0.83.2/quillmark/")
     add_executable(QuillmarkLoopbackSigned WIN32 ${PROJECT_SOURCE_DIR}/main.cpp
                    ${PROJECT_SOURCE_DIR}/resources/quillmark.rc)
-    target_link_libraries(QuillmarkLoopbackSigned PRIVATE update_endpoints_loopback app)
-    quillmark_release_key(QuillmarkLoopbackSigned ${QUILLMARK_TEST_RELEASE_KEY})
+    target_link_libraries(QuillmarkLoopbackSigned PRIVATE app)
+    quillmark_update_program(QuillmarkLoopbackSigned update_endpoints_loopback ${QUILLMARK_TEST_RELEASE_KEY}
+                             ${QUILLMARK_TEST_PROGRAM_RELEASE})
 endif()

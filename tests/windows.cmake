@@ -63,7 +63,8 @@ if(NOT QUILLMARK_CORE_ONLY)
     add_test(NAME windows_update_e2e
         COMMAND ${Python3_EXECUTABLE} ${_win}/windows_update_e2e.py ${QUILLMARK_WINDOWS_PACKAGE}
                 $<TARGET_FILE:QuillmarkLoopbackSigned> $<TARGET_FILE:quillmark_release>
-                ${CMAKE_CURRENT_SOURCE_DIR}/system/update_test_release_key.pem ${QUILLMARK_WINDOWS_SDK}
-                $<TARGET_FILE:windows_wininfo> ${CMAKE_BINARY_DIR}/screenshots ${CMAKE_BINARY_DIR}/e2e)
+                ${CMAKE_CURRENT_SOURCE_DIR}/system/update_test_release_key.pem ${QUILLMARK_TEST_PROGRAM_RELEASE}
+                ${QUILLMARK_WINDOWS_SDK} $<TARGET_FILE:windows_wininfo> ${CMAKE_BINARY_DIR}/screenshots
+                ${CMAKE_BINARY_DIR}/e2e)
     set_tests_properties(windows_update_e2e PROPERTIES LABELS windows TIMEOUT 600 SKIP_RETURN_CODE 77)
 endif()

@@ -3,7 +3,10 @@
 #include "platform/net.h"
 #include "update/httppost_internal.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -59,6 +62,49 @@ private:
     unsigned current_ = 0;
 };
 
+// "HTTP/1." and one digit, one space, "200", then the end of the line or a space and the reason.
+bool IsSuccessStatusLine(const std::string &line)
+{
+    return line.size() >= 12 && line.compare(0, 7, "HTTP/1.") == 0 && line[7] >= '0' && line[7] <= '9' &&
+           line.compare(8, 4, " 200") == 0 && (line.size() == 12 || line[12] == ' ');
+}
+
+// The Content-Length header, if any: a decimal number; one that is not, or two that differ, make the
+// reply malformed.
+struct ContentLength
+{
+    bool given = false;
+    bool malformed = false;
+    uint64_t bytes = 0;
+
+    void Take(const std::string &line)
+    {
+        static const char kName[] = "content-length:";
+        const size_t nameLength = sizeof kName - 1;
+        if (line.size() < nameLength) {
+            return;
+        }
+        for (size_t i = 0; i < nameLength; ++i) {
+            if (std::tolower(static_cast<unsigned char>(line[i])) != kName[i]) {
+                return;
+            }
+        }
+        size_t at = line.find_first_not_of(" \t", nameLength);
+        const size_t end = line.find_last_not_of(" \t");
+        uint64_t value = 0;
+        bool digits = at != std::string::npos && at <= end && end - at < 18;
+        for (; digits && at <= end; ++at) {
+            digits = line[at] >= '0' && line[at] <= '9';
+            value = value * 10 + static_cast<uint64_t>(line[at] - '0');
+        }
+        if (!digits || (given && value != bytes)) {
+            malformed = true;
+        }
+        given = true;
+        bytes = value;
+    }
+};
+
 } // namespace
 
 int HttpPostWithLimits(const char *host, unsigned short port, const char *path, const char *body,
@@ -74,7 +120,7 @@ int HttpPostWithLimits(const char *host, unsigned short port, const char *path, 
     if (NetResolveIPv4(host, &address) != 0) {
         return Finish(s, -103);
     }
-    if (NetConnect(s, address, port) != 0) {
+    if (NetConnect(s, address, port, limits.connectTimeoutMs) != 0) {
         return Finish(s, -101);
     }
     Receiver receiver(s, limits);
@@ -97,51 +143,77 @@ int HttpPostWithLimits(const char *host, unsigned short port, const char *path, 
     SendText(s, "\r\n");
     SendText(s, body);
 
-    // Header, one byte at a time. "200" anywhere in it up to a line end marks the reply as successful.
-    // The header itself is not kept: the last two bytes are enough to notice "200" as it arrives, so the
-    // work stays linear in the header's length.
+    // Header, one byte at a time, one line kept at a time (the header as a whole is bounded). Success is
+    // a status line "HTTP/1.x 200" and nothing else.
+    bool statusSeen = false;
     bool successful = false;
-    bool twoHundredSeen = false;
-    char previous[2] = {0, 0};
+    ContentLength length;
+    std::string line;
     size_t headerLength = 0;
-    int lineLength = 0;
     char byte;
     reply.clear();
     while (receiver.Receive(&byte, 1) > 0) {
         if (++headerLength > limits.headerBytes) {
             return Finish(s, -104);
         }
-        twoHundredSeen = twoHundredSeen || (previous[0] == '2' && previous[1] == '0' && byte == '0');
-        previous[0] = previous[1];
-        previous[1] = byte;
-        if (byte == '\n') {
-            successful = successful || twoHundredSeen;
-            bool headerEnds = lineLength == 0;
-            lineLength = 0;
-            if (headerEnds) {
-                break;
-            }
+        if (byte != '\n') {
+            line.push_back(byte);
             continue;
         }
-        if (byte != '\r') {
-            ++lineLength;
+        // A line of nothing but CRs ends the header.
+        if (line.find_first_not_of('\r') == std::string::npos) {
+            break;
         }
+        if (line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!statusSeen) {
+            statusSeen = true;
+            successful = IsSuccessStatusLine(line);
+        } else {
+            length.Take(line);
+        }
+        line.clear();
     }
     if (!successful) {
         return Finish(s, -102);
     }
+    if (length.malformed) {
+        return Finish(s, -105);
+    }
+    if (length.given && length.bytes > limits.bodyBytes) {
+        return Finish(s, -104);
+    }
 
-    // Body, as text: a NUL inside a piece drops the rest of that piece.
+    // Body, as text: a NUL inside a piece drops the rest of that piece. With a Content-Length it ends
+    // there, without waiting for the server to close (the request asks it to keep the connection), and a
+    // body that stops short of it is a failed request.
     char piece[1024];
-    int n;
-    while ((n = receiver.Receive(piece, sizeof piece - 1)) > 0) {
+    uint64_t received = 0;
+    for (;;) {
+        size_t want = sizeof piece - 1;
+        if (length.given) {
+            if (received == length.bytes) {
+                break;
+            }
+            want = static_cast<size_t>(std::min<uint64_t>(want, length.bytes - received));
+        }
+        const int n = receiver.Receive(piece, want);
+        if (n <= 0) {
+            if (length.given) {
+                reply.clear();
+                return Finish(s, -105);
+            }
+            break;
+        }
+        received += static_cast<uint64_t>(n);
         piece[n] = '\0';
-        const size_t length = std::strlen(piece);
-        if (reply.size() + length > limits.bodyBytes) {
+        const size_t text = std::strlen(piece);
+        if (reply.size() + text > limits.bodyBytes) {
             reply.clear();
             return Finish(s, -104);
         }
-        reply.append(piece, length);
+        reply.append(piece, text);
     }
     return Finish(s, 0);
 }

@@ -9,6 +9,8 @@ constexpr unsigned short kHttpPostPort = 80;
 
 struct HttpPostLimits
 {
+    // Connecting that takes longer fails as a refused connection would (-101).
+    unsigned connectTimeoutMs = 30000;
     // A single receive that waits this long counts as a failed read.
     unsigned receiveTimeoutMs = 30000;
     // The whole reply must have arrived within this time; a receive that would wait past it fails the

@@ -1,18 +1,17 @@
 #include "update/packageinstall.h"
 
 #include "platform/fileops.h"
+#include "platform/namerules.h"
 #include "platform/selfpath.h"
 #include "update/filedigest.h"
 #include "update/packagenames.h"
+#include "update/packagereader.h"
 #include "update/releasesignature.h"
 #include "update/swap.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <quazip.h>
-#include <quazipfile.h>
-#include <quazipfileinfo.h>
+#include <cstdio>
 
 namespace {
 
@@ -21,82 +20,87 @@ QString Local(const std::string &text)
     return QString::fromLocal8Bit(text.data(), static_cast<int>(text.size()));
 }
 
-std::string LocalBytes(const QString &text)
+// The package's entries, their names checked against the rules, within the limits. The directory is
+// walked only up to one entry past the limit, so memory stays bounded whatever it holds. False when
+// anything is refused.
+bool ReadPackageDirectory(PackageReader &zip, const PackageNameRules &rules, const UnpackLimits &limits,
+                          std::vector<PackageEntry> &entries, std::vector<CheckedEntry> &checked)
 {
-    const QByteArray bytes = text.toLocal8Bit();
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
-// The package's entry names as local 8-bit text, checked against the rules, and the sizes its directory
-// declares, within the limits. False when anything is refused.
-bool ReadPackageDirectory(QuaZip &zip, const PackageNameRules &rules, const UnpackLimits &limits,
-                          std::vector<CheckedEntry> &checked, QList<QuaZipFileInfo64> &infos)
-{
-    infos = zip.getFileInfoList64();
-    if (zip.getZipError() != UNZ_OK || infos.isEmpty() || infos.size() > limits.entries) {
+    if (zip.ReadDirectory(limits.entries, entries) != DirectoryWalk::Read || entries.empty()) {
         return false;
     }
     std::vector<std::string> names;
     uint64_t declared = 0;
-    for (const QuaZipFileInfo64 &info : infos) {
-        const std::string name = LocalBytes(info.name);
-        // A name the local code page cannot hold would land somewhere else than the name says.
-        if (info.isSymbolicLink() || Local(name) != info.name) {
+    for (const PackageEntry &entry : entries) {
+        // A name the file system would take differently would land somewhere else than the name says.
+        if (entry.symbolicLink || !NameIsWrittenAsStored(entry.name, entry.markedUtf8)) {
             return false;
         }
-        declared += info.uncompressedSize;
+        declared += entry.size;
         if (declared > limits.totalBytes) {
             return false;
         }
-        names.push_back(name);
+        names.push_back(entry.name);
     }
-    return CheckPackageNames(names, rules, checked);
-}
-
-// Writes every entry below root, counting what is written: an entry that inflates beyond what the
-// directory declared, or a total beyond the limit, ends the unpacking. The files are new, never opened
-// through something that was there before.
-bool Unpack(QuaZip &zip, const std::vector<CheckedEntry> &checked, const QList<QuaZipFileInfo64> &infos,
-            const QString &root, const UnpackLimits &limits, uint64_t &written)
-{
-    int index = 0;
-    for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile(), ++index) {
-        if (index >= static_cast<int>(checked.size())) {
+    if (!CheckPackageNames(names, rules, checked)) {
+        return false;
+    }
+    // What is written must be the very bytes that were checked (and signed): a name the rules read
+    // another way, with '\' between its parts for one, is refused rather than written under another name.
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (checked[i].path + (checked[i].isDirectory ? "/" : "") != entries[i].name) {
             return false;
         }
-        const CheckedEntry &entry = checked[static_cast<size_t>(index)];
-        const QString target = root + '/' + Local(entry.path);
-        if (entry.isDirectory) {
-            if (!QDir().mkpath(target)) {
+    }
+    return true;
+}
+
+// The folders above path, below root, made where missing.
+bool MakeParentFolders(const std::string &root, const std::string &path)
+{
+    for (size_t cut = path.find('/'); cut != std::string::npos; cut = path.find('/', cut + 1)) {
+        const std::string folder = root + '/' + path.substr(0, cut);
+        if (!MakeFolder(folder.c_str()) && !IsPlainFolder(folder.c_str())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes every entry below root, counting what is written: an entry whose data is not exactly what the
+// directory declares (size and CRC), or a total beyond the limit, ends the unpacking. The files are new,
+// never opened through something that was there before.
+bool Unpack(PackageReader &zip, const std::vector<PackageEntry> &entries,
+            const std::vector<CheckedEntry> &checked, const std::string &root, const UnpackLimits &limits,
+            uint64_t &written)
+{
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string target = root + '/' + checked[i].path;
+        if (!MakeParentFolders(root, checked[i].path)) {
+            return false;
+        }
+        if (checked[i].isDirectory) {
+            if (!MakeFolder(target.c_str()) && !IsPlainFolder(target.c_str())) {
                 return false;
             }
             continue;
         }
-        if (!QDir().mkpath(QFileInfo(target).path())) {
+        std::FILE *out = CreateNewFile(target.c_str());
+        if (out == nullptr) {
             return false;
         }
-        QFile out(target);
-        QuaZipFile in(&zip);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || !in.open(QIODevice::ReadOnly)) {
-            return false;
-        }
-        uint64_t entryBytes = 0;
-        char block[65536];
-        qint64 n;
-        while ((n = in.read(block, sizeof block)) > 0) {
-            entryBytes += static_cast<uint64_t>(n);
-            written += static_cast<uint64_t>(n);
-            if (entryBytes > infos[index].uncompressedSize || written > limits.totalBytes ||
-                out.write(block, n) != n) {
+        const bool read = zip.ReadEntry(entries[i], [&](const char *data, size_t n) {
+            if (written + n > limits.totalBytes) {
                 return false;
             }
-        }
-        in.close();
-        if (n < 0 || in.getZipError() != UNZ_OK || !out.flush()) {
+            written += n;
+            return std::fwrite(data, 1, n, out) == n;
+        });
+        if (std::fclose(out) != 0 || !read) {
             return false;
         }
     }
-    return zip.getZipError() == UNZ_OK && index == static_cast<int>(checked.size());
+    return true;
 }
 
 } // namespace
@@ -108,49 +112,50 @@ QString StagingFolderPrefix(const std::string &appDir)
 
 InstallResult InstallPackage(const InstallRequest &request)
 {
-    const QString package = Local(request.packagePath);
     const std::string executableName = InstanceExecutableName();
     const PackageNameRules rules = RulesForProgram(request.exePath, executableName);
-    QuaZip zip(package);
-    // Windows deletes no file that is still open: the package is closed before it goes.
-    const auto reject = [&package, &zip] {
-        if (zip.isOpen()) {
-            zip.close();
-        }
-        QFile::remove(package);
+    // Checked and unpacked from this one open file: what is unpacked is what was checked.
+    QFile package(Local(request.packagePath));
+    const auto reject = [&package, &request] {
+        package.close();
+        std::remove(request.packagePath.c_str());
         return InstallResult::Rejected;
     };
-
-    // Origin first, then the directory: a package refused here has not written a byte.
-    if (!ReleaseSignatureAccepted(package)) {
+    if (!package.open(QIODevice::ReadOnly)) {
         return reject();
     }
+    PackageReader zip(&package);
+
+    // Origin first, then the directory: a package refused here has not written a byte.
+    std::vector<PackageEntry> entries;
     std::vector<CheckedEntry> checked;
-    QList<QuaZipFileInfo64> infos;
-    if (!zip.open(QuaZip::mdUnzip) || !ReadPackageDirectory(zip, rules, request.limits, checked, infos)) {
+    if (!zip.isOpen() || !ReleaseSignatureAccepted(zip, package.size()) ||
+        !ReadPackageDirectory(zip, rules, request.limits, entries, checked)) {
         return reject();
+    }
+
+    if (request.checked) {
+        request.checked();
     }
 
     // A folder made here and now, never one that was already there: nothing is unpacked into, or deleted
     // through, a folder or link that someone else put in place.
     std::string staging;
-    if (!MakeFreshFolder(LocalBytes(StagingFolderPrefix(request.appDir)), staging)) {
+    if (!MakeFreshFolder(request.appDir + kStagingFolderPrefix + ".", staging)) {
         return reject();
     }
-    const QString stagingFolder = Local(staging);
     const char sep = NativeSeparator();
     const std::string unpacked = staging + sep + "p";
     const std::string displaced = staging + sep + "d";
-    const auto discard = [&stagingFolder] {
-        if (IsPlainFolder(stagingFolder.toLocal8Bit().constData())) {
-            QDir(stagingFolder).removeRecursively();
+    const auto discard = [&staging] {
+        if (IsPlainFolder(staging.c_str())) {
+            RemoveFolderTree(staging.c_str());
         }
     };
 
     uint64_t written = 0;
     const bool whole = MakeFolder(unpacked.c_str()) && MakeFolder(displaced.c_str()) &&
-                       Unpack(zip, checked, infos, Local(unpacked), request.limits, written);
-    zip.close();
+                       Unpack(zip, entries, checked, unpacked, request.limits, written);
     if (request.unpackedBytes != nullptr) {
         *request.unpackedBytes = written;
     }
@@ -173,6 +178,7 @@ InstallResult InstallPackage(const InstallRequest &request)
     if (swapped != SwapResult::Done) {
         return InstallResult::SwapFailed;
     }
-    QFile::remove(package);
+    package.close();
+    std::remove(request.packagePath.c_str());
     return InstallResult::Installed;
 }

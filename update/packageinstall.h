@@ -31,6 +31,8 @@ struct InstallRequest
     UnpackLimits limits = UnpackLimits();
     // When set, receives the number of bytes that unpacking wrote.
     uint64_t *unpackedBytes = nullptr;
+    // Tests only: called once the package was checked, before a byte of it is unpacked.
+    std::function<void()> checked = nullptr;
 };
 
 // The staging folders are made fresh inside appDir under names that begin with this.

@@ -1,19 +1,14 @@
 #pragma once
 // Which names a release package may hold, judged before anything of it is written. Qt-free.
 
+#include "platform/namerules.h"
+#include "support/companionfiles.h"
+
 #include <string>
 #include <vector>
 
-// The file names the updater itself keeps beside the program.
-constexpr const char kSettingsFileName[] = "Quillmark.kov";
-constexpr const char kPackageFileName[] = "Quillmark.zip";
+// The staging folders of an update are made beside the program under names that begin with this.
 constexpr const char kStagingFolderPrefix[] = "Quillmark_update";
-
-#ifdef _WIN32
-constexpr bool kWindowsFileNames = true;
-#else
-constexpr bool kWindowsFileNames = false;
-#endif
 
 // The last ".exe" replaced by "_old"; without ".exe", "_old" appended.
 std::string BackupPathFor(const std::string &exePath);
@@ -29,12 +24,12 @@ struct PackageNameRules
     std::string reservedPrefix;
     // Windows file-name rules: names compared without regard to case; trailing dots and spaces, device
     // names, short-name aliases and the characters Windows refuses are not allowed.
-    bool windowsNames = kWindowsFileNames;
+    bool windowsNames = PlatformUsesWindowsFileNames();
 };
 
 // The rules for a program at exePath (its folder is where the package lands).
 PackageNameRules RulesForProgram(const std::string &exePath, const std::string &executableName,
-                                 bool windowsNames = kWindowsFileNames);
+                                 bool windowsNames = PlatformUsesWindowsFileNames());
 
 struct CheckedEntry
 {

@@ -27,8 +27,9 @@ const ReleaseKey &BuiltInReleaseKey()
     return Storage();
 }
 
-ReleaseKeyRegistration::ReleaseKeyRegistration(const char *text)
+ReleaseKeyRegistration::ReleaseKeyRegistration(const char *text, uint64_t release)
 {
+    Storage().release = release;
     // A text that is no key still counts as a key: nothing verifies with it, so nothing is installed.
     Storage().present = true;
     Storage().key = DecodeReleaseKeyText(QByteArray(text).trimmed());

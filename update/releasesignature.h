@@ -1,6 +1,9 @@
 #pragma once
 // Signed release packages: a manifest of every file's name and SHA-256 inside the package, and a detached
-// Ed25519 signature over the manifest's bytes. The format is described in update/README.md.
+// Ed25519 signature over the manifest's bytes. The format is described in update/README.md. This is the
+// verifying half, the only one the program carries; making keys and signing is in releasesigning.h.
+
+#include "update/packagereader.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,6 +18,8 @@ extern const char kManifestEntryName[];
 extern const char kSignatureEntryName[];
 // First line of every manifest.
 extern const char kManifestHeader[];
+// A listed file of every signed package: its release number in decimal and a LF.
+extern const char kReleaseEntryName[];
 
 constexpr int kEd25519PublicKeyBytes = 32;
 constexpr int kEd25519SignatureBytes = 64;
@@ -36,44 +41,46 @@ struct PackageLimits
 enum class PackageCheck
 {
     Verified,
-    Unreadable,   // not a readable zip, or a damaged entry
-    TooLarge,     // over one of the limits
-    Unsigned,     // manifest or signature entry missing
-    BadSignature, // the signature does not verify with the key (or the key is unusable)
-    BadManifest,  // the manifest is not well formed, or names a file twice
-    Mismatch,     // the files differ from the manifest: one missing, added, twice in the package or changed
+    Unreadable,    // not a readable zip, a damaged entry, or two directory records of the same data
+    TooLarge,      // over one of the limits
+    Unsigned,      // manifest or signature entry missing
+    BadSignature,  // the signature does not verify with the key (or the key is unusable)
+    BadManifest,   // the manifest is not well formed, or names a file twice
+    Mismatch,      // the files differ from the manifest: one missing, added, twice in the package or changed;
+                   // or a folder entry that holds no listed file
+    ReleaseNumber, // the release number is missing, malformed, or not above the one required
 };
 
 struct PackageCheckResult
 {
     PackageCheck check = PackageCheck::Unreadable;
-    QString detail; // for people: which entry, which limit
+    QString detail;       // for people: which entry, which limit
+    uint64_t release = 0; // the package's release number once it was read
 };
 
 // Parses a manifest: the header line, then one line per file, "<64 lowercase hex>  <name>", every line
 // ended by LF. Names are non-empty, hold no NUL, CR or LF, and occur once. False (entries cleared) for
 // anything else.
 bool ParseManifest(const QByteArray &text, std::vector<ManifestEntry> &entries);
-QByteArray BuildManifest(const std::vector<ManifestEntry> &entries);
+
+// The number a release file holds: a positive decimal without leading zeros and at most 18 digits, then
+// one LF and nothing else. 0 for anything else.
+uint64_t ParseReleaseNumber(const QByteArray &text);
 
 // True when signature is a valid Ed25519 signature of message under the 32-byte public key.
 bool VerifySignature(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature);
 
 // Checks a package against publicKey, reading only the zip (nothing is written). Every file entry must be
-// listed in the signed manifest exactly once with its digest, and nothing else may be listed.
+// listed in the signed manifest exactly once with its digest, nothing else may be listed, every folder
+// entry must be a folder of a listed file, and the listed release file must hold a number above
+// releaseAbove.
+PackageCheckResult VerifyReleasePackage(PackageReader &package, int64_t packageBytes,
+                                        const QByteArray &publicKey, uint64_t releaseAbove,
+                                        const PackageLimits &limits = PackageLimits());
 PackageCheckResult VerifyReleasePackage(const QString &packagePath, const QByteArray &publicKey,
+                                        uint64_t releaseAbove = 0,
                                         const PackageLimits &limits = PackageLimits());
 
 // The key built into this program (see releasekey.h): true when there is none, otherwise true only for a
-// package that verifies with it.
-bool ReleaseSignatureAccepted(const QString &packagePath);
-
-// Signing side, for the release tool and tests.
-QByteArray GenerateSigningKeyPem(); // PKCS#8 PEM of a new Ed25519 private key; empty on failure
-QByteArray PublicKeyOfPem(const QByteArray &privateKeyPem); // 32 bytes; empty when the PEM is no Ed25519 key
-QByteArray SignMessage(const QByteArray &privateKeyPem, const QByteArray &message); // 64 bytes or empty
-// Adds the manifest and signature entries to an unsigned package. False with error set when the package
-// cannot be read, is over the limits, already holds a signature entry, or holds a name the manifest cannot
-// carry or twice.
-bool SignReleasePackage(const QString &packagePath, const QByteArray &privateKeyPem, QString &error,
-                        const PackageLimits &limits = PackageLimits());
+// package that verifies with it and whose release number is above the program's own.
+bool ReleaseSignatureAccepted(PackageReader &package, int64_t packageBytes);

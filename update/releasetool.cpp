@@ -4,13 +4,16 @@
 //   quillmark_release keygen KEYFILE        new private key into KEYFILE (created, owner-only); prints the
 //                                           public key as 64 hex digits
 //   quillmark_release pubkey KEYFILE        prints the public key of KEYFILE
-//   quillmark_release sign KEYFILE PACKAGE  adds the manifest and the signature to PACKAGE
+//   quillmark_release sign --release N KEYFILE PACKAGE
+//                                           adds the release number N, the manifest and the signature to
+//                                           PACKAGE
 //   quillmark_release verify PUBKEY PACKAGE checks PACKAGE with the public key (hex or base64)
 //
 // Exit 0 done, 1 refused or failed, 2 wrong use.
 
+#include "platform/fileops.h"
 #include "update/releasekey.h"
-#include "update/releasesignature.h"
+#include "update/releasesigning.h"
 
 #include <QFile>
 #include <cstdio>
@@ -20,8 +23,8 @@ namespace {
 
 int Usage()
 {
-    std::fputs("usage: quillmark_release keygen KEYFILE | pubkey KEYFILE | sign KEYFILE PACKAGE |"
-               " verify PUBKEY PACKAGE\n",
+    std::fputs("usage: quillmark_release keygen KEYFILE | pubkey KEYFILE |"
+               " sign --release N KEYFILE PACKAGE | verify PUBKEY PACKAGE\n",
                stderr);
     return 2;
 }
@@ -48,18 +51,25 @@ int KeyGen(const char *path)
     if (pem.isEmpty()) {
         return Fail(QStringLiteral("no key could be made"));
     }
-    QFile file(QString::fromLocal8Bit(path));
-    // Never over an existing key: a lost key cannot sign the releases that programs out there accept.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        return Fail(QStringLiteral("%1 exists or cannot be created").arg(file.fileName()));
+    // Owner-only from the moment it exists: no other user can open it before the key is in it. Never
+    // over an existing key: a lost key cannot sign the releases that programs out there accept.
+    std::FILE *file = CreateNewFile(path, true);
+    if (file == nullptr) {
+        return Fail(QStringLiteral("%1 exists or cannot be created").arg(QString::fromLocal8Bit(path)));
     }
-    if (!file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) || file.write(pem) != pem.size() ||
-        !file.flush()) {
-        file.remove();
-        return Fail(QStringLiteral("%1 cannot be written").arg(file.fileName()));
+    const bool written = std::fwrite(pem.constData(), 1, size_t(pem.size()), file) == size_t(pem.size());
+    if (std::fclose(file) != 0 || !written) {
+        std::remove(path);
+        return Fail(QStringLiteral("%1 cannot be written").arg(QString::fromLocal8Bit(path)));
     }
     std::printf("%s\n", PublicKeyOfPem(pem).toHex().constData());
     return 0;
+}
+
+// N of "--release N": a positive decimal, or 0.
+uint64_t ReleaseArgument(const char *text)
+{
+    return ParseReleaseNumber(QByteArray(text) + '\n');
 }
 
 } // namespace
@@ -83,14 +93,20 @@ int main(int argc, char **argv)
         std::printf("%s\n", key.toHex().constData());
         return 0;
     }
-    if (std::strcmp(command, "sign") == 0 && argc == 4) {
+    if (std::strcmp(command, "sign") == 0 && argc == 6 && std::strcmp(argv[2], "--release") == 0) {
+        const uint64_t release = ReleaseArgument(argv[3]);
+        if (release == 0) {
+            return Fail(QStringLiteral("--release needs a positive whole number of at most 18 digits, not "
+                                       "\"%1\"")
+                            .arg(QString::fromLocal8Bit(argv[3])));
+        }
         QByteArray pem;
-        if (!ReadKeyFile(argv[2], pem) || PublicKeyOfPem(pem).isEmpty()) {
+        if (!ReadKeyFile(argv[4], pem) || PublicKeyOfPem(pem).isEmpty()) {
             return Fail(
-                QStringLiteral("%1 holds no Ed25519 private key").arg(QString::fromLocal8Bit(argv[2])));
+                QStringLiteral("%1 holds no Ed25519 private key").arg(QString::fromLocal8Bit(argv[4])));
         }
         QString error;
-        if (!SignReleasePackage(QString::fromLocal8Bit(argv[3]), pem, error)) {
+        if (!SignReleasePackage(QString::fromLocal8Bit(argv[5]), pem, release, error)) {
             return Fail(error);
         }
         return 0;
@@ -104,7 +120,7 @@ int main(int argc, char **argv)
         if (result.check != PackageCheck::Verified) {
             return Fail(QStringLiteral("refused: %1").arg(result.detail));
         }
-        std::puts("verified");
+        std::printf("verified: release %llu\n", static_cast<unsigned long long>(result.release));
         return 0;
     }
     return Usage();

@@ -1,10 +1,12 @@
 #include "update/updatecheck.h"
 
+#include "support/companionfiles.h"
 #include "support/textutil.h"
 #include "update/packageinstall.h"
 
 #include <QMetaObject>
 #include <QObject>
+#include <cctype>
 #include <cstdio>
 #include <vector>
 
@@ -35,17 +37,43 @@ void RequestBalloon(const UpdateEnvironment &env)
 
 } // namespace
 
+bool ReleaseValueOf(const std::string &reply, std::string &release)
+{
+    std::vector<char> value(reply.size() + 1, '\0');
+    GetJsonField(value.data(), reply.c_str(), "Quillmark", value.size());
+    release = value.data();
+    if (release.size() != 32) {
+        return false;
+    }
+    for (const char c : release) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string DownloadAddress(const std::string &downloadBase, int64_t now)
 {
     char digits[16];
     IntToReversedDigits(static_cast<int32_t>(now), digits);
-    return downloadBase + "Quillmark.zip" + "?t=" + digits;
+    return downloadBase + kPackageFileName + "?t=" + digits;
 }
 
 UpdateOutcome RunUpdateCheck(const UpdateEnvironment &env)
 {
     std::string reply;
+    std::string release;
     UpdateServer chosen;
+    // A reply counts only when it names a release: a server or proxy that answers with anything else
+    // (an error page, no digest, a broken one) fails like a server that does not answer, and never costs
+    // a download.
+    const auto ask = [&](bool secondary) {
+        chosen = env.server(secondary);
+        reply.clear();
+        return env.versionRequest(chosen.host, chosen.versionPath, reply) == 0 &&
+               ReleaseValueOf(reply, release);
+    };
     for (;;) {
         if (StopRequested(env)) {
             return UpdateOutcome::Stopped;
@@ -54,23 +82,14 @@ UpdateOutcome RunUpdateCheck(const UpdateEnvironment &env)
         if (StopRequested(env)) {
             return UpdateOutcome::Stopped;
         }
-        chosen = env.server(false);
-        reply.clear();
-        if (env.versionRequest(chosen.host, chosen.versionPath, reply) == 0) {
-            break;
-        }
-        chosen = env.server(true);
-        reply.clear();
-        if (env.versionRequest(chosen.host, chosen.versionPath, reply) == 0) {
+        if (ask(false) || ask(true)) {
             break;
         }
     }
 
-    std::vector<char> release(reply.size() + 1, '\0');
-    GetJsonField(release.data(), reply.c_str(), "Quillmark", release.size());
     char digest[33] = "";
     FileMd5Hex(env.exePath.c_str(), digest);
-    if (std::string(digest) == release.data()) {
+    if (release == digest) {
         return UpdateOutcome::Current;
     }
 
@@ -80,7 +99,7 @@ UpdateOutcome RunUpdateCheck(const UpdateEnvironment &env)
         return UpdateOutcome::DownloadFailed;
     }
 
-    InstallRequest request{env.packagePath, env.appDir, env.exePath, release.data(), env.sleep};
+    InstallRequest request{env.packagePath, env.appDir, env.exePath, release, env.sleep};
     switch (InstallPackage(request)) {
     case InstallResult::Installed:
         return UpdateOutcome::Updated;

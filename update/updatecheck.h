@@ -56,5 +56,9 @@ struct UpdateEnvironment
 
 UpdateOutcome RunUpdateCheck(const UpdateEnvironment &env);
 
+// The release value of a version reply (its "Quillmark" field). True only when it is an MD5: 32 hex
+// digits, in either case.
+bool ReleaseValueOf(const std::string &reply, std::string &release);
+
 // base + "Quillmark.zip?t=" + the time's digits, least significant first.
 std::string DownloadAddress(const std::string &downloadBase, int64_t now);

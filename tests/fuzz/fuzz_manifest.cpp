@@ -1,6 +1,7 @@
-// The manifest parser: whatever it accepts, it accepts exactly as the release tool would write it.
+// The manifest and release-number parsers: whatever they accept, they accept exactly as the release tool
+// would write it.
 
-#include "update/releasesignature.h"
+#include "update/releasesigning.h"
 
 #include <cstdlib>
 
@@ -13,6 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
         }
     } else if (!entries.empty()) {
+        std::abort();
+    }
+    const uint64_t release = ParseReleaseNumber(text);
+    if (release != 0 && QByteArray::number(qulonglong(release)) + '\n' != text) {
         std::abort();
     }
     // A signature cut from the input itself never verifies.

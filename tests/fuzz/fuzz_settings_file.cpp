@@ -1,4 +1,5 @@
-// The settings file read from disk, its key looked up and rewritten.
+// The settings file read from disk, its key looked up and rewritten: with the fixed buffers, and with the
+// growing text the window keeps, read, changed and saved back to disk.
 
 #include "support/keyfile.h"
 
@@ -53,5 +54,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     }
     SetKeyValue(text.data(), text.data(), "sourcePath", value.data(), text.size());
+
+    // What the window does: the whole file into a string, the folder read and replaced, the file saved.
+    std::string whole;
+    if (LoadKeyFile(FilePath().c_str(), whole) != 0 ||
+        whole != std::string(reinterpret_cast<const char *>(data), size)) {
+        std::abort();
+    }
+    std::vector<char> folder(kSettingsValueCapacity, 'x');
+    GetKeyValue(whole, "sourcePath", folder.data(), folder.size());
+    if (strnlen(folder.data(), folder.size()) == folder.size()) {
+        std::abort();
+    }
+    std::string changed = whole;
+    if (SetKeyValue(changed, key, newValue.c_str()) != 0) {
+        if (changed != whole) {
+            std::abort(); // a refusal leaves the text as it was
+        }
+        return 0;
+    }
+    // The value just set is what a lookup finds (a key elsewhere in a value may come first).
+    if (*key != '\0' && newValue.find_first_of(std::string("\0\r\n=", 4)) == std::string::npos &&
+        newValue.find_first_not_of(" \t") != std::string::npos &&
+        whole.find("sourcePath") == std::string::npos) {
+        std::vector<char> back(kSettingsValueCapacity, '\0');
+        GetKeyValue(changed, key, back.data(), back.size());
+        std::string trimmed = newValue;
+        trimmed.erase(0, trimmed.find_first_not_of(" \t"));
+        trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
+        if (trimmed.size() < back.size() && trimmed != back.data()) {
+            std::abort();
+        }
+    }
+    if (SaveKeyFile(FilePath().c_str(), changed) == 0) {
+        std::string saved;
+        if (LoadKeyFile(FilePath().c_str(), saved) != 0 || saved != changed) {
+            std::abort();
+        }
+    }
     return 0;
 }

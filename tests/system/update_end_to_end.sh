@@ -4,15 +4,18 @@
 #      itself, shows "成功升级新版本!", and after the box is closed restarts into the new executable, which
 #      finds itself current and downloads nothing;
 #   2. a second start whose download fails changes nothing (and shows the tray balloon);
-#   3. with SIGNED_PROGRAM (built with the key of update_test_release_key.pem): an unsigned package is
-#      refused and changes nothing, the same package signed by RELEASE_TOOL is installed.
-# Usage: update_end_to_end.sh PROGRAM [SIGNED_PROGRAM RELEASE_TOOL]
+#   3. with SIGNED_PROGRAM (built with the key of update_test_release_key.pem as release SIGNED_RELEASE):
+#      an unsigned package is refused and changes nothing; a genuine older signed release, replayed with
+#      its own MD5 in the version reply, is refused and changes nothing; the new package signed by
+#      RELEASE_TOOL with a higher release number is installed.
+# Usage: update_end_to_end.sh PROGRAM [SIGNED_PROGRAM RELEASE_TOOL SIGNED_RELEASE]
 #   (programs built with the loopback endpoints 127.0.83.1/.2)
 # Exit 77: skipped (a tool is missing or port 80 cannot be bound).
 set -uo pipefail
 program=$1
 signed_program=${2:-}
 release_tool=${3:-}
+signed_release=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 primary=127.0.83.1
 
@@ -230,7 +233,7 @@ kill "$third"
 wait_until 10 sh -c "! kill -0 $third 2>/dev/null" || fail "the program did not end on SIGTERM"
 
 # --- 3. a program with a release key installs only a signed package
-if [ -n "$signed_program" ]; then
+if [ -n "$signed_program" ] && [ -n "$signed_release" ]; then
     mkdir -p "$work/sapp" "$work/srelease"
     cp "$signed_program" "$work/sapp/Quillmark"
     { cat "$signed_program"; printf '\nquillmark signed release 2\n'; } > "$work/srelease/Quillmark"
@@ -254,7 +257,33 @@ if [ -n "$signed_program" ]; then
     wait_until 10 sh -c "! kill -0 $unsigned 2>/dev/null" || fail "the program did not end on SIGTERM"
     echo "unsigned package refused: ok"
 
-    "$release_tool" sign "$here/update_test_release_key.pem" "$work/srv/Quillmark.zip" || fail "signing failed"
+    # A genuine release signed with the same key, but one before the program's own: whoever answers for
+    # the update servers announces its MD5 and serves it, to roll the program back.
+    mkdir -p "$work/oldrelease"
+    { cat "$signed_program"; printf '\nquillmark signed release 0\n'; } > "$work/oldrelease/Quillmark"
+    (cd "$work/oldrelease" && chmod 755 Quillmark && zip -q -X "$work/oldrelease.zip" Quillmark) ||
+        fail "cannot pack the older release"
+    "$release_tool" sign --release $((signed_release - 1)) "$here/update_test_release_key.pem" \
+        "$work/oldrelease.zip" || fail "signing the older release failed"
+    cp "$work/oldrelease.zip" "$work/srv/Quillmark.zip"
+    printf '{"Quillmark":"%s"}' "$(md5sum < "$work/oldrelease/Quillmark" | cut -d' ' -f1)" > "$work/srv/version.json"
+    gets=$(count GET)
+    (cd "$work/sapp" && exec ./Quillmark -autorun > "$work/replayed.log" 2>&1) &
+    replayed=$!
+    pids+=($replayed)
+    wait_until 30 at_least GET $((gets + 1)) || fail "the older release was not downloaded"
+    sleep 2
+    find_box && fail "an older signed release was installed"
+    kill -0 "$replayed" 2> /dev/null || fail "the program ended after refusing an older release"
+    [ "$(slisting)" = "$sbefore" ] || fail "an older signed release changed the program folder"
+    kill "$replayed"
+    wait_until 10 sh -c "! kill -0 $replayed 2>/dev/null" || fail "the program did not end on SIGTERM"
+    echo "replayed older signed release refused: ok"
+
+    cp "$work/srelease.zip" "$work/srv/Quillmark.zip"
+    printf '{"Quillmark":"%s"}' "$signed_md5" > "$work/srv/version.json"
+    "$release_tool" sign --release $((signed_release + 1)) "$here/update_test_release_key.pem" \
+        "$work/srv/Quillmark.zip" || fail "signing failed"
     (cd "$work/sapp" && exec ./Quillmark > "$work/signed.log" 2>&1) &
     signed=$!
     pids+=($signed)
@@ -262,6 +291,7 @@ if [ -n "$signed_program" ]; then
     [ "$(md5sum < "$work/sapp/Quillmark" | cut -d' ' -f1)" = "$signed_md5" ] || fail "signed release not in place"
     cmp -s "$work/sapp/Quillmark_old" "$signed_program" || fail "backup is not the old signed program"
     [ ! -e "$work/sapp/Quillmark.zip" ] || fail "signed package not deleted"
+    [ "$(cat "$work/sapp/Quillmark.release")" = "$((signed_release + 1))" ] || fail "release file not unpacked"
     first=$signed
     wait_until 10 close_box || fail "the program did not end after its box was closed"
     echo "signed package installed: ok"

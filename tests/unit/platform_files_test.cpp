@@ -1,4 +1,5 @@
 #include "platform/fileinfo.h"
+#include "platform/fileops.h"
 #include "platform/selfpath.h"
 #include "platform/sleep.h"
 
@@ -88,7 +89,9 @@ TEST(SelfPath, ArgumentZeroAsGiven_Windows)
 #else
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 namespace {
 
@@ -125,6 +128,71 @@ TEST(Sleep, SignalsDoNotCutThePauseShort_Posix)
     setitimer(ITIMER_REAL, &off, nullptr);
     sigaction(SIGALRM, &previous, nullptr);
     EXPECT_GE(elapsed, std::chrono::milliseconds(100));
+}
+
+// The file is made with its final mode: there is no moment in which another user could open it, whatever
+// the umask says.
+TEST(CreateNewFile, OwnerOnlyFromTheStart_Posix)
+{
+    TempDir dir;
+    const mode_t before = umask(0);
+    const std::string owned = dir.File("owned");
+    const std::string shared = dir.File("shared");
+    std::FILE *ownerOnly = CreateNewFile(owned.c_str(), true);
+    std::FILE *plain = CreateNewFile(shared.c_str());
+    umask(before);
+    ASSERT_NE(ownerOnly, nullptr);
+    ASSERT_NE(plain, nullptr);
+    // Looked at while the file is still open, before anything else was done to it.
+    struct stat info;
+    ASSERT_EQ(fstat(fileno(ownerOnly), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(fstat(fileno(plain), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666u);
+    std::fclose(ownerOnly);
+    std::fclose(plain);
+}
+
+TEST(CreateNewFile, NothingThereIsOpened_Posix)
+{
+    TempDir dir;
+    const std::string existing = dir.File("existing");
+    const std::string target = dir.File("target");
+    const std::string link = dir.File("link");
+    const std::string dangling = dir.File("dangling");
+    std::FILE *first = CreateNewFile(existing.c_str());
+    ASSERT_NE(first, nullptr);
+    std::fclose(first);
+    ASSERT_EQ(symlink(target.c_str(), dangling.c_str()), 0);
+    ASSERT_EQ(symlink(existing.c_str(), link.c_str()), 0);
+    for (const std::string &path : {existing, link, dangling}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(CreateNewFile(path.c_str()), nullptr);
+    }
+    struct stat info;
+    EXPECT_NE(stat(target.c_str(), &info), 0); // the dangling link's target was not made
+}
+
+TEST(RemoveFolderTree, RemovesEverythingButFollowsNoLink_Posix)
+{
+    TempDir dir;
+    const std::string outside = dir.File("outside");
+    const std::string tree = dir.File("tree");
+    ASSERT_TRUE(MakeFolder(outside.c_str()));
+    std::FILE *kept = CreateNewFile((outside + "/kept").c_str());
+    ASSERT_NE(kept, nullptr);
+    std::fclose(kept);
+    ASSERT_TRUE(MakeFolder(tree.c_str()));
+    ASSERT_TRUE(MakeFolder((tree + "/sub").c_str()));
+    ASSERT_TRUE(MakeFolder((tree + "/sub/x\xff").c_str()));
+    std::FILE *inner = CreateNewFile((tree + "/sub/x\xff/\xd6\xd0.txt").c_str());
+    ASSERT_NE(inner, nullptr);
+    std::fclose(inner);
+    ASSERT_EQ(symlink(outside.c_str(), (tree + "/sub/link").c_str()), 0);
+    EXPECT_TRUE(RemoveFolderTree(tree.c_str()));
+    struct stat info;
+    EXPECT_NE(lstat(tree.c_str(), &info), 0);
+    EXPECT_EQ(stat((outside + "/kept").c_str(), &info), 0);
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 // The update check against real loopback servers, with real zip packages in a folder of its own.
 
+#include "platform/net.h"
 #include "update/endpointcipher.h"
 #include "update/httppost_internal.h"
 #include "update/packageinstall.h"
 #include "update/updatecheck.h"
 #include "update_loopback_server.h"
+#include "update_zipbytes.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -93,6 +95,8 @@ public:
     QByteArray package;
     bool packageMissing = false;
     int failVersionRequests = 0; // the first ones answer 503
+    // When set, the whole answer to a version request, instead of a 200 with versionBody.
+    std::function<LoopbackReply()> versionReply;
     QStringList *log = nullptr;
     QMutex *logMutex = nullptr;
 
@@ -128,6 +132,9 @@ private:
             if (failVersionRequests > 0) {
                 --failVersionRequests;
                 return LoopbackHttpServer::Text("HTTP/1.0 503 Busy\r\n\r\n");
+            }
+            if (versionReply) {
+                return versionReply();
             }
             return LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" +
                                             versionBody);
@@ -468,18 +475,28 @@ private slots:
     void releaseValue_data()
     {
         QTest::addColumn<QString>("replyTemplate"); // %1 is the running file's digest
+        QTest::addColumn<bool>("named");            // the reply names a release: 32 hex digits
         QTest::addColumn<bool>("downloads");
-        QTest::newRow("same digest") << "{\"Quillmark\":\"%1\",\"x\":1}" << false;
+        QTest::newRow("same digest") << "{\"Quillmark\":\"%1\",\"x\":1}" << true << false;
         QTest::newRow("blanks around colon and value")
-            << "{\"a\":2, \"Quillmark\" :\t \"%1\" \t,\"b\":3}" << false;
-        QTest::newRow("last field") << "{\"a\":2, \"Quillmark\": \"%1\" }" << false;
-        QTest::newRow("uppercase digest") << "{\"Quillmark\":\"%1\"}" << true;
-        QTest::newRow("key missing") << "{\"Other\":\"%1\"}" << true;
-        QTest::newRow("not json") << "<html>%1</html>" << true;
+            << "{\"a\":2, \"Quillmark\" :\t \"%1\" \t,\"b\":3}" << true << false;
+        QTest::newRow("last field") << "{\"a\":2, \"Quillmark\": \"%1\" }" << true << false;
+        QTest::newRow("uppercase digest") << "{\"Quillmark\":\"%1\"}" << true << true;
+        // No release named: a failed request, asked again, and nothing is fetched.
+        QTest::newRow("key missing") << "{\"Other\":\"%1\"}" << false << false;
+        QTest::newRow("not json") << "<html>%1</html>" << false << false;
+        QTest::newRow("empty value") << "{\"Quillmark\":\"\"}" << false << false;
+        QTest::newRow("31 digits") << "{\"Quillmark\":\"0123456789abcdef0123456789abcde\"}" << false << false;
+        QTest::newRow("33 digits") << "{\"Quillmark\":\"0123456789abcdef0123456789abcdef0\"}" << false
+                                   << false;
+        QTest::newRow("not hex") << "{\"Quillmark\":\"0123456789abcdef0123456789abcdeg\"}" << false << false;
+        QTest::newRow("digest with a blank inside")
+            << "{\"Quillmark\":\"0123456789abcdef 123456789abcdef\"}" << false << false;
     }
     void releaseValue()
     {
         QFETCH(QString, replyTemplate);
+        QFETCH(bool, named);
         QFETCH(bool, downloads);
         ProgramFolder folder;
         ReleaseServer server;
@@ -496,16 +513,21 @@ private slots:
         QFile::remove(folder.root.path() + "/p.zip");
         Harness h(folder);
         UsePrimary(h, server);
+        // A reply that names no release fails like a server that does not answer: the rounds go on.
+        h.stop = [&server] { return server.versionRequests() >= 4; };
         const QStringList before = folder.entries();
         const UpdateOutcome outcome = h.Run();
         QCOMPARE(int(server.downloads().size()), downloads ? 1 : 0);
-        QCOMPARE(outcome, downloads ? UpdateOutcome::PackageRejected : UpdateOutcome::Current);
+        QCOMPARE(outcome, downloads ? UpdateOutcome::PackageRejected
+                                    : (named ? UpdateOutcome::Current : UpdateOutcome::Stopped));
+        QCOMPARE(server.versionRequests(), named ? 1 : 4);
         QCOMPARE(folder.entries(), before);
         QCOMPARE(ReadAll(folder.exePath), folder.oldProgram);
         QVERIFY(h.balloons.isEmpty());
     }
 
-    // A program file that cannot be read has an empty digest: an empty release value then matches it.
+    // A program file that cannot be read has an empty digest. A reply without a release value no longer
+    // matches it: such a reply is a failed request, and nothing is fetched either way.
     void unreadableProgramWithEmptyReleaseDoesNothing()
     {
         ProgramFolder folder;
@@ -514,9 +536,57 @@ private slots:
         server.versionBody = "{\"Other\":\"1\"}";
         Harness h(folder);
         UsePrimary(h, server);
-        QCOMPARE(h.Run(), UpdateOutcome::Current);
+        h.stop = [&server] { return server.versionRequests() >= 4; };
+        QCOMPARE(h.Run(), UpdateOutcome::Stopped);
         QVERIFY(server.downloads().empty());
         QVERIFY(h.balloons.isEmpty());
+    }
+
+    // A reply that names no release, or is no successful reply, is a failed request for that server, like
+    // a refused connection: the secondary is asked, and its answer counts.
+    void badPrimaryReplyAsksTheSecondary_data()
+    {
+        const std::string good = "HTTP/1.0 200 OK\r\n\r\n{\"Quillmark\":\"%1\"}";
+        QTest::addColumn<QString>("primaryReply"); // %1 is the running file's digest
+        QTest::addColumn<bool>("primaryHeldOpen");
+        QTest::addColumn<bool>("secondaryAsked");
+        QTest::newRow("404 with 200 in a header")
+            << "HTTP/1.1 404 Not Found\r\nCache-Control: max-age=7200\r\n\r\n{\"Quillmark\":\"%1\"}" << false
+            << true;
+        QTest::newRow("no digest") << "HTTP/1.0 200 OK\r\n\r\n{\"name\":\"Quillmark\"}" << false << true;
+        QTest::newRow("digest not hex") << "HTTP/1.0 200 OK\r\n\r\n{\"Quillmark\":\"%1\"}" << false << true;
+        QTest::newRow("body cut short of its Content-Length")
+            << "HTTP/1.0 200 OK\r\nContent-Length: 200\r\n\r\n{\"Quillmark\":\"%1\"}" << false << true;
+        // Complete at its Content-Length: the primary's answer counts at once, the connection still open.
+        QTest::newRow("Content-Length with the connection held open")
+            << "HTTP/1.1 200 OK\r\nContent-Length: 48\r\n\r\n{\"Quillmark\":\"%1\"}" << true << false;
+    }
+    void badPrimaryReplyAsksTheSecondary()
+    {
+        QFETCH(QString, primaryReply);
+        QFETCH(bool, primaryHeldOpen);
+        QFETCH(bool, secondaryAsked);
+        ProgramFolder folder;
+        const QString digest = QString::fromStdString(Md5Of(folder.oldProgram));
+        const QString shown =
+            QString(QTest::currentDataTag()) == "digest not hex" ? digest.left(31) + "x" : digest;
+        ReleaseServer first("P"), second("S");
+        QVERIFY(first.listening() && second.listening());
+        const std::string primaryText = primaryReply.arg(shown).toStdString();
+        first.versionReply = [&] { return LoopbackReply{{primaryText}, 0, primaryHeldOpen ? 20000u : 0u}; };
+        second.versionBody = "{\"Quillmark\":\"" + digest.toStdString() + "\"}";
+        Harness h(folder);
+        h.ports["127.0.0.1"] = first.port();
+        h.ports["localhost"] = second.port();
+        h.primary = {"127.0.0.1", "/v", "http://127.0.0.1:1/primary/"};
+        h.secondary = {"localhost", "/v", "http://127.0.0.1:1/secondary/"};
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(h.Run(), UpdateOutcome::Current);
+        QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(first.versionRequests(), 1);
+        QCOMPARE(second.versionRequests(), secondaryAsked ? 1 : 0);
+        QVERIFY(first.downloads().empty() && second.downloads().empty());
     }
 
     void failedDownloadRequestsTheBalloonOnTheGuiThread()
@@ -651,6 +721,10 @@ private slots:
             << QByteArray() << QByteArray();
         QTest::newRow("NUL in a name") << QList<ZipEntry>{{"Quillmark", newProgram}, {"aXZXb.txt", "x"}}
                                        << false << QByteArray("aXZXb.txt") << QByteArray("a\0Z\0b.txt", 9);
+        // Written as "lang/zh.txt" it would be another name than the one checked.
+        QTest::newRow("backslash between parts")
+            << QList<ZipEntry>{{"Quillmark", newProgram}, {"langXzh.txt", "x"}} << false
+            << QByteArray("langXzh.txt") << QByteArray("lang\\zh.txt");
     }
     void badPackageChangesNothing()
     {
@@ -688,6 +762,78 @@ private slots:
         QCOMPARE(ReadAll(folder.exePath), folder.oldProgram);
         QVERIFY(!QFile::exists("/tmp/quillmark-evil.txt"));
         QVERIFY(h.balloons.isEmpty());
+    }
+
+    // Data that is not what the directory declares is never installed: size and CRC are checked for every
+    // entry, also when it ends short of its declared size, and no two records may share data.
+    void entryNotAsDeclaredIsRefused_data()
+    {
+        QTest::addColumn<int>("extraBytes"); // added to the first entry's declared size
+        QTest::addColumn<bool>("wrongCrc");
+        QTest::addColumn<QByteArray>("alias"); // a second record of the executable's data under this name
+        QTest::newRow("short entry with a wrong CRC") << 100 << true << QByteArray();
+        QTest::newRow("short entry") << 100 << false << QByteArray();
+        QTest::newRow("wrong CRC") << 0 << true << QByteArray();
+        QTest::newRow("second record named as a folder") << 0 << false << QByteArray("extra/");
+        QTest::newRow("second record named as a file") << 0 << false << QByteArray("copy");
+        QTest::newRow("as declared") << 0 << false << QByteArray();
+    }
+    void entryNotAsDeclaredIsRefused()
+    {
+        QFETCH(int, extraBytes);
+        QFETCH(bool, wrongCrc);
+        QFETCH(QByteArray, alias);
+        ProgramFolder folder;
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
+        QVERIFY(WriteZip(folder.package(), {ZipEntry{"readme.txt", QByteArray(3000, 'r') + "end"},
+                                            ZipEntry{"Quillmark", newProgram}}));
+        QByteArray zip = ReadAll(folder.package());
+        zip = zipbytes::WithFirstEntryDeclaring(zip, zipbytes::FirstEntrySize(zip) + quint32(extraBytes),
+                                                zipbytes::FirstEntryCrc(zip) ^ (wrongCrc ? 0x00010000u : 0u));
+        if (!alias.isEmpty()) {
+            zip = zipbytes::WithSecondRecord(zip, "Quillmark", alias);
+            QVERIFY(!zip.isEmpty());
+        }
+        QVERIFY(WriteAll(folder.package(), zip));
+        const bool good = QString(QTest::currentDataTag()) == "as declared";
+        InstallRequest request{folder.package().toStdString(), folder.appDir.toStdString(),
+                               folder.exePath.toStdString(), Md5Of(newProgram), [](unsigned) {}};
+        QCOMPARE(InstallPackage(request), good ? InstallResult::Installed : InstallResult::Rejected);
+        QCOMPARE(ReadAll(folder.exePath), good ? newProgram : folder.oldProgram);
+        QCOMPARE(QFile::exists(folder.appDir + "readme.txt"), good);
+        QVERIFY(!QFile::exists(folder.appDir + "extra"));
+        QVERIFY(NoStagingLeft(folder));
+        QVERIFY(!QFile::exists(folder.package()));
+    }
+
+    // The name written is the name's bytes as the package stores them, not what a decoder makes of them.
+    void namesAreWrittenWithTheirBytes()
+    {
+        ProgramFolder folder;
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
+        QVERIFY(WriteZip(folder.package(), {ZipEntry{"Quillmark", newProgram}, ZipEntry{"lang/xZ.txt", "raw"},
+                                            ZipEntry{"GBK-ZZ.txt", "gbk"}}));
+        QByteArray zip = ReadAll(folder.package());
+        zip.replace("lang/xZ.txt", QByteArray("lang/x\xff.txt"));
+        zip.replace("GBK-ZZ.txt", QByteArray("GBK-\xd6\xd0.txt"));
+        QVERIFY(WriteAll(folder.package(), zip));
+        InstallRequest request{folder.package().toStdString(), folder.appDir.toStdString(),
+                               folder.exePath.toStdString(), Md5Of(newProgram), [](unsigned) {}};
+        QCOMPARE(InstallPackage(request), InstallResult::Installed);
+        const auto readBytes = [&folder](const QByteArray &name) {
+            const QByteArray path = folder.appDir.toUtf8() + name;
+            std::FILE *f = std::fopen(path.constData(), "rb");
+            QByteArray data(16, '\0');
+            data.resize(f == nullptr ? 0 : int(std::fread(data.data(), 1, size_t(data.size()), f)));
+            if (f != nullptr) {
+                std::fclose(f);
+            }
+            return data;
+        };
+        QCOMPARE(readBytes("lang/x\xff.txt"), QByteArray("raw"));
+        QCOMPARE(readBytes("GBK-\xd6\xd0.txt"), QByteArray("gbk"));
+        QCOMPARE(readBytes("lang/x\xef\xbf\xbd.txt"), QByteArray());
+        QVERIFY(NoStagingLeft(folder));
     }
 
     // A failure after the running program was moved aside puts it back.
@@ -825,6 +971,8 @@ private slots:
         QTest::newRow("announced over the size limit") << "announced" << 4097 << false;
         QTest::newRow("unannounced over the size limit") << "unannounced" << 100000 << false;
         QTest::newRow("slower than the low-speed limit") << "trickle" << 64 << false;
+        // About 400 bytes/s, above the low-speed limit: only the deadline ends it, long before its end.
+        QTest::newRow("trickling above the low-speed limit past the deadline") << "steady" << 4000 << false;
     }
     void downloadLimits()
     {
@@ -837,19 +985,22 @@ private slots:
                 return LoopbackHttpServer::Text(
                     "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(bytes) + "\r\n\r\n" + body);
             }
+            const bool slow = kind == "trickle" || kind == "steady";
             LoopbackReply reply{{"HTTP/1.0 200 OK\r\n\r\n"}, 0, 0};
-            for (int i = 0; i < (kind == "trickle" ? bytes : 1); ++i) {
-                reply.pieces.push_back(kind == "trickle" ? std::string(1, 'z') : body);
+            // "steady": 4 bytes every 10 ms.
+            const size_t piece = kind == "steady" ? 4 : 1;
+            for (size_t i = 0; i < (slow ? size_t(bytes) / piece : 1); ++i) {
+                reply.pieces.push_back(slow ? std::string(piece, 'z') : body);
             }
-            reply.pauseMs = kind == "trickle" ? 200 : 0;
+            reply.pauseMs = kind == "trickle" ? 200 : kind == "steady" ? 10 : 0;
             return reply;
         });
         QVERIFY(server.listening());
         QTemporaryDir dir;
         const QString target = dir.path() + "/Quillmark.zip";
         const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/Quillmark.zip?t=1";
-        // 4 KiB at most; slower than 100 bytes/s over 1 s has stalled.
-        const DownloadLimits limits{4096, 100, 1};
+        // 4 KiB at most; slower than 100 bytes/s over 1 s has stalled; 3 s in all.
+        const DownloadLimits limits{4096, 100, 1, 3, 30};
         QElapsedTimer timer;
         timer.start();
         const int result = DownloadToFileWithLimits(url.c_str(), target.toLocal8Bit().constData(), limits);
@@ -858,6 +1009,42 @@ private slots:
         QCOMPARE(ReadAll(target), succeeds ? QByteArray::fromStdString(body) : QByteArray());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
                  succeeds ? QStringList{"Quillmark.zip"} : QStringList());
+    }
+
+    // A server whose connection is never answered: connecting has a limit of its own.
+    void downloadConnectingHasATimeLimit()
+    {
+        // A listener that never accepts, its queue filled: a further connection is never answered.
+        uint16_t port = 0;
+        const NetSocket listener = NetListen("127.0.0.1", 0, &port);
+        QVERIFY(listener != kNetInvalidSocket);
+        uint32_t loopback = 0;
+        QCOMPARE(NetResolveIPv4("127.0.0.1", &loopback), 0);
+        std::vector<NetSocket> queued;
+        for (int i = 0; i < 200; ++i) {
+            const NetSocket s = NetTcpSocket();
+            if (NetConnect(s, loopback, port, 200) != 0) {
+                NetClose(s);
+                break;
+            }
+            queued.push_back(s);
+        }
+        QVERIFY(queued.size() < 200u);
+        QTemporaryDir dir;
+        const QString target = dir.path() + "/Quillmark.zip";
+        const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/Quillmark.zip?t=1";
+        QElapsedTimer timer;
+        timer.start();
+        const int result = DownloadToFileWithLimits(url.c_str(), target.toLocal8Bit().constData(),
+                                                    DownloadLimits{4096, 100, 60, 600, 1});
+        const qint64 took = timer.elapsed();
+        for (const NetSocket s : queued) {
+            NetClose(s);
+        }
+        NetClose(listener);
+        QVERIFY(result != 0);
+        QVERIFY2(took >= 900 && took < 5000, qPrintable(QString::number(took)));
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     }
 };
 

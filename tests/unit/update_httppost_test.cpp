@@ -1,6 +1,7 @@
 // HttpPost against real HTTP servers on loopback: the request bytes, the "200" rule, the body pieces, the
 // failure codes and the receive time-out.
 
+#include "platform/net.h"
 #include "update/httppost.h"
 #include "update/httppost_internal.h"
 #include "update_loopback_server.h"
@@ -88,9 +89,45 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ReplyCase{"StatusLine200", LoopbackHttpServer::Text("HTTP/1.1 200 OK\r\nServer: t\r\n\r\n{\"a\":1}"),
                   0, "{\"a\":1}"},
+        // Only the status line says whether the request succeeded.
         ReplyCase{"TwoHundredInALaterHeaderLine",
                   LoopbackHttpServer::Text("HTTP/1.1 404 Not Found\r\nContent-Length: 1200\r\n\r\nmissing"),
-                  0, "missing"},
+                  -102, ""},
+        ReplyCase{"NotFoundWithTwoHundredInACacheHeader",
+                  LoopbackHttpServer::Text("HTTP/1.1 404 Not Found\r\nCache-Control: max-age=7200\r\n\r\n"
+                                           "{\"Quillmark\":\"0123456789abcdef0123456789abcdef\"}"),
+                  -102, ""},
+        ReplyCase{"StatusWithoutReason", LoopbackHttpServer::Text("HTTP/1.1 200\r\n\r\nbody"), 0, "body"},
+        ReplyCase{"StatusTwoThousand", LoopbackHttpServer::Text("HTTP/1.1 2000 OK\r\n\r\nbody"), -102, ""},
+        ReplyCase{"StatusCreated", LoopbackHttpServer::Text("HTTP/1.1 201 Created 200\r\n\r\nbody"), -102,
+                  ""},
+        ReplyCase{"StatusOfAnotherProtocol", LoopbackHttpServer::Text("ICY 200 OK\r\n\r\nbody"), -102, ""},
+        ReplyCase{"StatusOfHttpTwo", LoopbackHttpServer::Text("HTTP/2 200\r\n\r\nbody"), -102, ""},
+        ReplyCase{"StatusAfterABlank", LoopbackHttpServer::Text(" HTTP/1.1 200 OK\r\n\r\nbody"), -102, ""},
+        // The body ends at its Content-Length, whatever follows.
+        ReplyCase{"ContentLengthCutsTheBody",
+                  LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\ncontent-LENGTH:  4 \r\n\r\nbodyAndMore"), 0,
+                  "body"},
+        ReplyCase{
+            "ContentLengthTwiceAlike",
+            LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nContent-Length: 4\r\nContent-Length: 4\r\n\r\nbody"),
+            0, "body"},
+        ReplyCase{"ContentLengthZero",
+                  LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\nx"), 0, ""},
+        ReplyCase{
+            "BodyShorterThanItsContentLength",
+            LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nContent-Length: 40\r\n\r\n{\"Quillmark\":\"01\"}"),
+            -105, ""},
+        ReplyCase{"ContentLengthNotANumber",
+                  LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nContent-Length: 4x\r\n\r\nbody"), -105, ""},
+        ReplyCase{
+            "ContentLengthTwiceDiffering",
+            LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nContent-Length: 4\r\nContent-Length: 9\r\n\r\nbody"),
+            -105, ""},
+        ReplyCase{"ContentLengthCountsTheBytesAfterANul",
+                  LoopbackHttpServer::Text(
+                      std::string("HTTP/1.0 200 OK\r\nContent-Length: 7\r\n\r\nabc\0defXYZ", 48)),
+                  0, "abc"},
         ReplyCase{"NoTwoHundred", LoopbackHttpServer::Text("HTTP/1.1 404 Not Found\r\nX: y\r\n\r\n200 here"),
                   -102, ""},
         ReplyCase{"TwoHundredOnlyInTheBody", LoopbackHttpServer::Text("HTTP/1.0 500 Oops\r\n\r\nHTTP 200"),
@@ -145,6 +182,102 @@ TEST(HttpPost, ServerKeepingTheConnectionOpenGivesTheBodyAfterTheTimeOut)
     EXPECT_EQ(0, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, kShortTimeoutMs));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ("{\"Quillmark\":\"1\"}", reply);
+}
+
+// A server that keeps the connection open, as the request asks it to: with a Content-Length the body is
+// complete at that length, without waiting; a body that stops short of it is a failed request.
+struct HeldOpenCase
+{
+    const char *name;
+    std::string reply;
+    int result;
+    std::string body;
+    bool waitsForTheTimeOut;
+};
+
+class HttpPostHeldOpen : public testing::TestWithParam<HeldOpenCase>
+{
+};
+
+TEST_P(HttpPostHeldOpen, EndsAtTheContentLength)
+{
+    const HeldOpenCase &c = GetParam();
+    LoopbackHttpServer server([&c](const std::string &) { return LoopbackReply{{c.reply}, 0, 20000}; });
+    ASSERT_TRUE(server.listening());
+    std::string reply = "left over";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.result, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, 1500));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(c.body, reply);
+    if (c.waitsForTheTimeOut) {
+        EXPECT_GE(took, std::chrono::milliseconds(1400));
+    } else {
+        EXPECT_LT(took, std::chrono::milliseconds(1000));
+    }
+    EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HeldOpen, HttpPostHeldOpen,
+    testing::Values(
+        HeldOpenCase{"WholeBody",
+                     "HTTP/1.1 200 OK\r\nContent-Length: 48\r\n\r\n"
+                     "{\"Quillmark\":\"0123456789abcdef0123456789abcdef\"}",
+                     0, "{\"Quillmark\":\"0123456789abcdef0123456789abcdef\"}", false},
+        HeldOpenCase{"EmptyBody", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 0, "", false},
+        HeldOpenCase{"BodyCutShort",
+                     "HTTP/1.1 200 OK\r\nContent-Length: 48\r\n\r\n{\"Quillmark\":\"0123456789abcdef\"}",
+                     -105, "", true},
+        // Without a Content-Length the body runs to the end of the connection: here the time-out.
+        HeldOpenCase{"NoContentLength", "HTTP/1.1 200 OK\r\n\r\n{\"a\":1}", 0, "{\"a\":1}", true}),
+    [](const testing::TestParamInfo<HeldOpenCase> &info) { return std::string(info.param.name); });
+
+TEST(HttpPost, AnnouncedBodyOverTheLimitIsNotRead)
+{
+    LoopbackHttpServer server([](const std::string &) {
+        return LoopbackReply{{"HTTP/1.0 200 OK\r\nContent-Length: 2000000\r\n\r\n{"}, 0, 20000};
+    });
+    ASSERT_TRUE(server.listening());
+    std::string reply;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(-104, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, 5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ("", reply);
+}
+
+TEST(HttpPost, ConnectingHasATimeLimitOfItsOwn)
+{
+    // A listener that never accepts: once its queue is full, a new connection is never answered.
+    NetStartup();
+    uint16_t port = 0;
+    NetSocket listener = NetListen("127.0.0.1", 0, &port);
+    ASSERT_NE(kNetInvalidSocket, listener);
+    uint32_t loopback = 0;
+    ASSERT_EQ(0, NetResolveIPv4("127.0.0.1", &loopback));
+    std::vector<NetSocket> queued;
+    for (int i = 0; i < 200; ++i) {
+        NetSocket s = NetTcpSocket();
+        if (NetConnect(s, loopback, port, 200) != 0) {
+            NetClose(s);
+            break;
+        }
+        queued.push_back(s);
+    }
+    ASSERT_LT(queued.size(), 200u) << "the listener's queue never filled";
+    HttpPostLimits limits;
+    limits.connectTimeoutMs = 400;
+    std::string reply = "kept";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(-101, HttpPostWithLimits("127.0.0.1", port, "/v", "", reply, limits));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(350));
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_EQ("kept", reply);
+    for (NetSocket s : queued) {
+        NetClose(s);
+    }
+    NetClose(listener);
+    NetCleanup();
 }
 
 TEST(HttpPost, ReplyWithoutTwoHundredIsNotReadToItsEnd)

@@ -92,6 +92,12 @@ void LoopbackHttpServer::Handle(NetSocket connection)
             request.append(buffer, static_cast<size_t>(n));
         }
     }
+    // A connection that sent nothing and closed carried no request (a client trying whether the server
+    // takes connections at all).
+    if (request.empty()) {
+        NetClose(connection);
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);

@@ -178,7 +178,7 @@ struct SwapScene
         std::filesystem::create_directories(root.Path() + "stage" + Sep() + "p" + Sep() + "lang");
         std::filesystem::create_directories(root.Path() + "stage" + Sep() + "p" + Sep() + "doc");
         std::filesystem::create_directories(root.Path() + "stage" + Sep() + "d");
-        const std::string exeName = kWindowsFileNames ? "Quillmark.exe" : "Quillmark";
+        const std::string exeName = PlatformUsesWindowsFileNames() ? "Quillmark.exe" : "Quillmark";
         exe = app + exeName;
         WriteBytes(exe, "old program");
         WriteBytes(BackupPathFor(exe), "earlier backup");

@@ -1,12 +1,14 @@
 // DownloadToFile (URLDownloadToFileA) fetching from a real HTTP server on loopback.
 
 #include "platform/download.h"
+#include "platform/net.h"
 #include "tests/windows/wintest.h"
 #include "update_loopback_server.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -99,7 +101,7 @@ TEST_F(WindowsDownload, RefusedConnectionFails)
 // The size limit: a download one byte over it fails and leaves no file, whatever the progress reports said.
 TEST_F(WindowsDownload, SizeLimitHolds)
 {
-    const DownloadLimits limits{4096, 0, 60};
+    const DownloadLimits limits{4096, 0, 60, 600, 30};
     for (size_t size : {size_t(4096), size_t(4097), size_t(300 * 1024)}) {
         const std::string body = Binary(size);
         LoopbackHttpServer server([&](const std::string &) { return HttpReply("200 OK", body); });
@@ -131,8 +133,62 @@ TEST_F(WindowsDownload, TricklingServerIsRefused)
     ASSERT_TRUE(server.listening());
     const std::string target = dir + "\\Quillmark.zip";
     EXPECT_LT(DownloadToFileWithLimits(Url(server.port(), "/Quillmark.zip?t=4").c_str(), target.c_str(),
-                                       DownloadLimits{4096, 100, 1}),
+                                       DownloadLimits{4096, 100, 1, 600, 30}),
               0);
+    EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A server sending steadily above the low-speed limit is still held to the download's deadline, by the
+// wall clock: Wine 8 reports progress only at the end, so there the check after the transfer decides.
+TEST_F(WindowsDownload, SteadyTrickleOutlastingTheDeadlineFails)
+{
+    LoopbackReply reply{
+        {"HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 1600\r\n\r\n"}, 10, 0};
+    for (int i = 0; i < 400; ++i) {
+        reply.pieces.push_back("zzzz");
+    }
+    LoopbackHttpServer server([&](const std::string &) { return reply; });
+    ASSERT_TRUE(server.listening());
+    const std::string target = dir + "\\Quillmark.zip";
+    // About 400 bytes a second against a floor of 100: only the 2 s deadline can end it.
+    EXPECT_LT(DownloadToFileWithLimits(Url(server.port(), "/Quillmark.zip?t=5").c_str(), target.c_str(),
+                                       DownloadLimits{4096, 100, 1, 2, 30}),
+              0);
+    EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A server whose connection is never answered: connecting has a limit of its own.
+TEST_F(WindowsDownload, ConnectingHasATimeLimit)
+{
+    // A listener that never accepts, its queue filled: a further connection is never answered.
+    NetStartup();
+    uint16_t port = 0;
+    const NetSocket listener = NetListen("127.0.0.1", 0, &port);
+    ASSERT_NE(listener, kNetInvalidSocket);
+    uint32_t loopback = 0;
+    ASSERT_EQ(NetResolveIPv4("127.0.0.1", &loopback), 0);
+    std::vector<NetSocket> queued;
+    for (int i = 0; i < 200; ++i) {
+        const NetSocket s = NetTcpSocket();
+        if (NetConnect(s, loopback, port, 200) != 0) {
+            NetClose(s);
+            break;
+        }
+        queued.push_back(s);
+    }
+    ASSERT_LT(queued.size(), 200u);
+    const std::string target = dir + "\\Quillmark.zip";
+    const DWORD started = GetTickCount();
+    const int result = DownloadToFileWithLimits(Url(port, "/Quillmark.zip?t=6").c_str(), target.c_str(),
+                                                DownloadLimits{4096, 100, 60, 600, 2});
+    const DWORD took = GetTickCount() - started;
+    for (const NetSocket s : queued) {
+        NetClose(s);
+    }
+    NetClose(listener);
+    NetCleanup();
+    EXPECT_LT(result, 0);
+    EXPECT_LT(took, 10000u);
     EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 

@@ -5,9 +5,10 @@ key; a release server on 127.0.83.1:80 offers a signed package with a newer Quil
 asks, downloads (URLDownloadToFileA), checks the signature, swaps itself while it runs, shows
 "成功升级新版本!", and after the box is closed the new executable runs and finds itself current.
 
-    windows_update_e2e.py ZIP LOOPBACK_PROGRAM RELEASE_TOOL KEY_PEM SDK WININFO SCREENSHOT_DIR WORK_DIR
+    windows_update_e2e.py ZIP LOOPBACK_PROGRAM RELEASE_TOOL KEY_PEM RELEASE SDK WININFO SCREENSHOT_DIR WORK_DIR
 
-RELEASE_TOOL is the Windows build of quillmark_release (run under Wine with the SDK's DLLs).
+RELEASE_TOOL is the Windows build of quillmark_release (run under Wine with the SDK's DLLs); RELEASE the
+release number built into LOOPBACK_PROGRAM (the package is signed as the next one).
 Exit code 0 when every check passed, 1 otherwise, 77 when a tool is missing or port 80 cannot be bound.
 """
 
@@ -43,10 +44,10 @@ def requests(log):
 
 
 def main():
-    if len(sys.argv) != 9:
+    if len(sys.argv) != 10:
         print(__doc__)
         return 2
-    zip_path, loopback, release_tool, key, sdk, wininfo, shots, work_base = sys.argv[1:]
+    zip_path, loopback, release_tool, key, release, sdk, wininfo, shots, work_base = sys.argv[1:]
     missing = [t for t in TOOLS if shutil.which(t) is None]
     if missing:
         print("SKIP: missing " + ", ".join(missing))
@@ -85,7 +86,8 @@ def main():
             z.writestr("Quillmark.exe", new)
             z.writestr("readme.txt", b"new release notes\r\n")
         env = dict(wine.env, WINEPATH=windows_path(os.path.join(sdk, "bin")))
-        signing = subprocess.run(["wine", release_tool, "sign", windows_path(key), windows_path(package)],
+        signing = subprocess.run(["wine", release_tool, "sign", "--release", str(int(release) + 1),
+                                  windows_path(key), windows_path(package)],
                                  env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
         check(signing.returncode == 0, "signing failed: %s" % signing.stdout.decode(errors="replace"))
         new_md5 = hashlib.md5(new).hexdigest()
