@@ -674,11 +674,12 @@ private slots:
         QCOMPARE(BuiltInReleaseKey().release, uint64_t(TEST_PROGRAM_RELEASE));
         QTemporaryDir app;
         QVERIFY(app.isValid());
-        const QString exe = app.filePath("Quillmark");
+        const QString exeName = QString::fromLatin1(InstanceExecutableName());
+        const QString exe = app.filePath(exeName);
         QVERIFY(WriteAll(exe, "old program"));
         QVERIFY(WriteAll(app.filePath("Quillmark.release"), QByteArray::number(TEST_PROGRAM_RELEASE) + "\n"));
         const QByteArray newProgram = "new program";
-        Entries files = {{"Quillmark", newProgram}, {"readme.txt", "notes"}};
+        Entries files = {{exeName, newProgram}, {"readme.txt", "notes"}};
         if (!releaseFile.isNull()) {
             files.append(Entry{kReleaseEntryName, releaseFile});
         }
@@ -707,17 +708,18 @@ private slots:
         const QByteArray testKey = ReadAll(QStringLiteral(TEST_RELEASE_KEY_PEM));
         QTemporaryDir app;
         QVERIFY(app.isValid());
-        const QString exe = app.filePath("Quillmark");
+        const QString exeName = QString::fromLatin1(InstanceExecutableName());
+        const QString exe = app.filePath(exeName);
         QVERIFY(WriteAll(exe, "old program"));
         const QByteArray newProgram = "new program " + PublicKeyOfPem(testKey).toHex();
         const QString package = app.filePath("Quillmark.zip");
-        QVERIFY(WriteZip(package, {{"Quillmark", newProgram}, {"readme.txt", "signed notes"}}));
+        QVERIFY(WriteZip(package, {{exeName, newProgram}, {"readme.txt", "signed notes"}}));
         QString error;
         QVERIFY(SignReleasePackage(package, testKey, TEST_PROGRAM_RELEASE + 1, error));
         const QString swapped = path("swapped.zip");
         QVERIFY(WriteZip(
             swapped,
-            {{"Quillmark", newProgram}, {"readme.txt", "unsigned notes"}, {"lib/evil.so", "unchecked"}}));
+            {{exeName, newProgram}, {"readme.txt", "unsigned notes"}, {"lib/evil.so", "unchecked"}}));
         InstallRequest request{
             package.toStdString(), app.path().toStdString() + "/", exe.toStdString(),
             QCryptographicHash::hash(newProgram, QCryptographicHash::Md5).toHex().toStdString(),
@@ -725,7 +727,12 @@ private slots:
         bool replaced = false;
         request.checked = [&] { replaced = QFile::remove(package) && QFile::copy(swapped, package); };
         QCOMPARE(int(InstallPackage(request)), int(InstallResult::Installed));
+#ifdef _WIN32
+        // Windows deletes no file that is open: the package cannot even be replaced while it is unpacked.
+        QVERIFY(!replaced);
+#else
         QVERIFY(replaced);
+#endif
         QCOMPARE(ReadAll(exe), newProgram);
         QCOMPARE(ReadAll(app.filePath("readme.txt")), QByteArray("signed notes"));
         QVERIFY(!QFile::exists(app.filePath("lib")));
@@ -790,6 +797,9 @@ private slots:
     // The private key is the owner's alone from the moment its file exists, whatever the umask.
     void keyFileIsOwnerOnlyUnderAPermissiveUmask()
     {
+#ifdef _WIN32
+        QSKIP("the umask is POSIX's");
+#endif
         const QString key = path("permissive.pem");
         QProcess p;
         p.start("/bin/sh",
