@@ -20,6 +20,19 @@ if(NOT QUILLMARK_CORE_ONLY)
     target_compile_definitions(update_check_test PRIVATE
         UPDATE_SAMPLE_PROGRAM="$<TARGET_FILE:update_sample_program>")
     add_dependencies(update_check_test update_sample_program)
+    if(WIN32 AND QUILLMARK_QTEST_RUNNER)
+        # Most of the update check's cases assume the Linux program "Quillmark"; those that hold on Windows
+        # as written run in the windows tier (the rejected package's removal among them).
+        add_test(NAME update_check_test_windows_part
+                 COMMAND ${QUILLMARK_QTEST_RUNNER} $<TARGET_FILE:update_check_test> backupPath downloadAddress
+                         endpointCipher endpointCipherRefusesBrokenHex fileMd5Hex fileMd5HexOfMissingFileLeavesTheText
+                         noServerAnsweringShowsNothingAndDownloadsNothing releaseValue
+                         retriesPrimaryThenSecondaryEvery511Ms unreadableProgramWithEmptyReleaseDoesNothing
+                         badPackageChangesNothing)
+        set_tests_properties(update_check_test_windows_part PROPERTIES LABELS "unit;windows" TIMEOUT 300
+                             PASS_REGULAR_EXPRESSION "${QUILLMARK_QTEST_PASS}" FAIL_REGULAR_EXPRESSION "wine: Unhandled"
+                             ENVIRONMENT "${QUILLMARK_TEST_ENV}")
+    endif()
 endif()
 
 if(NOT WIN32)
@@ -97,4 +110,17 @@ if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
              COMMAND sh -c "nm -C \"$0\" > \"$1\" && grep -q VerifyReleasePackage \"$1\" && ! grep -E 'SignReleasePackage|GenerateSigningKeyPem|SignMessage|EVP_PKEY_keygen' \"$1\""
                      $<TARGET_FILE:QuillmarkLoopbackSigned> ${CMAKE_CURRENT_BINARY_DIR}/update_program_symbols.txt)
     set_tests_properties(update_program_cannot_sign PROPERTIES LABELS system)
+endif()
+
+if(NOT QUILLMARK_CORE_ONLY AND WIN32)
+    # The Windows program with the loopback endpoints and the test release key: the update under Wine
+    # (tests/windows/windows_update_e2e.py) puts it into the unpacked package as Quillmark.exe.
+    quillmark_endpoint_table(update_endpoints_loopback
+        "127.0.83.1" "/quillmark/version" "http://127.0.83.1/quillmark/"
+        "127.0.83.2" "/quillmark/version" "http://127.0.83.2/quillmark/")
+    add_executable(QuillmarkLoopbackSigned WIN32 ${PROJECT_SOURCE_DIR}/main.cpp
+                   ${PROJECT_SOURCE_DIR}/resources/quillmark.rc)
+    target_link_libraries(QuillmarkLoopbackSigned PRIVATE app)
+    quillmark_update_program(QuillmarkLoopbackSigned update_endpoints_loopback ${QUILLMARK_TEST_RELEASE_KEY}
+                             ${QUILLMARK_TEST_PROGRAM_RELEASE})
 endif()

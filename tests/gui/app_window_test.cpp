@@ -428,6 +428,9 @@ private slots:
 
     void updateSuccessTellsQuitsAndRestarts()
     {
+#ifdef _WIN32
+        QSKIP("the new executable here is a shell script; on Windows the whole update is tested under Wine");
+#endif
         // The "new executable": a script that leaves a mark when it starts.
         const QString marker = dir.filePath(QStringLiteral("started"));
         const QString program = dir.filePath(QStringLiteral("新版本"));

@@ -16,8 +16,23 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
+
+// Wine's URLDownloadToFileA reports progress only when a transfer ends, and stores a 404 reply as the file
+// (see windows_download_test): a download there can neither be broken off early nor fail on a 404.
+bool WineDownloads()
+{
+#ifdef _WIN32
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
 
 // What the hooked check uses; set by each test before the window starts its worker.
 std::string downloadBase;
@@ -103,6 +118,8 @@ private slots:
     {
         QFETCH(QString, stage);
         const bool downloading = stage == QLatin1String("download");
+        if (downloading && WineDownloads())
+            QSKIP("Wine's download cannot be broken off before it ends");
         versionAnswers = downloading;
         LoopbackHttpServer server(&SlowFailingPackage);
         QVERIFY(server.listening());
@@ -148,6 +165,8 @@ private slots:
     // connected it to the tray icon; it never holds the icon itself.
     void failedDownloadAsksForTheBalloonOnTheGuiThread()
     {
+        if (WineDownloads())
+            QSKIP("Wine's download stores a 404 reply as the file instead of failing");
         versionAnswers = true;
         LoopbackHttpServer server(&Missing);
         QVERIFY(server.listening());

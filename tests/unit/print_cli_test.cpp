@@ -15,7 +15,19 @@
 
 namespace {
 const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
+// The run hands the word processor and the list native paths; the list is a text file in the local
+// code page.
+#ifdef _WIN32
+const QByteArray ListLineEnd = "\r\n";
+#else
+const QByteArray ListLineEnd = "\n";
+#endif
+
+QString Native(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
 }
+} // namespace
 
 class PrintCliTest : public QObject
 {
@@ -221,7 +233,7 @@ void PrintCliTest::run()
     for (const QString &entry : entries)
         file(entry);
     for (const QString &entry : failing)
-        office_->addFailingPath(root_ + entry);
+        office_->addFailingPath(Native(root_ + entry));
     if (!problem.isEmpty())
         office_->setPrinterProblem(problem);
     office_->setCreateFails(noOffice);
@@ -230,13 +242,17 @@ void PrintCliTest::run()
     command.folder = tmp_->path() + QStringLiteral("/文档"); // no trailing separator, as typed
     command.quiet = quiet;
     QCOMPARE(execute(command), exitCode);
-    out.replaceInStrings(QStringLiteral("ROOT/"), root_);
+    out.replaceInStrings(QStringLiteral("ROOT/"), Native(root_));
+    for (QString &line : out) // a progress line's path
+        if (line.startsWith(QLatin1Char('[')))
+            line = line.section(QLatin1Char(' '), 0, 0) + QLatin1Char(' ') +
+                   Native(line.section(QLatin1Char(' '), 1));
     QCOMPARE(out_.split('\n', Qt::SkipEmptyParts), out);
     QCOMPARE(err_.trimmed(), err);
 
     QByteArray expectedList;
     for (const QString &entry : failing)
-        expectedList += (root_ + entry + '\n').toUtf8();
+        expectedList += Native(root_ + entry).toLocal8Bit() + ListLineEnd;
     QFile list(root_ + FailureListName);
     QCOMPARE(list.exists(), !failing.isEmpty());
     if (list.open(QIODevice::ReadOnly))
@@ -260,7 +276,7 @@ void PrintCliTest::oldFailureListIsRemoved()
 void PrintCliTest::unwritableFailureListIsReported()
 {
     file("a.doc");
-    office_->addFailingPath(root_ + "a.doc");
+    office_->addFailingPath(Native(root_ + "a.doc"));
     // A folder where the list would go: it cannot be written, and the summary must not point to it.
     QVERIFY(QDir().mkpath(root_ + FailureListName));
     PrintCommand command;
@@ -268,8 +284,8 @@ void PrintCliTest::unwritableFailureListIsReported()
     QCOMPARE(execute(command), 1);
     QVERIFY2(!out_.contains(QStringLiteral("未能打印的文档列在")), qPrintable(out_));
     // Said once, by the run itself.
-    QCOMPARE(err_.trimmed(),
-             QStringLiteral("无法写入打印失败的文件列表（%1），列表未能显示。").arg(root_ + FailureListName));
+    QCOMPARE(err_.trimmed(), QStringLiteral("无法写入打印失败的文件列表（%1），列表未能显示。")
+                                 .arg(Native(root_ + FailureListName)));
 }
 
 void PrintCliTest::unknownPrinterPrintsNothing()
@@ -283,7 +299,12 @@ void PrintCliTest::unknownPrinterPrintsNothing()
     const int code = execute(command);
     qunsetenv("CUPS_SERVER");
     QCOMPARE(code, 2);
+#ifdef _WIN32
+    // Word and WPS print only to the default printer: a choice is refused, not ignored.
+    QVERIFY2(err_.contains(QStringLiteral("Windows 上不支持 --printer（elsewhere）")), qPrintable(err_));
+#else
     QVERIFY2(err_.contains(QStringLiteral("无法连接打印服务")), qPrintable(err_));
+#endif
     QCOMPARE(office_->calls(), QStringList());
 }
 
@@ -337,6 +358,9 @@ void PrintCliTest::unconfirmedDocumentsReported()
 
 void PrintCliTest::interruptEndsTheRunAndTheOffice()
 {
+#ifdef _WIN32
+    QSKIP("Windows delivers Ctrl+C only through a console, and the tests run without one");
+#endif
     file("1.doc");
     file("2.doc");
     file("3.doc");

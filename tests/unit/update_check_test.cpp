@@ -728,6 +728,11 @@ private slots:
     }
     void badPackageChangesNothing()
     {
+#ifdef _WIN32
+        if (QByteArray(QTest::currentDataTag()) == "windows name only") {
+            QSKIP("Quillmark.exe is this system's own program name");
+        }
+#endif
         QFETCH(QList<ZipEntry>, entries);
         QFETCH(bool, truncate);
         QFETCH(QByteArray, patchFrom);
