@@ -43,3 +43,6 @@ add_dependencies(windows_startpaths_test windows_startpaths_child)
 quillmark_add_gtest(windows_swap_test LABELS windows
     SOURCES ${_win}/windows_swap_test.cpp LIBS update_swap platform wintest)
 add_dependencies(windows_swap_test windows_guard_child windows_launch_child)
+
+# stand-in COM server tests (i14b)
+include(${CMAKE_CURRENT_SOURCE_DIR}/windows/standin.cmake)

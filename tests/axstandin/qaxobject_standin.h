@@ -19,9 +19,9 @@ namespace axstandin {
 QStringList &Calls();
 void Reset();
 // What the stand-in answers.
-extern bool ControlAvailable;         // setControl succeeds
-extern bool DocumentsAvailable;       // querySubObject("Documents") gives an object
-extern QSet<QString> UnopenablePaths; // Open(...) gives null for these
+extern bool ControlAvailable;          // setControl succeeds
+extern bool DocumentsAvailable;        // querySubObject("Documents") gives an object
+extern QSet<QString> UnopenablePaths;  // Open(...) gives null for these
 extern QSet<QString> UnprintablePaths; // PrintOut on these raises an exception (no printer)
 // Runs inside a dynamicCall or querySubObject, after it was recorded (e.g. an abort arriving meanwhile).
 extern std::function<void(const QString &object, const QString &member)> DuringCall;

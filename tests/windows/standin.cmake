@@ -1,0 +1,20 @@
+# The stand-in word processor (an out-of-process COM server in plain Win32) and the tests that drive the
+# Windows client through it under Wine. Each test registers it as "Word.Application" in the prefix, so they
+# never run at the same time (resource lock word-standin).
+set(_standin ${CMAKE_CURRENT_LIST_DIR})
+
+add_executable(wordstandin ${_standin}/wordstandin/wordstandin.cpp)
+target_link_libraries(wordstandin PRIVATE ole32 oleaut32 uuid)
+# Nothing to find at run time: the server runs wherever a test puts it.
+target_link_options(wordstandin PRIVATE -static)
+
+if(NOT QUILLMARK_CORE_ONLY)
+    add_library(standinlog STATIC ${_standin}/standinlog.h ${_standin}/standinlog.cpp)
+    target_include_directories(standinlog PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(standinlog PUBLIC Qt5::Core)
+
+    quillmark_add_qtest(windows_axclient_test LABELS windows TIMEOUT 300
+        SOURCES ${_standin}/windows_axclient_test.cpp LIBS print_native standinlog)
+    add_dependencies(windows_axclient_test wordstandin)
+    set_tests_properties(windows_axclient_test PROPERTIES RESOURCE_LOCK word-standin)
+endif()
