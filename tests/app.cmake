@@ -11,7 +11,7 @@ quillmark_add_qtest(app_handoff_test LABELS gui SOURCES gui/app_handoff_test.cpp
 # through the real folder dialog, LibreOffice and the private print server; screenshots go to
 # build/screenshots/.
 find_package(Python3 COMPONENTS Interpreter)
-if(Python3_Interpreter_FOUND)
+if(Python3_Interpreter_FOUND AND NOT WIN32)
     add_test(NAME app_desktop_e2e
         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/system/app_desktop_e2e.py
                 $<TARGET_FILE:Quillmark> ${CMAKE_BINARY_DIR}/screenshots

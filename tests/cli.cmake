@@ -3,7 +3,7 @@
 quillmark_add_qtest(print_cli_test LABELS unit SOURCES unit/print_cli_test.cpp LIBS print_cli print_fake)
 
 find_package(Python3 COMPONENTS Interpreter)
-if(Python3_Interpreter_FOUND AND TARGET quillmark-print)
+if(Python3_Interpreter_FOUND AND TARGET quillmark-print AND NOT WIN32)
     add_test(NAME print_cli_system
         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/system/print_cli_system.py
                 $<TARGET_FILE:quillmark-print> ${PROJECT_SOURCE_DIR})

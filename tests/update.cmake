@@ -72,3 +72,15 @@ if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
     target_link_libraries(QuillmarkLoopbackSigned PRIVATE update_endpoints_loopback app)
     quillmark_release_key(QuillmarkLoopbackSigned ${QUILLMARK_TEST_RELEASE_KEY})
 endif()
+
+if(NOT QUILLMARK_CORE_ONLY AND WIN32)
+    # The Windows program with the loopback endpoints and the test release key: the update under Wine
+    # (tests/windows/windows_update_e2e.py) puts it into the unpacked package as Quillmark.exe.
+    quillmark_endpoint_table(update_endpoints_loopback
+        "127.0.83.1" "/quillmark/version" "http://127.0.83.1/quillmark/"
+        "127.0.83.2" "/quillmark/version" "http://127.0.83.2/quillmark/")
+    add_executable(QuillmarkLoopbackSigned WIN32 ${PROJECT_SOURCE_DIR}/main.cpp
+                   ${PROJECT_SOURCE_DIR}/resources/quillmark.rc)
+    target_link_libraries(QuillmarkLoopbackSigned PRIVATE update_endpoints_loopback app)
+    quillmark_release_key(QuillmarkLoopbackSigned ${QUILLMARK_TEST_RELEASE_KEY})
+endif()

@@ -44,5 +44,29 @@ quillmark_add_gtest(windows_swap_test LABELS windows
     SOURCES ${_win}/windows_swap_test.cpp LIBS update_swap platform wintest)
 add_dependencies(windows_swap_test windows_guard_child windows_launch_child)
 
+# The whole program under Wine (scripts/test-windows.sh): what Windows knows of a window, for the
+# desktop tests' checks.
+if(NOT QUILLMARK_CORE_ONLY)
+    add_executable(windows_wininfo ${_win}/wininfo.cpp)
+    target_link_options(windows_wininfo PRIVATE -static) # runs in a prefix that has no build DLLs
+
+    # The package of scripts/package-windows.sh, unpacked into a fresh prefix and started from there.
+    set(QUILLMARK_WINDOWS_PACKAGE ${PROJECT_SOURCE_DIR}/dist/Quillmark-${PROJECT_VERSION}-win32.zip)
+    find_package(Python3 COMPONENTS Interpreter)
+    add_test(NAME windows_desktop_e2e
+        COMMAND ${Python3_EXECUTABLE} ${_win}/windows_desktop_e2e.py ${QUILLMARK_WINDOWS_PACKAGE}
+                $<TARGET_FILE:windows_wininfo> ${CMAKE_BINARY_DIR}/screenshots ${CMAKE_BINARY_DIR}/e2e)
+    set_tests_properties(windows_desktop_e2e PROPERTIES LABELS windows TIMEOUT 600 SKIP_RETURN_CODE 77
+                         RESOURCE_LOCK wine_desktop)
+
+    # The self-update against a loopback release server (port 80 of 127.0.83.1).
+    add_test(NAME windows_update_e2e
+        COMMAND ${Python3_EXECUTABLE} ${_win}/windows_update_e2e.py ${QUILLMARK_WINDOWS_PACKAGE}
+                $<TARGET_FILE:QuillmarkLoopbackSigned> $<TARGET_FILE:quillmark_release>
+                ${CMAKE_CURRENT_SOURCE_DIR}/system/update_test_release_key.pem ${QUILLMARK_WINDOWS_SDK}
+                $<TARGET_FILE:windows_wininfo> ${CMAKE_BINARY_DIR}/screenshots ${CMAKE_BINARY_DIR}/e2e)
+    set_tests_properties(windows_update_e2e PROPERTIES LABELS windows TIMEOUT 600 SKIP_RETURN_CODE 77)
+endif()
+
 # stand-in COM server tests (i14b)
 include(${CMAKE_CURRENT_SOURCE_DIR}/windows/standin.cmake)
