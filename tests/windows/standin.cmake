@@ -18,3 +18,18 @@ if(NOT QUILLMARK_CORE_ONLY)
     add_dependencies(windows_axclient_test wordstandin)
     set_tests_properties(windows_axclient_test PROPERTIES RESOURCE_LOCK word-standin)
 endif()
+
+# Notepad's stand-in for the whole-program tests: records what it was asked to show.
+add_executable(windows_recordingviewer WIN32 ${_standin}/recordingviewer.cpp)
+target_link_options(windows_recordingviewer PRIVATE -static -municode)
+
+# The package's print path through real COM: a run through the window, quitting while Open hangs, and
+# quillmark-print.exe, all against the stand-in (Xvfb, tray host, a fresh prefix of its own).
+if(NOT QUILLMARK_CORE_ONLY AND QUILLMARK_WINDOWS_PACKAGE)
+    add_test(NAME windows_print_e2e
+        COMMAND ${Python3_EXECUTABLE} ${_standin}/windows_print_e2e.py ${QUILLMARK_WINDOWS_PACKAGE}
+                $<TARGET_FILE:wordstandin> $<TARGET_FILE:windows_recordingviewer>
+                $<TARGET_FILE:windows_wininfo> ${CMAKE_BINARY_DIR}/screenshots ${CMAKE_BINARY_DIR}/e2e)
+    set_tests_properties(windows_print_e2e PROPERTIES LABELS windows TIMEOUT 600 SKIP_RETURN_CODE 77
+                         RESOURCE_LOCK wine_desktop)
+endif()

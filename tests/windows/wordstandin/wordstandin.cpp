@@ -697,8 +697,10 @@ int Serve()
 {
     ReadControl();
     Log(L"server started, pid " + std::to_wstring(GetCurrentProcessId()));
-    // Word serves its objects from one thread with a message loop, as a single-threaded apartment.
-    if (FAILED(CoInitialize(nullptr)))
+    // Word serves its objects from one thread with a message loop (a single-threaded apartment). The
+    // stand-in takes the multithreaded one: a single-threaded apartment needs a window, which Wine cannot
+    // make without a display, and the client cannot tell the two apart.
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 2;
     static Factory factory;
     DWORD cookie = 0;
