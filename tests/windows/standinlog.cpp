@@ -27,6 +27,31 @@ const QString StartLine = QStringLiteral("server started, pid ");
 
 } // namespace
 
+bool StartRpcService(int timeoutMs)
+{
+    const DWORD deadline = GetTickCount() + DWORD(timeoutMs);
+    do {
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE service =
+            manager ? OpenServiceW(manager, L"RpcSs", SERVICE_START | SERVICE_QUERY_STATUS) : nullptr;
+        SERVICE_STATUS status{};
+        bool running = false;
+        if (service) {
+            if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING)
+                running = true;
+            else if (status.dwCurrentState != SERVICE_START_PENDING)
+                StartServiceW(service, 0, nullptr); // refused while the service database is locked
+            CloseServiceHandle(service);
+        }
+        if (manager)
+            CloseServiceHandle(manager);
+        if (running)
+            return true;
+        Sleep(1000);
+    } while (int(deadline - GetTickCount()) > 0);
+    return false;
+}
+
 bool Register(const QString &folder)
 {
     const QString server = QCoreApplication::applicationDirPath() + QStringLiteral("/wordstandin.exe");

@@ -8,6 +8,10 @@
 
 namespace standin {
 
+// Starts Wine's RPC service, which activating a local server needs, and waits until it runs. Wine starts
+// it on demand, but a start asked for while its services are still coming up fails, and then every
+// activation fails. False when it is not running after timeoutMs.
+bool StartRpcService(int timeoutMs = 60000);
 // Registers the stand-in (beside the test program) as "Word.Application", logging into folder.
 bool Register(const QString &folder);
 // Its calls, in order, without their times; the lines naming a server's process are left out.

@@ -66,6 +66,7 @@ private:
 
 void WindowsAxClientTest::initTestCase()
 {
+    QVERIFY2(standin::StartRpcService(), "Wine's RPC service does not run: no local server can be reached");
     ThreadObject::SetViewerLauncher([](const QString &) {});
 }
 

@@ -86,9 +86,10 @@ def server_processes(wine):
 
 
 def boot_with_rpc(wine):
-    """Makes the prefix and starts Wine's RPC service (the local-server activation needs it). Both away
-    from the display: with one, the service's start timed out every time on a busy machine (Wine 8), and
-    every activation failed with "Failed to start RpcSs service"."""
+    """Makes the prefix and starts Wine's RPC service, which activating a local server needs. Left to Wine
+    (Wine 8), it was asked for while the services were still coming up and failed, and then so did every
+    activation ("Failed to start RpcSs service"). Away from the display and asked for until it runs, it
+    starts."""
     env = {k: v for k, v in wine.env.items() if k != "DISPLAY"}
     subprocess.run(["wineboot", "-i"], env=dict(env, WINEDLLOVERRIDES="mscoree,mshtml="),
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180, check=True)
