@@ -49,7 +49,8 @@ endif()
 # The Windows client against a stand-in of ActiveQt that records its calls (no COM here). The other Windows
 # files that need only Qt are compiled too, so that a slip in them shows before a Windows build.
 if(NOT WIN32)
-    add_library(ax_standin STATIC axstandin/QAxObject axstandin/objbase.h axstandin/axstandin.cpp)
+    add_library(ax_standin STATIC axstandin/QAxObject axstandin/qaxobject_standin.h axstandin/objbase.h
+                           axstandin/axstandin.cpp)
     target_include_directories(ax_standin PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/axstandin)
     target_link_libraries(ax_standin PUBLIC Qt5::Core)
     quillmark_add_qtest(print_axclient_test LABELS unit

@@ -68,3 +68,6 @@ if(NOT QUILLMARK_CORE_ONLY)
                 ${CMAKE_BINARY_DIR}/e2e)
     set_tests_properties(windows_update_e2e PROPERTIES LABELS windows TIMEOUT 600 SKIP_RETURN_CODE 77)
 endif()
+
+# stand-in COM server tests (i14b)
+include(${CMAKE_CURRENT_SOURCE_DIR}/windows/standin.cmake)

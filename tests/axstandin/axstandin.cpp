@@ -14,6 +14,7 @@ QStringList &Calls()
 bool ControlAvailable = true;
 bool DocumentsAvailable = true;
 QSet<QString> UnopenablePaths;
+QSet<QString> UnprintablePaths;
 std::function<void(const QString &, const QString &)> DuringCall;
 
 void Reset()
@@ -22,6 +23,7 @@ void Reset()
     ControlAvailable = true;
     DocumentsAvailable = true;
     UnopenablePaths.clear();
+    UnprintablePaths.clear();
     DuringCall = nullptr;
 }
 
@@ -107,6 +109,11 @@ QVariant QAxBase::dynamicCall(const char *name, const QVariant &v1, const QVaria
            Arguments({&v1, &v2, &v3, &v4, &v5, &v6, &v7, &v8}));
     if (axstandin::DuringCall)
         axstandin::DuringCall(qObject()->objectName(), QString::fromLatin1(name));
+    const QString object = qObject()->objectName();
+    if (QByteArray(name).startsWith("PrintOut(") &&
+        axstandin::UnprintablePaths.contains(object.mid(object.indexOf(QLatin1Char(':')) + 1)))
+        emit static_cast<QAxObject *>(qObject())->exception(
+            0x800A1066, QStringLiteral("stand-in"), QStringLiteral("There is no printer."), QString());
     return QVariant();
 }
 

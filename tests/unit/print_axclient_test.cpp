@@ -31,7 +31,8 @@ QString Open(const QString &path, const QString &password)
 }
 QString PrintOut(const QString &path)
 {
-    return QStringLiteral("document:%1 dynamicCall PrintOut() []").arg(path);
+    // In the foreground: Background false.
+    return QStringLiteral("document:%1 dynamicCall PrintOut(QVariant) [bool:false]").arg(path);
 }
 QString Close(const QString &path)
 {
@@ -106,34 +107,49 @@ QStringList PrintAxClientTest::runOnce(QStringList *labels)
 
 void PrintAxClientTest::runs_data()
 {
-    QTest::addColumn<QStringList>("unopenable"); // documents the server does not open
-    QTest::addColumn<QString>("abortDuring");    // member during which the program ends; empty: none
-    QTest::addColumn<QStringList>("middle");     // the calls between the start and "Quit(void)"
-    QTest::addColumn<QStringList>("destroyed");  // objects released with the application, in order
+    QTest::addColumn<QStringList>("unopenable");  // documents the server does not open
+    QTest::addColumn<QStringList>("unprintable"); // documents whose PrintOut raises an exception
+    QTest::addColumn<QString>("abortDuring");     // member during which the program ends; empty: none
+    QTest::addColumn<QStringList>("middle");      // the calls between the start and "Quit(void)"
+    QTest::addColumn<QStringList>("destroyed");   // objects released with the application, in order
+    QTest::addColumn<QString>("finalLabel");
 
     // Placeholders: A and B stand for the two documents' paths, P for the password.
-    QTest::newRow("normal run") << QStringList{} << QString()
+    const QString two = QStringLiteral("成功打印2个word文件!"), one = QStringLiteral("成功打印1个word文件!");
+    const QString aborted = QStringLiteral(" 打印已中止。");
+    QTest::newRow("normal run") << QStringList{} << QStringList{} << QString()
                                 << QStringList{"open A", "print A", "close A", "open B", "print B", "close B"}
-                                << QStringList{"documents", "A", "B"};
-    QTest::newRow("failed open") << QStringList{"a.doc"} << QString()
+                                << QStringList{"documents", "A", "B"} << two;
+    QTest::newRow("failed open") << QStringList{"a.doc"} << QStringList{} << QString()
                                  << QStringList{"open A", "open B", "print B", "close B"}
-                                 << QStringList{"documents", "B"};
+                                 << QStringList{"documents", "B"} << one;
+    // An exception in PrintOut (no printer): not printed, still closed.
+    QTest::newRow("print raises") << QStringList{} << QStringList{"a.doc"} << QString()
+                                  << QStringList{"open A", "print A", "close A",
+                                                 "open B", "print B", "close B"}
+                                  << QStringList{"documents", "A", "B"} << one;
     QTest::newRow("abort while printing")
-        << QStringList{} << QStringLiteral("PrintOut()") << QStringList{"open A", "print A", "close A"}
-        << QStringList{"documents", "A"};
-    QTest::newRow("abort while opening") << QStringList{} << OpenSignature << QStringList{"open A", "close A"}
-                                         << QStringList{"documents", "A"};
+        << QStringList{} << QStringList{} << QStringLiteral("PrintOut(QVariant)")
+        << QStringList{"open A", "print A", "close A"} << QStringList{"documents", "A"}
+        << QStringLiteral("成功打印0个word文件!") + aborted;
+    QTest::newRow("abort while opening")
+        << QStringList{} << QStringList{} << OpenSignature << QStringList{"open A", "close A"}
+        << QStringList{"documents", "A"} << QStringLiteral("成功打印0个word文件!") + aborted;
 }
 
 void PrintAxClientTest::runs()
 {
     QFETCH(QStringList, unopenable);
+    QFETCH(QStringList, unprintable);
     QFETCH(QString, abortDuring);
     QFETCH(QStringList, middle);
     QFETCH(QStringList, destroyed);
+    QFETCH(QString, finalLabel);
     const QString a = file("a.doc"), b = file("b.docx");
     for (const QString &name : unopenable)
         axstandin::UnopenablePaths.insert(QDir::toNativeSeparators(root_ + name));
+    for (const QString &name : unprintable)
+        axstandin::UnprintablePaths.insert(QDir::toNativeSeparators(root_ + name));
     if (!abortDuring.isEmpty()) {
         axstandin::DuringCall = [abortDuring](const QString &, const QString &member) {
             if (member == abortDuring)
@@ -155,7 +171,9 @@ void PrintAxClientTest::runs()
     for (const QString &object : destroyed)
         expected << Destroyed(object == "A" ? "document:" + a : object == "B" ? "document:" + b : object);
 
-    QCOMPARE(runOnce(), expected);
+    QStringList labels;
+    QCOMPARE(runOnce(&labels), expected);
+    QCOMPARE(labels.last(), finalLabel);
 }
 
 void PrintAxClientTest::noServer()

@@ -1,0 +1,14 @@
+#include "platform/localserver.h"
+
+// No COM here: nothing to watch.
+struct LocalServerWatch::Data
+{
+};
+
+LocalServerWatch::LocalServerWatch(const wchar_t *) {}
+LocalServerWatch::~LocalServerWatch() = default;
+
+std::unique_ptr<LocalServerProcess> LocalServerWatch::started() const
+{
+    return nullptr;
+}
