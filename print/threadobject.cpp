@@ -120,6 +120,11 @@ QString PrintOptionsUnsupportedText()
     return QStringLiteral("所用的文字处理软件不支持所选的打印选项，未能打印。");
 }
 
+QString PdfExportUnsupportedText()
+{
+    return QStringLiteral("所用的文字处理软件不能导出 PDF，未能导出。");
+}
+
 // One password to offer, and the line of the passwords it came from (0: none).
 struct PasswordTry
 {
@@ -285,6 +290,9 @@ void ThreadObject::ReplaceExcelText()
         } else if (!settings.printOptions.isDefault() && !office->setPrintOptions(settings.printOptions)) {
             ready = false;
             problem = PrintOptionsUnsupportedText();
+        } else if (settings.mode == Mode::ExportPdf && !office->exportsPdf()) {
+            ready = false;
+            problem = PdfExportUnsupportedText();
         }
     } else {
         problem = NoWordProcessorText();

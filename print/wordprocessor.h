@@ -90,6 +90,8 @@ public:
     };
     virtual bool setPrintOptions(const PrintOptions &options) { return options.isDefault(); }
 
+    // Whether exportPdf can work at all: a run that exports stops before the first document otherwise.
+    virtual bool exportsPdf() const { return false; }
     // Saves an open document as an unencrypted PDF at target (the pages of the print options only),
     // through the word processor's own export. False when it could not; a partial file may then be left
     // at target, which the caller removes.

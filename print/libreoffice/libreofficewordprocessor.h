@@ -30,6 +30,7 @@ public:
     std::vector<JobResult> takeJobResults(Document waitFor) override;
     OpenFailure lastOpenFailure() const override;
     bool setPrintOptions(const PrintOptions &options) override;
+    bool exportsPdf() const override { return true; }
     bool exportPdf(Document document, const QString &target) override;
     int pageCount(Document document) override;
     void abort() override;

@@ -94,6 +94,11 @@ public:
         QMutexLocker lock(&office_->mutex_);
         return !office_->optionsRefused_;
     }
+    bool exportsPdf() const override
+    {
+        QMutexLocker lock(&office_->mutex_);
+        return !office_->exportUnsupported_;
+    }
     bool exportPdf(Document document, const QString &target) override
     {
         const QString path = pathOf(document);
@@ -292,6 +297,12 @@ void FakeOffice::setPrintOptionsRefused(bool refused)
 {
     QMutexLocker lock(&mutex_);
     optionsRefused_ = refused;
+}
+
+void FakeOffice::setPdfExportUnsupported(bool unsupported)
+{
+    QMutexLocker lock(&mutex_);
+    exportUnsupported_ = unsupported;
 }
 
 void FakeOffice::addExportFailingPath(const QString &path)

@@ -58,6 +58,7 @@ public:
     void setTellsOpenFailures(bool tells);
     void setPrintOptionsRefused(bool refused); // setPrintOptions() returns false
     void addExportFailingPath(const QString &path);
+    void setPdfExportUnsupported(bool unsupported);    // exportsPdf() returns false
     void setPageCount(const QString &path, int pages); // what pageCount() says; -1 otherwise
     // Job ids of followed jobs are 100 plus the document's handle.
 
@@ -88,6 +89,7 @@ private:
     QSet<QString> timingOutPaths_;
     bool tellsOpenFailures_ = true;
     bool optionsRefused_ = false;
+    bool exportUnsupported_ = false;
     QSet<QString> exportFailingPaths_;
     QHash<QString, int> pageCounts_;
     QStringList calls_;

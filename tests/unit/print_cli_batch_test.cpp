@@ -61,6 +61,7 @@ private slots:
     void passwordsTriedInOrder();
     void printOptionsReachTheOffice();
     void printOptionsTheOfficeCannotHonour();
+    void pdfTheOfficeCannotMake();
     void pdf_data();
     void pdf();
     void pdfNamesShared();
@@ -576,6 +577,19 @@ void PrintCliBatchTest::printOptionsTheOfficeCannotHonour()
     QCOMPARE(execute(command), 2);
     QCOMPARE(opens(), 0);
     QVERIFY2(err_.contains(QStringLiteral("不支持所选的打印选项")), qPrintable(err_));
+}
+
+void PrintCliBatchTest::pdfTheOfficeCannotMake()
+{
+    file("a.doc");
+    office_->setPdfExportUnsupported(true);
+    PrintCommand command;
+    command.folder = root_;
+    command.pdfFolder = tmp_->path() + "/pdf";
+    QCOMPARE(execute(command), 2);
+    QCOMPARE(opens(), 0);
+    QVERIFY2(err_.contains(QStringLiteral("不能导出 PDF")), qPrintable(err_));
+    QVERIFY(!QFileInfo::exists(root_ + "无法设置或修改密码的文件目录.txt"));
 }
 
 void PrintCliBatchTest::pdf_data()
