@@ -303,6 +303,14 @@ def run_on_console(wine, argv, prompt, typed, timeout=60):
     return os.waitstatus_to_exitcode(status), text
 
 
+def print_logs(workdir):
+    """The end of every log the test's programs left in workdir, for a failure's report."""
+    for name in sorted(os.listdir(workdir)):
+        if name.endswith(".log"):
+            print("--- %s" % name)
+            print(open(os.path.join(workdir, name), errors="replace").read()[-3000:])
+
+
 def main():
     if len(sys.argv) != 5:
         print(__doc__)
@@ -330,10 +338,7 @@ def main():
         test_print_command(wine, win_dir)
     except (Failure, subprocess.CalledProcessError, subprocess.TimeoutExpired) as e:
         print("FAIL: %s" % e)
-        for name in sorted(os.listdir(workdir)):
-            if name.endswith(".log"):
-                print("--- %s" % name)
-                print(open(os.path.join(workdir, name), errors="replace").read()[-3000:])
+        print_logs(workdir)
         return 1
     finally:
         if wine:

@@ -21,7 +21,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from windows_desktop_e2e import (TOOLS, Wine, screenshot_window, tray_icons, unpack,  # noqa: E402
+from windows_desktop_e2e import (TOOLS, Wine, print_logs, screenshot_window, tray_icons, unpack,  # noqa: E402
                                  wait_exit, x_window_of)
 from app_desktop_e2e import Failure, check, poll  # noqa: E402
 
@@ -368,10 +368,7 @@ def main():
                 if os.path.exists(path):
                     print("--- stand-in %s" % name)
                     print(open(path, encoding="utf-8", errors="replace").read()[-3000:])
-        for name in sorted(os.listdir(workdir)):
-            if name.endswith(".log"):
-                print("--- %s" % name)
-                print(open(os.path.join(workdir, name), errors="replace").read()[-3000:])
+        print_logs(workdir)
         return 1
     finally:
         if wine:

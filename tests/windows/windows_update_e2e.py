@@ -26,7 +26,7 @@ here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "system"))
 sys.path.insert(0, here)
 from app_desktop_e2e import Desktop, Failure, check, poll  # noqa: E402
-from windows_desktop_e2e import TOOLS, Wine, unpack, wait_exit, x_window_of  # noqa: E402
+from windows_desktop_e2e import TOOLS, Wine, print_logs, unpack, wait_exit, x_window_of  # noqa: E402
 
 SERVER = "127.0.83.1"
 BOX_TITLE = "注意："
@@ -142,10 +142,7 @@ def main():
     except (Failure, subprocess.CalledProcessError, subprocess.TimeoutExpired) as e:
         print("FAIL: %s" % e)
         print("--- requests: %s" % requests(os.path.join(srv, "requests.log")))
-        for name in sorted(os.listdir(workdir)):
-            if name.endswith(".log"):
-                print("--- %s" % name)
-                print(open(os.path.join(workdir, name), errors="replace").read()[-3000:])
+        print_logs(workdir)
         return 1
     finally:
         if wine:
