@@ -29,7 +29,7 @@ if(NOT QUILLMARK_CORE_ONLY)
                          noServerAnsweringShowsNothingAndDownloadsNothing releaseValue
                          retriesPrimaryThenSecondaryEvery511Ms unreadableProgramWithEmptyReleaseDoesNothing
                          badPackageChangesNothing)
-        set_tests_properties(update_check_test_windows_part PROPERTIES LABELS "unit;windows" TIMEOUT 300
+        set_tests_properties(update_check_test_windows_part PROPERTIES LABELS "unit;windows" TIMEOUT 600 RUN_SERIAL TRUE
                              PASS_REGULAR_EXPRESSION "${QUILLMARK_QTEST_PASS}" FAIL_REGULAR_EXPRESSION "wine: Unhandled"
                              ENVIRONMENT "${QUILLMARK_TEST_ENV}")
     endif()

@@ -341,19 +341,21 @@ void PrintCliTest::unconfirmedDocumentsReported()
         file(name);
     office_->setFollowsJobs(true);
     for (const QString &name : unconfirmed)
-        office_->addJobUnconfirmedPath(root_ + name);
+        office_->addJobUnconfirmedPath(Native(root_ + name));
     for (const QString &name : failing)
-        office_->addFailingPath(root_ + name);
+        office_->addFailingPath(Native(root_ + name));
     PrintCommand command;
     command.folder = root_;
     command.quiet = quiet;
     QCOMPARE(execute(command), 1);
-    out.replaceInStrings(QStringLiteral("ROOT/"), root_);
+    out.replaceInStrings(QStringLiteral("ROOT/"), Native(root_));
+    out.replaceInStrings(QStringLiteral("sub/"), Native(QStringLiteral("sub/")));
     QCOMPARE(out_.split('\n', Qt::SkipEmptyParts), out);
     QCOMPARE(err_, QString());
     QFile list(root_ + FailureListName);
     QVERIFY(list.open(QIODevice::ReadOnly));
-    QVERIFY(list.readAll().contains(QStringLiteral("[未确认] %1").arg(root_ + unconfirmed.first()).toUtf8()));
+    QVERIFY(list.readAll().contains(
+        QStringLiteral("[未确认] %1").arg(Native(root_ + unconfirmed.first())).toLocal8Bit()));
 }
 
 void PrintCliTest::interruptEndsTheRunAndTheOffice()
