@@ -17,6 +17,7 @@
 // call (target: no slower), and the cost of a wrong password offered before the right one, per document,
 // on encrypted copies of the documents.
 
+#include "bench/bench_printserver.h"
 #include "bench/print_bench_uno.h"
 #include "print/libreoffice/libreofficewordprocessor.h"
 #include "print/nativewordprocessor.h"
@@ -46,17 +47,7 @@
 
 namespace {
 
-QString Script()
-{
-    return QStringLiteral(QUILLMARK_SOURCE_DIR "/scripts/printserver.sh");
-}
-
-struct Server
-{
-    QString dir, out;
-    int captured() const { return QDir(out).entryList({"job-*.pdf"}, QDir::Files).size(); }
-    bool waitIdle() const { return QProcess::execute(Script(), {"wait", dir, "300"}) == 0; }
-};
+using Server = BenchPrintServer;
 
 double Median(std::vector<double> v)
 {
@@ -278,26 +269,9 @@ int main(int argc, char **argv)
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
 
     QTemporaryDir tmp;
-    // The scheduler's helpers run as the user lp: they must be able to reach the server's folder.
-    QFile::setPermissions(tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                          QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                          QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                          QFileDevice::ExeOther);
-    Server server{tmp.filePath("server"), tmp.filePath("out")};
-    QProcess start;
-    start.start(Script(), {"start", server.dir, server.out});
-    start.waitForFinished(30000);
-    const QString line = QString::fromLocal8Bit(start.readAllStandardOutput()).trimmed();
-    if (start.exitCode() != 0 || !line.startsWith("CUPS_SERVER="))
+    const Server server(tmp.path());
+    if (!server.started())
         Fail("cannot start the private print server");
-    qputenv("CUPS_SERVER", line.mid(12).toLocal8Bit());
-    qunsetenv("PRINTER");
-    qunsetenv("LPDEST");
-    struct Stop
-    {
-        QString dir;
-        ~Stop() { QProcess::execute(Script(), {"stop", dir}); }
-    } stop{server.dir};
 
     // The documents, made once; the profile used for that is the warm profile of the cli runs.
     const QString folder = tmp.filePath("docs") + "/";

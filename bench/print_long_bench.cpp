@@ -8,6 +8,7 @@
 // Expected: the last 500 take no longer per document than the first 500, and the office's memory stays
 // bounded by its size after the first document plus the limit.
 
+#include "bench/bench_printserver.h"
 #include "print/nativewordprocessor.h"
 #include "print/printjobsettings.h"
 #include "print/threadobject.h"
@@ -32,11 +33,6 @@
 #include <vector>
 
 namespace {
-
-QString Script()
-{
-    return QStringLiteral(QUILLMARK_SOURCE_DIR "/scripts/printserver.sh");
-}
 
 [[noreturn]] void Fail(const QString &what)
 {
@@ -85,25 +81,9 @@ int main(int argc, char **argv)
         qputenv("QUILLMARK_OFFICE_MEMORY_GROWTH_MB", argv[2]);
 
     QTemporaryDir tmp;
-    QFile::setPermissions(tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                          QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                          QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                          QFileDevice::ExeOther);
-    const QString dir = tmp.filePath("server"), out = tmp.filePath("out");
-    QProcess start;
-    start.start(Script(), {"start", dir, out});
-    start.waitForFinished(30000);
-    const QString line = QString::fromLocal8Bit(start.readAllStandardOutput()).trimmed();
-    if (start.exitCode() != 0 || !line.startsWith("CUPS_SERVER="))
+    const BenchPrintServer server(tmp.path());
+    if (!server.started())
         Fail("cannot start the private print server");
-    qputenv("CUPS_SERVER", line.mid(12).toLocal8Bit());
-    qunsetenv("PRINTER");
-    qunsetenv("LPDEST");
-    struct Stop
-    {
-        QString dir;
-        ~Stop() { QProcess::execute(Script(), {"stop", dir}); }
-    } stop{dir};
 
     // Minimal one-page Word documents, each with its own text, in folders of 500.
     const QString folder = tmp.filePath("docs") + "/";
