@@ -95,6 +95,23 @@ QString NoWordProcessorText()
 {
     return QStringLiteral("未找到可用的文字处理软件（Word、WPS 或 LibreOffice），未能打印。");
 }
+QString NotAnsweringText()
+{
+    return QStringLiteral("文字处理软件没有响应，其余文档未能处理。");
+}
+// Why a word processor that broke down cannot go on; empty while it can.
+QString BreakdownText(WordProcessor::Breakdown breakdown)
+{
+    switch (breakdown) {
+    case WordProcessor::Breakdown::Unavailable:
+        return NoWordProcessorText();
+    case WordProcessor::Breakdown::NotAnswering:
+        return NotAnsweringText();
+    case WordProcessor::Breakdown::None:
+        break;
+    }
+    return QString();
+}
 QString NoDocumentsText()
 {
     return QStringLiteral("文字处理软件无法打开文档，未能打印。");
@@ -349,6 +366,10 @@ void ThreadObject::ReplaceExcelText()
         result.path = path;
         if (run.aborted())
             break;
+        // A word processor that broke down over the last document takes no further one.
+        problem = BreakdownText(office->breakdown());
+        if (!problem.isEmpty())
+            break;
         // A listed name that is gone, or is no document, is not tried.
         if (settings.useDocumentList && !IsListedDocument(path)) {
             finish(result, QElapsedTimer(), outcome::NotTried);
@@ -390,6 +411,8 @@ void ThreadObject::ReplaceExcelText()
                 break;
             }
             failure = office->lastOpenFailure();
+            if (office->breakdown() != WordProcessor::Breakdown::None)
+                break;
             // Another password cannot mend a damaged file, and would only hang the office again.
             if (failure != WordProcessor::OpenFailure::Unknown &&
                 failure != WordProcessor::OpenFailure::WrongPassword)
@@ -399,6 +422,14 @@ void ThreadObject::ReplaceExcelText()
             // A document cut off by an abort did not fail on its own account.
             if (run.aborted())
                 break;
+            const WordProcessor::Breakdown breakdown = office->breakdown();
+            // The office died and none could take its place: the document was never really tried.
+            if (breakdown == WordProcessor::Breakdown::Unavailable) {
+                problem = BreakdownText(breakdown);
+                break;
+            }
+            if (breakdown == WordProcessor::Breakdown::NotAnswering)
+                failure = WordProcessor::OpenFailure::TimedOut;
             failed.push_back({index, path});
             finish(result, clock, OpenFailureOutcome(failure));
             continue;
@@ -441,6 +472,10 @@ void ThreadObject::ReplaceExcelText()
         } else if (handedOver) {
             ++printedCount;
             finish(result, clock, outcome::Printed);
+        } else if (office->breakdown() == WordProcessor::Breakdown::NotAnswering) {
+            // The print call never came back: a job may have got out.
+            unconfirmed.push_back({index, result, clock});
+            finish(result, clock, outcome::Unconfirmed);
         } else if (!run.aborted()) {
             failed.push_back({index, path});
             finish(result, clock, outcome::PrinterError);
@@ -455,6 +490,8 @@ void ThreadObject::ReplaceExcelText()
                                QStringLiteral("毫秒!"));
         run.pause(settings.delayMs);
     }
+    if (ready && problem.isEmpty() && !run.aborted())
+        problem = BreakdownText(office->breakdown());
     // The count and the failure list wait for the jobs still followed; an abort leaves them to print.
     if (ready && !queued.empty() && !run.aborted())
         collect(WordProcessor::AllDocuments);

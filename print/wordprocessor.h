@@ -68,6 +68,16 @@ public:
     };
     virtual OpenFailure lastOpenFailure() const { return OpenFailure::Unknown; }
 
+    // Whether the word processor can go on with this run. Asked after a call failed: once it says
+    // anything but None the run stops, the documents after the current one not tried.
+    enum class Breakdown
+    {
+        None,
+        Unavailable, // it died and no fresh one could be started: the current document was not tried
+        NotAnswering // a call did not return within its bound and it could not be ended
+    };
+    virtual Breakdown breakdown() const { return Breakdown::None; }
+
     // How the next documents are printed. A client that cannot honour options other than the defaults
     // says so by returning false, and the run prints nothing.
     struct PrintOptions

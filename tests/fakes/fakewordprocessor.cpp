@@ -53,6 +53,12 @@ public:
         lastFailure_ = OpenFailure::Damaged;
         if (office_->abortRequested_ || office_->failingPaths_.contains(path))
             return NoDocument;
+        if (path == office_->breakdownPath_ && !office_->breakdownAtPrint_) {
+            breakdown_ = office_->breakdownKind_;
+            lastFailure_ =
+                breakdown_ == Breakdown::NotAnswering ? OpenFailure::TimedOut : OpenFailure::Unknown;
+            return NoDocument;
+        }
         if (office_->timingOutPaths_.contains(path)) {
             lastFailure_ = OpenFailure::TimedOut;
             return NoDocument;
@@ -72,6 +78,10 @@ public:
         QMutexLocker lock(&office_->mutex_);
         if (office_->abortRequested_ || office_->printFailingPaths_.contains(path))
             return false;
+        if (path == office_->breakdownPath_ && office_->breakdownAtPrint_) {
+            breakdown_ = office_->breakdownKind_;
+            return false;
+        }
         if (!office_->followsJobs_) {
             office_->printed_.append(path);
             return true;
@@ -84,6 +94,7 @@ public:
         return true;
     }
     OpenFailure lastOpenFailure() const override { return lastFailure_; }
+    Breakdown breakdown() const override { return breakdown_; }
     bool setPrintOptions(const PrintOptions &options) override
     {
         static const char *const duplex[] = {"printer", "off", "long", "short"};
@@ -193,6 +204,7 @@ private:
     std::vector<QString> documents_; // only touched by the run's thread
     std::vector<Document> queued_;   // jobs without a result yet, in the order queued
     OpenFailure lastFailure_ = OpenFailure::Unknown;
+    Breakdown breakdown_ = Breakdown::None;
 };
 
 void FakeOffice::record(const QString &call)
@@ -315,6 +327,14 @@ void FakeOffice::setPageCount(const QString &path, int pages)
 {
     QMutexLocker lock(&mutex_);
     pageCounts_.insert(path, pages);
+}
+
+void FakeOffice::setBreakdownAt(const QString &path, WordProcessor::Breakdown kind, bool atPrint)
+{
+    QMutexLocker lock(&mutex_);
+    breakdownPath_ = path;
+    breakdownKind_ = kind;
+    breakdownAtPrint_ = atPrint;
 }
 
 QStringList FakeOffice::calls() const

@@ -60,6 +60,9 @@ public:
     void addExportFailingPath(const QString &path);
     void setPdfExportUnsupported(bool unsupported);    // exportsPdf() returns false
     void setPageCount(const QString &path, int pages); // what pageCount() says; -1 otherwise
+    // The office breaks down over path, in open() or (atPrint) in printOut(), which then fail; breakdown()
+    // tells kind from then on.
+    void setBreakdownAt(const QString &path, WordProcessor::Breakdown kind, bool atPrint);
     // Job ids of followed jobs are 100 plus the document's handle.
 
     QStringList calls() const;
@@ -92,6 +95,9 @@ private:
     bool exportUnsupported_ = false;
     QSet<QString> exportFailingPaths_;
     QHash<QString, int> pageCounts_;
+    QString breakdownPath_;
+    WordProcessor::Breakdown breakdownKind_ = WordProcessor::Breakdown::None;
+    bool breakdownAtPrint_ = false;
     QStringList calls_;
     QStringList printed_;
     int alive_ = 0;

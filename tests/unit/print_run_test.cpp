@@ -22,6 +22,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+Q_DECLARE_METATYPE(WordProcessor::Breakdown)
+
 namespace {
 
 const QString Enabled = QStringLiteral("<Set_pBtn_Enable>");
@@ -123,6 +125,8 @@ private slots:
     void unconfirmedJobs_data();
     void unconfirmedJobs();
     void abortDuringFolderScan();
+    void officeBreaksDown_data();
+    void officeBreaksDown();
 
 private:
     QString file(const QString &relative); // creates it below the temporary root
@@ -893,6 +897,58 @@ void PrintRunTest::abortDuringFolderScan()
     QCOMPARE(events_, (QStringList{Count(0) + " 打印已中止。", Enabled}));
     QCOMPARE(office_->calls(), QStringList());
     QCOMPARE(failureList(), QByteArray("<none>"));
+}
+
+void PrintRunTest::officeBreaksDown_data()
+{
+    using Breakdown = WordProcessor::Breakdown;
+    const QString gone = QStringLiteral("未找到可用的文字处理软件（Word、WPS 或 LibreOffice），未能打印。");
+    const QString silent = QStringLiteral("文字处理软件没有响应，其余文档未能处理。");
+    QTest::addColumn<Breakdown>("kind");
+    QTest::addColumn<bool>("atPrint");
+    QTest::addColumn<QString>("outcomeOfB");
+    QTest::addColumn<QString>("finalText");
+    QTest::addColumn<QString>("listed"); // the failure list's line for b, if any
+    QTest::newRow("no fresh office at open")
+        << Breakdown::Unavailable << false << "not-tried" << Count(1) + " " + gone << QString();
+    QTest::newRow("no fresh office at print")
+        << Breakdown::Unavailable << true << "printer-error" << Count(1) + " " + gone << "%1";
+    QTest::newRow("no answer at open")
+        << Breakdown::NotAnswering << false << "timed-out" << Count(1) + " " + silent << "%1";
+    QTest::newRow("no answer at print")
+        << Breakdown::NotAnswering << true << "unconfirmed"
+        << Count(1) + " 另有1个文档已交给打印机，但未能确认是否打印出来（失败列表中标为“[未确认]”）。 " +
+               silent
+        << "[未确认] %1";
+}
+
+// A word processor that breaks down over b ends the run there: c is never tried, let alone called damaged.
+void PrintRunTest::officeBreaksDown()
+{
+    QFETCH(WordProcessor::Breakdown, kind);
+    QFETCH(bool, atPrint);
+    QFETCH(QString, outcomeOfB);
+    QFETCH(QString, finalText);
+    QFETCH(QString, listed);
+    const QString a = file("a.doc"), b = file("b.doc"), c = file("c.doc");
+    office_->setBreakdownAt(b, kind, atPrint);
+    QHash<QString, QString> outcomes;
+    PrintJobSettings.sourcePath = root_;
+    PrintJobSettings.password.clear();
+    PrintJobSettings.delayMs = 0;
+    PrintJobSettings.failureListPath = root_ + FailureListName;
+    ThreadObject worker;
+    QStringList events;
+    connect(&worker, &ThreadObject::ShowDisposingFile, [&events](const QString &text) { events << text; });
+    connect(&worker, &ThreadObject::DocumentFinished,
+            [&outcomes](const DocumentOutcome &result) { outcomes.insert(result.path, result.outcome); });
+    worker.ReplaceExcelText();
+    QCOMPARE(events, (QStringList{a, Pause(0), b, finalText}));
+    QCOMPARE(outcomes.value(b), outcomeOfB);
+    QCOMPARE(outcomes.value(c), QStringLiteral("not-tried"));
+    QVERIFY(!office_->calls().contains(OpenCall(c)));
+    QCOMPARE(office_->calls().last(), QStringLiteral("quit"));
+    QCOMPARE(failureList(), listed.isEmpty() ? QByteArray("<none>") : (listed.arg(b) + "\n").toUtf8());
 }
 
 QTEST_GUILESS_MAIN(PrintRunTest)
