@@ -481,6 +481,7 @@ void ThreadObject::ReplaceExcelText()
             finish(result, clock, outcome::PrinterError);
         } else {
             // Cut off by the abort: whether a job got out is not known.
+            unconfirmed.push_back({index, result, clock});
             finish(result, clock, outcome::Unconfirmed);
         }
         collect(WordProcessor::NoDocument);
@@ -498,9 +499,11 @@ void ThreadObject::ReplaceExcelText()
     // A printer that stopped under the last jobs: the label says why they did not print.
     if (ready && printing && office->followsJobs() && problem.isEmpty() && !failed.empty() && !run.aborted())
         problem = office->printerProblem();
-    // Jobs left in the queue at an abort print or not without us.
-    for (const auto &entry : queued)
+    // Jobs left in the queue at an abort print or not without us: the user has to look at the printer.
+    for (const auto &entry : queued) {
+        unconfirmed.push_back(entry.second);
         finish(entry.second.outcome, entry.second.clock, outcome::Unconfirmed);
+    }
     queued.clear();
     // What the run did not come to, so that a report names every document.
     for (int rest = ready ? index : 0; rest < total; ++rest) {

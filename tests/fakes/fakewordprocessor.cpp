@@ -76,6 +76,7 @@ public:
         const QString path = pathOf(document);
         office_->record(QStringLiteral("printOut(%1)").arg(path));
         QMutexLocker lock(&office_->mutex_);
+        waitUnlessAborted(office_->printDelayMs_);
         if (office_->abortRequested_ || office_->printFailingPaths_.contains(path))
             return false;
         if (path == office_->breakdownPath_ && office_->breakdownAtPrint_) {
@@ -259,6 +260,12 @@ void FakeOffice::setOpenDelayMs(int milliseconds)
 {
     QMutexLocker lock(&mutex_);
     openDelayMs_ = milliseconds;
+}
+
+void FakeOffice::setPrintDelayMs(int milliseconds)
+{
+    QMutexLocker lock(&mutex_);
+    printDelayMs_ = milliseconds;
 }
 
 void FakeOffice::setFollowsJobs(bool follows)

@@ -41,6 +41,7 @@ public:
     // Every create() / open() takes this long, cut short by abort() (which then makes it fail).
     void setCreateDelayMs(int milliseconds);
     void setOpenDelayMs(int milliseconds);
+    void setPrintDelayMs(int milliseconds); // each printOut(), cut short by abort() (which then fails it)
     // Jobs followed in the background, as a client that overlaps documents does.
     void setFollowsJobs(bool follows);
     // While held, queued jobs get no result; waits for them block until release or abort.
@@ -83,6 +84,7 @@ private:
     QSet<QString> printFailingPaths_;
     int createDelayMs_ = 0;
     int openDelayMs_ = 0;
+    int printDelayMs_ = 0;
     bool followsJobs_ = false;
     bool jobsHeld_ = false;
     QSet<QString> jobFailingPaths_;

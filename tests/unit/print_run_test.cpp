@@ -121,6 +121,7 @@ private slots:
     void pauseFollowsAPrintedJob();
     void printerStopsMidRun_data();
     void printerStopsMidRun();
+    void abortWhileJobsAreFollowed_data();
     void abortWhileJobsAreFollowed();
     void unconfirmedJobs_data();
     void unconfirmedJobs();
@@ -785,20 +786,40 @@ void PrintRunTest::printerStopsMidRun()
     QTRY_COMPARE(failureList(), jobsWaiting ? (a + "\n" + b + "\n").toUtf8() : QByteArray("<none>"));
 }
 
-// The program ends while jobs are still followed: the run ends without waiting for them, counts none of
-// them and lists none of them; they are left in the queue.
+void PrintRunTest::abortWhileJobsAreFollowed_data()
+{
+    QTest::addColumn<bool>("inPrintCall"); // else: both jobs queued and followed
+    QTest::newRow("jobs followed") << false;
+    QTest::newRow("during the print call") << true;
+}
+
+// The program ends while jobs are still followed, or while a document is being sent: the run ends without
+// waiting, counts none of them, and lists each as unconfirmed, as the report has them; the queue keeps them.
 void PrintRunTest::abortWhileJobsAreFollowed()
 {
+    QFETCH(bool, inPrintCall);
     const QString a = file("a.doc"), b = file("b.doc");
     office_->setFollowsJobs(true);
     office_->setJobsHeld(true);
+    if (inPrintCall)
+        office_->setPrintDelayMs(120000);
     startRun(0);
-    QTRY_VERIFY(office_->calls().contains(QStringLiteral("close(%1,false)").arg(b)));
+    QTRY_VERIFY(office_->calls().contains(inPrintCall ? QStringLiteral("printOut(%1)").arg(a)
+                                                      : QStringLiteral("close(%1,false)").arg(b)));
     ThreadObject::AbortRuns();
     QTRY_VERIFY_WITH_TIMEOUT(events_.contains(Enabled), 30000);
-    QCOMPARE(events_.mid(events_.size() - 2), (QStringList{Count(0) + " 打印已中止。", Enabled}));
-    QCOMPARE(office_->calls().mid(office_->calls().size() - 2), (QStringList{"abort", "quit"}));
-    QCOMPARE(failureList(), QByteArray("<none>"));
+    const int cut = inPrintCall ? 1 : 2;
+    QCOMPARE(events_.mid(events_.size() - 2),
+             (QStringList{Count(0) + QStringLiteral(
+                                         " 另有%1个文档已交给打印机，但未能确认是否打印出来（失败列表中标为“["
+                                         "未确认]”）。 打印已中止。")
+                                         .arg(cut),
+                          Enabled}));
+    QVERIFY(office_->calls().contains(QStringLiteral("abort")));
+    QCOMPARE(office_->calls().last(), QStringLiteral("quit"));
+    const QString marker = FailureListUnconfirmedMarker();
+    QCOMPARE(failureList(),
+             (inPrintCall ? marker + a + "\n" : marker + a + "\n" + marker + b + "\n").toUtf8());
 }
 
 void PrintRunTest::unconfirmedJobs_data()
