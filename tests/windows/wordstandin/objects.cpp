@@ -1,40 +1,29 @@
-// A stand-in word processor for the Windows tests: an out-of-process COM automation server registered as
-// "Word.Application", reached through IDispatch with real type information, as Word and WPS are. It
-// implements exactly the members the print run calls and records every call, with its arguments and
-// their variant types, in calls.log of its folder; "printing" appends the document's path to prints.log.
-//
-//   wordstandin.exe /regserver FOLDER   registers it (the server then runs with FOLDER as its folder)
-//   wordstandin.exe /unregserver        removes the registration
-//
-// What a document does is written in the document itself (its first line):
-//   standin:password=SECRET   opens only with SECRET as the document password
-//   standin:damaged           does not open (an empty file does not either)
-//   standin:hang-open         Open never returns, like a dialog nobody sees
-//   standin:die-open          the server dies inside Open
-//   standin:die-print         the server dies inside PrintOut
-//   standin:printout-fails    PrintOut raises an exception (no printer)
-// and anything else opens and prints. FOLDER\control.txt may hold "spool-ms=N": how long a document takes
-// to spool (default 300). Printed in the background (PrintOut without Background false), the job is lost
-// when the document is closed or the server quits before it has spooled.
+// The stand-in word processor's automation objects: Application, Documents and Document, described by
+// type information from CreateDispTypeInfo, as a real word processor's are. Every call is logged with its
+// arguments and their variant types in calls.log of the stand-in's folder; "printing" appends the
+// document's path to prints.log.
 
-#include <windows.h>
+#include "standin.h"
 
-#include <oleauto.h>
+#include <cstdlib>
 
-#include <string>
-#include <vector>
+namespace standin {
 
-namespace {
-
-// {6C1F2E4B-9A0D-4D8E-B3A1-5F7C2D9E0B41}: the stand-in's own class, never a real word processor's.
 const CLSID kClsid = {0x6c1f2e4b, 0x9a0d, 0x4d8e, {0xb3, 0xa1, 0x5f, 0x7c, 0x2d, 0x9e, 0x0b, 0x41}};
 const wchar_t kClsidText[] = L"{6C1F2E4B-9A0D-4D8E-B3A1-5F7C2D9E0B41}";
 const wchar_t kProgId[] = L"Word.Application";
-
-std::wstring folder; // where the logs and control.txt are
+std::wstring folder;
 DWORD spoolMs = 300;
 DWORD mainThread = 0;
+bool userInstance = false;
+std::wstring userDocument;
+
+namespace {
+
 CRITICAL_SECTION logLock;
+CRITICAL_SECTION stateLock;
+std::vector<std::wstring> openDocuments; // in this instance: the user's and the run's
+DWORD busyUntil = 0;
 
 // ---- logs --------------------------------------------------------------------------------------------
 
@@ -73,12 +62,6 @@ void Append(const wchar_t *name, const std::wstring &line)
         CloseHandle(file);
     }
     LeaveCriticalSection(&logLock);
-}
-
-// "t=<ms since boot> <text>": the tests read the pauses between calls from it.
-void Log(const std::wstring &text)
-{
-    Append(L"calls.log", L"t=" + std::to_wstring(GetTickCount()) + L" " + text);
 }
 
 std::wstring VariantText(const VARIANT &v)
@@ -238,6 +221,69 @@ void Die(const std::wstring &where)
     TerminateProcess(GetCurrentProcess(), 3);
 }
 
+size_t OpenCount()
+{
+    EnterCriticalSection(&stateLock);
+    const size_t n = openDocuments.size();
+    LeaveCriticalSection(&stateLock);
+    return n;
+}
+
+void Opened(const std::wstring &path)
+{
+    EnterCriticalSection(&stateLock);
+    openDocuments.push_back(path);
+    LeaveCriticalSection(&stateLock);
+}
+
+void BusyFor(DWORD ms)
+{
+    EnterCriticalSection(&stateLock);
+    busyUntil = GetTickCount() + ms;
+    LeaveCriticalSection(&stateLock);
+    Log(L"busy for " + std::to_wstring(ms) + L" ms");
+}
+
+// "~$" before a short name, in place of the first one or two characters of a longer one, as Word names it.
+std::wstring MakeOwnerFile(const std::wstring &path)
+{
+    const size_t slash = path.find_last_of(L'\\');
+    const std::wstring name = path.substr(slash + 1);
+    const size_t dot = name.find_last_of(L'.');
+    const size_t base = dot == std::wstring::npos ? name.size() : dot;
+    const std::wstring owned = base >= 8 ? name.substr(2) : (base == 7 ? name.substr(1) : name);
+    const std::wstring owner = path.substr(0, slash + 1) + L"~$" + owned;
+    HANDLE file = CreateFileW(owner.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::wstring();
+    DWORD written = 0;
+    WriteFile(file, "standin owner file", 18, &written, nullptr);
+    CloseHandle(file);
+    return owner;
+}
+
+void RemoveOwnerFile(const std::wstring &owner)
+{
+    if (owner.empty())
+        return;
+    SetFileAttributesW(owner.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(owner.c_str());
+}
+
+void Closed(const std::wstring &path, const std::wstring &owner)
+{
+    EnterCriticalSection(&stateLock);
+    for (auto it = openDocuments.begin(); it != openDocuments.end(); ++it) {
+        if (*it == path) {
+            openDocuments.erase(it);
+            break;
+        }
+    }
+    LeaveCriticalSection(&stateLock);
+    RemoveOwnerFile(owner);
+}
+
 // ---- documents on disk -------------------------------------------------------------------------------
 
 // The first line of the file, or "<missing>" when it cannot be read.
@@ -387,10 +433,10 @@ public:
         CloseId = 2
     };
 
-    Document(const std::wstring &path, const std::string &behaviour)
+    Document(const std::wstring &path, const std::string &behaviour, const std::wstring &owner)
         : Object(L"document", {{L"PrintOut", PrintOutId, DISPATCH_METHOD, VT_EMPTY, {L"Background"}},
                                {L"Close", CloseId, DISPATCH_METHOD, VT_EMPTY, {L"SaveChanges"}}}),
-          path_(path), behaviour_(behaviour)
+          path_(path), behaviour_(behaviour), owner_(owner)
     {
     }
     ~Document() override { dropJob(L"released"); }
@@ -407,6 +453,13 @@ protected:
                 Die(L"PrintOut");
             if (behaviour_ == "standin:printout-fails")
                 return Raise(exception, 0x800A1066, L"There is no printer.");
+            if (behaviour_ == "standin:hang-print") {
+                Log(L"print never returns: " + path_);
+                Sleep(INFINITE);
+            }
+            const std::string fails = "standin:printout-hr=";
+            if (behaviour_.compare(0, fails.size(), fails) == 0)
+                return HRESULT(strtoul(behaviour_.c_str() + fails.size(), nullptr, 16));
             // Word prints in the background unless told otherwise (its default setting).
             VARIANT background = Argument(params, 0);
             const bool inBackground = AsBool(background, true);
@@ -420,6 +473,8 @@ protected:
             return S_OK;
         }
         if (id == CloseId) {
+            if (!closed_)
+                Closed(path_, owner_);
             closed_ = true;
             dropJob(L"closed");
             return S_OK;
@@ -465,6 +520,7 @@ private:
 
     std::wstring path_;
     std::string behaviour_;
+    std::wstring owner_;
     bool closed_ = false;
     Job *job_ = nullptr;
     HANDLE jobThread_ = nullptr;
@@ -477,7 +533,8 @@ class Documents : public Object
 public:
     enum : DISPID
     {
-        OpenId = 1
+        OpenId = 1,
+        CountId = 2
     };
 
     Documents()
@@ -487,19 +544,29 @@ public:
                    DISPATCH_METHOD,
                    VT_DISPATCH,
                    {L"FileName", L"ConfirmConversions", L"ReadOnly", L"AddToRecentFiles", L"PasswordDocument",
-                    L"PasswordTemplate", L"Revert", L"WritePasswordDocument"}}})
+                    L"PasswordTemplate", L"Revert", L"WritePasswordDocument"}},
+                  {L"Count", CountId, DISPATCH_PROPERTYGET, VT_I4, {}}})
     {
     }
 
 protected:
     HRESULT invoke(DISPID id, WORD flags, DISPPARAMS *params, VARIANT *result, EXCEPINFO *exception) override
     {
+        if (id == CountId && (flags & DISPATCH_PROPERTYGET)) {
+            if (result) {
+                V_VT(result) = VT_I4;
+                V_I4(result) = LONG(OpenCount());
+            }
+            return S_OK;
+        }
         if (id != OpenId || !(flags & DISPATCH_METHOD))
             return DISP_E_MEMBERNOTFOUND;
-        VARIANT name = Argument(params, 0), password = Argument(params, 4);
+        VARIANT name = Argument(params, 0), readOnlyArg = Argument(params, 2), password = Argument(params, 4);
         const std::wstring path = AsText(name);
+        const bool readOnly = AsBool(readOnlyArg, false);
         const std::wstring given = AsText(password);
         VariantClear(&name);
+        VariantClear(&readOnlyArg);
         VariantClear(&password);
         if (path.empty())
             return DISP_E_PARAMNOTOPTIONAL;
@@ -508,17 +575,35 @@ protected:
             return Raise(exception, 0x800A1436, L"The file could not be found.");
         if (behaviour.empty() || behaviour == "standin:damaged")
             return Raise(exception, 0x800A16A0, L"The file appears to be corrupted.");
+        // Word keeps an owner file beside a document it opens for writing, from the start of the opening.
+        const std::wstring owner = readOnly ? std::wstring() : MakeOwnerFile(path);
         if (behaviour == "standin:hang-open") {
             Log(L"open never returns: " + path);
             Sleep(INFINITE);
+        }
+        if (behaviour == "standin:spin-open") {
+            Log(L"open spins: " + path);
+            for (volatile unsigned long spin = 0;; spin = spin + 1) {
+            }
         }
         if (behaviour == "standin:die-open")
             Die(L"Open");
         const std::string prefix = "standin:password=";
         if (behaviour.compare(0, prefix.size(), prefix) == 0 &&
-            Wide(behaviour.substr(prefix.size())) != given)
+            Wide(behaviour.substr(prefix.size())) != given) {
+            RemoveOwnerFile(owner);
             return Raise(exception, 0x800A1520, L"The password is incorrect.");
-        Document *document = new Document(path, behaviour);
+        }
+        // The user double-clicks a document of theirs meanwhile, and Word hands it to this instance.
+        if (behaviour == "standin:user-opens") {
+            Log(L"the user's document arrives");
+            Opened(folder + L"\\用户的文档.docx");
+        }
+        const std::string busy = "standin:busy-after-open=";
+        if (behaviour.compare(0, busy.size(), busy) == 0)
+            BusyFor(DWORD(strtoul(behaviour.c_str() + busy.size(), nullptr, 10)));
+        Opened(path);
+        Document *document = new Document(path, behaviour, owner);
         if (result) {
             V_VT(result) = VT_DISPATCH;
             V_DISPATCH(result) = document; // the caller takes the one reference
@@ -601,7 +686,8 @@ protected:
             if (!(flags & DISPATCH_METHOD))
                 return DISP_E_MEMBERNOTFOUND;
             // The reply has to leave before the process does: the loop ends a moment later.
-            PostThreadMessageW(mainThread, WM_APP, 0, 0);
+            if (mainThread)
+                PostThreadMessageW(mainThread, WM_APP, 0, 0);
             return S_OK;
         default:
             return DISP_E_MEMBERNOTFOUND;
@@ -610,73 +696,38 @@ protected:
 
 private:
     Documents *documents_ = nullptr;
-    LONG visible_ = 0;
+    LONG visible_ = userInstance ? 1 : 0;
     LONG alerts_ = -1;
 };
 
-// ---- class factory and server ------------------------------------------------------------------------
+} // namespace
 
-class Factory : public IClassFactory
+void InitLog()
 {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void **out) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory *>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown *outer, REFIID iid, void **out) override
-    {
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        Log(L"created");
-        Application *application = new Application();
-        const HRESULT result = application->QueryInterface(iid, out);
-        application->Release();
-        return result;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
-
-bool SetKey(const std::wstring &key, const wchar_t *value)
-{
-    HKEY handle;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    const LONG result = RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
-                                       DWORD((wcslen(value) + 1) * sizeof(wchar_t)));
-    RegCloseKey(handle);
-    return result == ERROR_SUCCESS;
+    InitializeCriticalSection(&logLock);
+    InitializeCriticalSection(&stateLock);
+    if (!userDocument.empty())
+        openDocuments.push_back(userDocument);
 }
 
-int Register(const std::wstring &serverFolder)
+// "t=<ms since boot> <text>": the tests read the pauses between calls from it.
+void Log(const std::wstring &text)
 {
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    const std::wstring clsidKey = std::wstring(L"CLSID\\") + kClsidText;
-    const std::wstring command = L"\"" + std::wstring(exe) + L"\" \"" + serverFolder + L"\"";
-    const bool ok = SetKey(kProgId, L"Quillmark word processor stand-in") &&
-                    SetKey(std::wstring(kProgId) + L"\\CLSID", kClsidText) &&
-                    SetKey(clsidKey, L"Quillmark word processor stand-in") &&
-                    SetKey(clsidKey + L"\\ProgID", kProgId) &&
-                    SetKey(clsidKey + L"\\LocalServer32", command.c_str());
-    return ok ? 0 : 1;
+    Append(L"calls.log", L"t=" + std::to_wstring(GetTickCount()) + L" " + text);
 }
 
-int Unregister()
+std::wstring RegisteredFolder()
 {
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + kClsidText).c_str());
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
-    return 0;
+    wchar_t value[MAX_PATH];
+    DWORD size = sizeof(value);
+    const std::wstring key = std::wstring(L"CLSID\\") + kClsidText;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), L"Folder", RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS)
+        return std::wstring();
+    return value;
 }
 
-void ReadControl()
+void ReadControl(bool *singleThreaded)
 {
     HANDLE file = CreateFileW((folder + L"\\control.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -686,64 +737,46 @@ void ReadControl()
     DWORD read = 0;
     ReadFile(file, buffer, sizeof(buffer) - 1, &read, nullptr);
     CloseHandle(file);
-    std::string text(buffer, read);
+    const std::string text(buffer, read);
     const std::string key = "spool-ms=";
     const size_t at = text.find(key);
     if (at != std::string::npos)
         spoolMs = DWORD(strtoul(text.c_str() + at + key.size(), nullptr, 10));
+    *singleThreaded = text.find("apartment=sta") != std::string::npos;
 }
 
-int Serve()
+bool BusyNow()
 {
-    ReadControl();
-    Log(L"server started, pid " + std::to_wstring(GetCurrentProcessId()));
-    // Word serves its objects from one thread with a message loop (a single-threaded apartment). The
-    // stand-in takes the multithreaded one: a single-threaded apartment needs a window, which Wine cannot
-    // make without a display, and the client cannot tell the two apart.
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
-        return 2;
-    static Factory factory;
-    DWORD cookie = 0;
-    // One client per server process, as Word: each new "Word.Application" starts a process of its own.
-    if (FAILED(CoRegisterClassObject(kClsid, &factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie))) {
-        Log(L"could not register the class object");
-        CoUninitialize();
-        return 2;
-    }
-    MSG message;
-    bool quitting = false;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (message.hwnd == nullptr && message.message == WM_APP && !quitting) {
-            quitting = true;
-            SetTimer(nullptr, 0, 300, nullptr);
-            continue;
-        }
-        if (message.hwnd == nullptr && message.message == WM_TIMER && quitting)
-            break;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    CoRevokeClassObject(cookie);
-    Log(L"server quits");
-    CoUninitialize();
-    return 0;
+    EnterCriticalSection(&stateLock);
+    const bool busy = int(busyUntil - GetTickCount()) > 0;
+    LeaveCriticalSection(&stateLock);
+    return busy;
 }
 
-} // namespace
-
-int main()
+HRESULT CreateApplication(REFIID iid, void **out)
 {
-    InitializeCriticalSection(&logLock);
-    mainThread = GetCurrentThreadId();
-    int argc = 0;
-    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argc >= 3 && lstrcmpiW(argv[1], L"/regserver") == 0)
-        return Register(argv[2]);
-    if (argc >= 2 && lstrcmpiW(argv[1], L"/unregserver") == 0)
-        return Unregister();
-    if (argc >= 2 && argv[1][0] != L'-' && argv[1][0] != L'/') {
-        folder = argv[1];
-        return Serve();
-    }
-    return 64;
+    Log(L"created");
+    Application *application = new Application();
+    const HRESULT result = application->QueryInterface(iid, out);
+    application->Release();
+    return result;
 }
+
+STDMETHODIMP Factory::QueryInterface(REFIID iid, void **out)
+{
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
+        *out = static_cast<IClassFactory *>(this);
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP Factory::CreateInstance(IUnknown *outer, REFIID iid, void **out)
+{
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    return CreateApplication(iid, out);
+}
+
+} // namespace standin
