@@ -97,6 +97,8 @@ AxWordProcessor::CallEnd AxWordProcessor::call(bool documentCall, std::function<
             return CallEnd::Done;
         const Clock::time_point now = Clock::now();
         if (aborted_) {
+            if (calls_->wait(limits_.abortWait))
+                return CallEnd::Done;
             ended = server && endByForce();
             break;
         }

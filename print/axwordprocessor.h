@@ -46,6 +46,9 @@ public:
         std::chrono::milliseconds check{3000};
         // After the server was ended, how long the call under way may take to return.
         std::chrono::milliseconds grace{10000};
+        // After an abort, how long the call under way may still take before the server is ended (or, when
+        // its process is not known, the call given up): a quick call, such as Quit, ends by itself.
+        std::chrono::milliseconds abortWait{1000};
     };
     // The default limits, with QUILLMARK_OFFICE_STALL_SECONDS and QUILLMARK_OFFICE_CALL_SECONDS (for
     // tests) in place of the stall and of the bounds of unwatched calls when they are set.
