@@ -334,6 +334,25 @@ def test_print_command(wine, server, win_dir):
           "the password typed on the console: exit code %d, printed %s" % (code, server.printed()))
     print("ok - a non-ASCII password typed on the console opened the document")
 
+    # quillmark-print ended the hard way while Open hangs: the server was put in a job that ends with it.
+    make_tree(wine, wine.c_drive("硬结束"), [("挂起.docx", "standin:hang-open")])
+    server.reset()
+    program = subprocess.Popen(["wine", exe, "C:\\硬结束"], env=wine.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        poll("Open to hang", lambda: any("open never returns" in c for c in server.calls()), timeout=60)
+        check(len(server_processes(wine)) == 1, "no server process found while Open hangs")
+        for pid in prefix_processes(wine, b"quillmark-print.exe"):
+            os.kill(pid, 9)
+        program.wait(timeout=30)
+        gone = poll("the server to go with quillmark-print", lambda: server_processes(wine) == [] or None,
+                    timeout=30)
+        check(gone, "the server outlived quillmark-print")
+    finally:
+        if program.poll() is None:
+            program.kill()
+    print("ok - quillmark-print killed while Open hung: the server went with it")
+
 
 def main():
     if len(sys.argv) != 7:
