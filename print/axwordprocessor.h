@@ -38,8 +38,8 @@ public:
         std::chrono::milliseconds call{60000};
         // Open and PrintOut when the server's process is not known: given up after this long.
         std::chrono::milliseconds unwatchedDocument{5 * 60 * 1000};
-        // How long refusals as busy are tried again.
-        std::chrono::milliseconds busy{60000};
+        // How long refusals as busy are tried again (well within the bound of a call).
+        std::chrono::milliseconds busy{30000};
         // How long a server may take to end after "Quit" (an Office shutdown) before it is ended.
         std::chrono::milliseconds exitWait{30000};
         // How long the check for the user's documents before a forced end may take.
