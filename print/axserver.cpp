@@ -126,7 +126,8 @@ bool AxWordProcessor::userDocumentsPresent()
     }).detach();
     std::unique_lock<std::mutex> lock(answer->mutex);
     answer->done.wait_for(lock, limits_.check, [&] { return answer->finished; });
-    return answer->answered && answer->count > ownOpen_;
+    // A document being opened may already be in the collection.
+    return answer->answered && answer->count > ownOpen_ + (opening_ ? 1 : 0);
 }
 
 // The server holds documents this run did not open: it is the user's now. Shown, kept past our end, and

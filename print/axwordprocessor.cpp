@@ -134,6 +134,7 @@ WordProcessor::Document AxWordProcessor::open(const QString &path, bool confirmC
     openedHere_.emplace_back(path.toStdWString(), FileClockNow());
     auto result = std::make_shared<DispatchResult>();
     const Document handle = next_++;
+    opening_ = true;
     const CallEnd end = call(true, [=, busy = limits_.busy](Objects &o) {
         *result = DispatchCall(o.documents, L"Open", DispatchCall::Method)
                       .arg(path)
@@ -147,6 +148,7 @@ WordProcessor::Document AxWordProcessor::open(const QString &path, bool confirmC
         if (result->object)
             o.opened[handle] = result->object;
     });
+    opening_ = false;
     if (end != CallEnd::Done) {
         lastFailure_ = OpenFailure::TimedOut;
         return NoDocument;

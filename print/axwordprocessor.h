@@ -95,7 +95,8 @@ private:
     const Limits limits_;
     std::unique_ptr<AxCallThread> calls_;
     std::shared_ptr<Objects> objects_;
-    int ownOpen_ = 0; // documents of this run open in the server now
+    int ownOpen_ = 0;      // documents of this run open in the server now
+    bool opening_ = false; // an Open is under way
     Document next_ = 1;
     bool visible_ = false;
     bool alerts_ = true;
