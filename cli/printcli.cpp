@@ -358,7 +358,7 @@ int RunPrintCommandLine(int argc, char *argv[])
             err << QStringLiteral("未输入密码。") << Qt::endl;
             return kPrintExitNothingPrinted;
         }
-        password = QString::fromLocal8Bit(line.c_str());
+        password = QString::fromUtf8(line.c_str());
     } else if (qEnvironmentVariableIsSet(PasswordVariable)) {
         password = QString::fromLocal8Bit(qgetenv(PasswordVariable));
     }

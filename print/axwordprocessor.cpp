@@ -1,290 +1,253 @@
 #include "print/axwordprocessor.h"
 
 #include "platform/localserver.h"
+#include "platform/ownerfiles.h"
+#include "print/axcallthread.h"
+#include "print/axdispatch.h"
+#include "print/axobjects.h"
 
 #include <QAxObject>
-#include <QList>
-#include <QObject>
 #include <QVariant>
-#include <algorithm>
+#include <cstdio>
 
 #include <objbase.h>
 
-using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+void AxTell(const QString &text)
+{
+    std::fputs((text + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+void AxRelease(IDispatch *&object)
+{
+    if (object)
+        object->Release();
+    object = nullptr;
+}
 
 namespace {
 
-// Hears the exception a server raises in a call (no printer, a document it cannot print).
-class ExceptionSink : public QObject
+// Word's own error codes for a document that does not open.
+constexpr long WrongPasswordCode = long(0x800A1520); // 5408: the password is incorrect
+constexpr long CorruptedCode = long(0x800A16A0);     // 5792: the file appears to be corrupted
+constexpr long NotFoundCode = long(0x800A1436);      // 5174: the file could not be found
+
+milliseconds FromEnvironment(const char *name, milliseconds fallback)
 {
-    Q_OBJECT
-public:
-    bool raised = false;
-public slots:
-    void caught(int, const QString &, const QString &, const QString &) { raised = true; }
-};
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue(name, &ok);
+    return ok && seconds > 0 ? milliseconds(qint64(seconds) * 1000) : fallback;
+}
 
 } // namespace
 
-// Marks a call as under way for the watchdog.
-class AxCall
+AxWordProcessor::Limits AxWordProcessor::DefaultLimits()
 {
-public:
-    explicit AxCall(AxWordProcessor &client) : client_(client)
-    {
-        std::lock_guard<std::mutex> lock(client_.watchMutex_);
-        client_.inCall_ = true;
-        client_.callStarted_ = Clock::now();
-        client_.watchWake_.notify_all();
-    }
-    ~AxCall()
-    {
-        std::lock_guard<std::mutex> lock(client_.watchMutex_);
-        client_.inCall_ = false;
-    }
-    AxCall(const AxCall &) = delete;
-    AxCall &operator=(const AxCall &) = delete;
-
-private:
-    AxWordProcessor &client_;
-};
+    Limits limits;
+    limits.stall = FromEnvironment("QUILLMARK_OFFICE_STALL_SECONDS", limits.stall);
+    limits.unwatchedDocument = FromEnvironment("QUILLMARK_OFFICE_CALL_SECONDS", limits.unwatchedDocument);
+    limits.call = std::min(limits.call, limits.unwatchedDocument);
+    return limits;
+}
 
 AxWordProcessor::AxWordProcessor(const Limits &limits) : limits_(limits) {}
 
 AxWordProcessor::~AxWordProcessor()
 {
-    {
-        std::lock_guard<std::mutex> lock(watchMutex_);
-        stopWatch_ = true;
-        watchWake_.notify_all();
-    }
-    if (watchdog_.joinable())
-        watchdog_.join();
-    delete application_;
+    // quit() released everything that could be; what is left stays with an abandoned call.
+    std::lock_guard<std::mutex> lock(serverMutex_);
+    wakeable_ = nullptr;
 }
 
 bool AxWordProcessor::create()
 {
-    // The print thread joins the multithreaded apartment before the server is created; the result is
-    // not needed (an apartment joined earlier is as good).
+    // The print thread joins the multithreaded apartment, as before; the calls themselves go to a thread
+    // of their own in the same apartment.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (!watchdog_.joinable())
-        watchdog_ = std::thread([this] { watch(); });
     return start();
-}
-
-bool AxWordProcessor::start()
-{
-    if (aborted_)
-        return false;
-    LocalServerWatch servers(L"Word.Application");
-    application_ = new QAxObject();
-    if (!application_->setControl(QStringLiteral("Word.Application")) || application_->isNull()) {
-        delete application_;
-        application_ = nullptr;
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(serverMutex_);
-    server_ = servers.started();
-    lost_ = false;
-    // An abort that came while the server started reaches it now.
-    if (aborted_ && server_) {
-        server_->terminate();
-        lost_ = true;
-    }
-    return true;
-}
-
-bool AxWordProcessor::serverLost() const
-{
-    std::lock_guard<std::mutex> lock(serverMutex_);
-    return lost_ || (server_ && !server_->running());
-}
-
-// Forgets a server that is gone, ending it first if it is not. Its objects are released without a call.
-void AxWordProcessor::dropServer()
-{
-    std::shared_ptr<LocalServerProcess> server;
-    {
-        std::lock_guard<std::mutex> lock(serverMutex_);
-        server = std::move(server_);
-        lost_ = false;
-    }
-    if (server) {
-        server->terminate();
-        server->waitForExit(2000);
-    }
-    opened_.clear();
-    documents_ = nullptr;
-    delete application_;
-    application_ = nullptr;
 }
 
 void AxWordProcessor::setVisible(bool visible)
 {
     visible_ = visible;
-    if (application_) {
-        AxCall call(*this);
-        application_->dynamicCall("SetVisible (bool Visible)",
-                                  visible ? QStringLiteral("true") : QStringLiteral("false"));
-    }
+    if (!objects_ || lost_)
+        return;
+    call(false, [visible](Objects &o) {
+        if (o.application)
+            o.application->dynamicCall("SetVisible (bool Visible)",
+                                       visible ? QStringLiteral("true") : QStringLiteral("false"));
+    });
 }
 
 void AxWordProcessor::setDisplayAlerts(bool enabled)
 {
     alerts_ = enabled;
-    if (application_) {
-        AxCall call(*this);
-        application_->setProperty("DisplayAlerts", enabled);
-    }
+    if (!objects_ || lost_)
+        return;
+    call(false, [enabled, busy = limits_.busy](Objects &o) {
+        DispatchCall(o.app, L"DisplayAlerts", DispatchCall::Put).arg(enabled).invoke(busy);
+    });
 }
 
 bool AxWordProcessor::queryDocuments()
 {
-    if (!application_)
-        return false;
-    AxCall call(*this);
-    documents_ = application_->querySubObject("Documents");
-    return documents_ != nullptr;
+    return objects_ && objects_->documents;
 }
 
 WordProcessor::Document AxWordProcessor::open(const QString &path, bool confirmConversions, bool readOnly,
                                               bool addToRecentFiles, const QString &passwordDocument,
                                               const QString &passwordTemplate, bool revert)
 {
-    if (aborted_)
+    lastFailure_ = OpenFailure::Unknown;
+    if (aborted_ || breakdown_ != Breakdown::None)
         return NoDocument;
-    // A server that hung or died on an earlier document is replaced by a fresh one, set up the same way.
-    if (application_ && serverLost()) {
-        dropServer();
-        if (!start())
+    // Before each document the server is counted: documents it holds that this run did not open are the
+    // user's (Word hands a double-clicked document to a running instance), and it is left to them. Then
+    // no document of theirs can be opened again with Revert, which would discard their changes.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (lost_ || !objects_) {
+            dropServer();
+            if (!start() || !objects_) {
+                if (!aborted_ && breakdown_ == Breakdown::None)
+                    breakdown_ = Breakdown::Unavailable;
+                return NoDocument;
+            }
+            setVisible(visible_);
+            setDisplayAlerts(alerts_);
+        }
+        // A server that cannot count (or is too busy to) is used as it is; one that is gone is replaced.
+        bool answered = false;
+        const int count = documentCount(&answered);
+        if (!lost_ && (!answered || count <= ownOpen_))
+            break;
+        if (!lost_)
+            leaveToUser();
+        if (attempt == 1 || aborted_ || breakdown_ != Breakdown::None) {
+            if (!aborted_ && breakdown_ == Breakdown::None)
+                breakdown_ = Breakdown::Unavailable;
             return NoDocument;
-        setVisible(visible_);
-        setDisplayAlerts(alerts_);
-        queryDocuments();
+        }
     }
-    if (!documents_)
-        return NoDocument;
-    QAxObject *document = nullptr;
-    {
-        AxCall call(*this);
-        document = documents_->querySubObject(
-            "Open(const QString&,QVariant,QVariant,QVariant,QVariant,QVariant,QVariant,QVariant)", path,
-            QVariant(confirmConversions), QVariant(readOnly), QVariant(addToRecentFiles),
-            QVariant(passwordDocument), QVariant(passwordTemplate), QVariant(revert));
-    }
-    if (!document)
-        return NoDocument;
+
+    openedHere_.emplace_back(path.toStdWString(), FileClockNow());
+    auto result = std::make_shared<DispatchResult>();
     const Document handle = next_++;
-    opened_.insert(handle, document);
-    return handle;
+    opening_ = true;
+    const CallEnd end = call(true, [=, busy = limits_.busy](Objects &o) {
+        *result = DispatchCall(o.documents, L"Open", DispatchCall::Method)
+                      .arg(path)
+                      .arg(confirmConversions)
+                      .arg(readOnly)
+                      .arg(addToRecentFiles)
+                      .arg(passwordDocument)
+                      .arg(passwordTemplate)
+                      .arg(revert)
+                      .invoke(busy);
+        if (result->object)
+            o.opened[handle] = result->object;
+    });
+    opening_ = false;
+    if (end != CallEnd::Done) {
+        lastFailure_ = OpenFailure::TimedOut;
+        return NoDocument;
+    }
+    if (result->ok() && result->object) {
+        ++ownOpen_;
+        return handle;
+    }
+    if (ServerGone(result->result)) {
+        // The document took the server with it.
+        lost_ = true;
+        lastFailure_ = OpenFailure::Damaged;
+    } else if (result->code == WrongPasswordCode) {
+        lastFailure_ = OpenFailure::WrongPassword;
+    } else if (result->code == CorruptedCode || result->code == NotFoundCode) {
+        lastFailure_ = OpenFailure::Damaged;
+    }
+    return NoDocument;
 }
 
 bool AxWordProcessor::printOut(Document document)
 {
-    QAxObject *object = opened_.value(document);
-    if (!object || aborted_)
+    if (aborted_ || lost_ || !objects_ || !objects_->opened.count(document))
         return false;
-    ExceptionSink sink;
-    QObject::connect(object, SIGNAL(exception(int, QString, QString, QString)), &sink,
-                     SLOT(caught(int, QString, QString, QString)));
-    {
-        AxCall call(*this);
+    auto result = std::make_shared<DispatchResult>();
+    const CallEnd end = call(true, [=, busy = limits_.busy](Objects &o) {
         // In the foreground (Background false): the call returns once the document has been handed to the
         // printer, so closing it and quitting the server next cannot drop a job that is still spooling.
-        object->dynamicCall("PrintOut(QVariant)", QVariant(false));
-    }
-    QObject::disconnect(object, nullptr, &sink, nullptr);
-    // An exception (no printer) or a server that died or was ended meanwhile: not printed.
-    return !sink.raised && !serverLost() && !aborted_;
+        *result = DispatchCall(o.opened[document], L"PrintOut", DispatchCall::Method).arg(false).invoke(busy);
+    });
+    if (end == CallEnd::Done && ServerGone(result->result))
+        lost_ = true;
+    // Only a call that returned S_OK printed: an exception (no printer), a refusal as busy past its
+    // bound, a type or argument the server did not take, a server gone: not printed.
+    return end == CallEnd::Done && result->ok() && !aborted_;
 }
 
 void AxWordProcessor::close(Document document, bool saveChanges)
 {
     // Also after an abort: quitting the server with a document still open leaves it to ask about that
-    // document, or to keep running. The object stays with the application and is released with it.
-    QAxObject *object = opened_.take(document);
-    if (object && !serverLost()) {
-        AxCall call(*this);
-        object->dynamicCall("Close (Boolean)", saveChanges);
-    }
+    // document, or to keep running.
+    if (!objects_ || !objects_->opened.count(document))
+        return;
+    const bool reachable = !lost_;
+    auto closed = std::make_shared<bool>(false);
+    call(false, [=, busy = limits_.busy](Objects &o) {
+        IDispatch *object = o.opened[document];
+        o.opened.erase(document);
+        if (reachable)
+            *closed = DispatchCall(object, L"Close", DispatchCall::Method).arg(saveChanges).invoke(busy).ok();
+        AxRelease(object);
+    });
+    // One that could not be closed stays open in the server, and is counted as ours.
+    if (*closed)
+        ownOpen_ = std::max(0, ownOpen_ - 1);
 }
 
 void AxWordProcessor::quit()
 {
-    if (!application_)
+    if (!objects_) {
+        dropServer();
         return;
-    // Whatever is still open is closed without saving first, oldest first.
-    QList<Document> handles = opened_.keys();
-    std::sort(handles.begin(), handles.end());
-    for (const Document handle : handles)
-        close(handle, false);
-    if (!serverLost()) {
-        AxCall call(*this);
-        application_->dynamicCall("Quit(void)");
     }
-    opened_.clear();
-    documents_ = nullptr;
-    delete application_;
-    application_ = nullptr;
-    // No server is left behind: one that does not end by itself soon after is ended.
-    std::shared_ptr<LocalServerProcess> server;
-    {
-        std::lock_guard<std::mutex> lock(serverMutex_);
-        server = std::move(server_);
+    if (!lost_) {
+        // Whatever is still open is closed without saving first, oldest first.
+        std::vector<Document> handles;
+        for (const auto &d : objects_->opened)
+            handles.push_back(d.first);
+        for (const Document handle : handles)
+            close(handle, false);
+        bool answered = false;
+        const int count = documentCount(&answered);
+        if (answered && count > ownOpen_) {
+            leaveToUser();
+        } else if (!lost_) {
+            auto result = std::make_shared<DispatchResult>();
+            const CallEnd end = call(false, [result, busy = limits_.busy](Objects &o) {
+                *result = DispatchCall(o.app, L"Quit", DispatchCall::Method).invoke(busy);
+            });
+            releaseObjects();
+            std::shared_ptr<LocalServerProcess> server;
+            {
+                std::lock_guard<std::mutex> lock(serverMutex_);
+                server = server_;
+            }
+            // An Office shutdown takes its time; past it the server is ended.
+            quitCleanly_ = end == CallEnd::Done && result->ok() &&
+                           (!server || server->waitForExit(unsigned(limits_.exitWait.count())));
+        }
     }
-    if (server && !server->waitForExit(unsigned(limits_.exitWait.count()))) {
-        server->terminate();
-        server->waitForExit(2000);
-    }
+    dropServer();
 }
 
 void AxWordProcessor::abort()
 {
-    // COM objects belong to the print thread; from here the server itself is ended, so that a call under
-    // way returns with an error. A server that could not be told apart from others is left alone.
+    // Seen by the print thread within a moment, in the call under way or before the next: it ends the
+    // server there (after the check for the user's documents), or gives the call up.
     aborted_ = true;
     std::lock_guard<std::mutex> lock(serverMutex_);
-    if (server_) {
-        server_->terminate();
-        lost_ = true;
-    }
+    if (wakeable_)
+        wakeable_->wake();
 }
-
-void AxWordProcessor::watch()
-{
-    Clock::time_point watched;      // the start of the call looked at
-    Clock::time_point lastProgress; // when the server last used CPU time during it
-    long long lastCpu = -1;
-    std::unique_lock<std::mutex> lock(watchMutex_);
-    while (!stopWatch_) {
-        if (!inCall_) {
-            watchWake_.wait(lock);
-            continue;
-        }
-        const Clock::time_point started = callStarted_;
-        lock.unlock();
-        {
-            std::lock_guard<std::mutex> serverLock(serverMutex_);
-            if (server_ && !lost_) {
-                const Clock::time_point now = Clock::now();
-                const long long cpu = server_->cpuTimeMs();
-                if (started != watched || cpu != lastCpu) {
-                    watched = started;
-                    lastCpu = cpu;
-                    lastProgress = now;
-                }
-                if (now - lastProgress >= limits_.stall || now - started >= limits_.cap) {
-                    server_->terminate();
-                    lost_ = true;
-                }
-            }
-        }
-        lock.lock();
-        if (!stopWatch_)
-            watchWake_.wait_for(lock, std::min<std::chrono::milliseconds>(limits_.stall / 4,
-                                                                          std::chrono::milliseconds(1000)));
-    }
-}
-
-#include "axwordprocessor.moc"

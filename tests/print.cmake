@@ -46,17 +46,9 @@ if(TARGET print_native AND TARGET Quillmark::Uno)
                          ENVIRONMENT "${QUILLMARK_TEST_ENV}")
 endif()
 
-# The Windows client against a stand-in of ActiveQt that records its calls (no COM here). The other Windows
-# files that need only Qt are compiled too, so that a slip in them shows before a Windows build.
+# The Windows files that need only Qt are compiled here too, so that a slip in them shows before a Windows
+# build. (The COM client itself talks to IDispatch and is tested under Wine.)
 if(NOT WIN32)
-    add_library(ax_standin STATIC axstandin/QAxObject axstandin/qaxobject_standin.h axstandin/objbase.h
-                           axstandin/axstandin.cpp)
-    target_include_directories(ax_standin PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/axstandin)
-    target_link_libraries(ax_standin PUBLIC Qt5::Core)
-    quillmark_add_qtest(print_axclient_test LABELS unit
-                        SOURCES unit/print_axclient_test.cpp ${PROJECT_SOURCE_DIR}/print/axwordprocessor.cpp
-                                ${PROJECT_SOURCE_DIR}/print/nativewordprocessor_win.cpp
-                        LIBS print ax_standin)
     add_library(windows_qt_sources OBJECT
                 ${PROJECT_SOURCE_DIR}/platform/filename_win.cpp ${PROJECT_SOURCE_DIR}/platform/folderlisting_win.cpp
                 ${PROJECT_SOURCE_DIR}/platform/localcodec_win.cpp ${PROJECT_SOURCE_DIR}/platform/viewer_win.cpp)

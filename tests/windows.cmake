@@ -47,6 +47,7 @@ add_dependencies(windows_swap_test windows_guard_child windows_launch_child)
 # The whole program under Wine (scripts/test-windows.sh): what Windows knows of a window, for the
 # desktop tests' checks.
 if(NOT QUILLMARK_CORE_ONLY)
+
     add_executable(windows_wininfo ${_win}/wininfo.cpp)
     target_link_options(windows_wininfo PRIVATE -static) # runs in a prefix that has no build DLLs
 

@@ -52,10 +52,16 @@ bool StartRpcService(int timeoutMs)
     return false;
 }
 
-bool Register(const QString &folder)
+QString Program()
 {
-    const QString server = QCoreApplication::applicationDirPath() + QStringLiteral("/wordstandin.exe");
-    return QProcess::execute(server, {QStringLiteral("/regserver"), QDir::toNativeSeparators(folder)}) == 0;
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/wordstandin.exe");
+}
+
+bool Register(const QString &folder, const QString &how, const QString &program)
+{
+    const QString server = program.isEmpty() ? Program() : program;
+    return QProcess::execute(server, {QStringLiteral("/regserver"), QDir::toNativeSeparators(folder), how}) ==
+           0;
 }
 
 QList<QPair<qint64, QString>> TimedCalls(const QString &folder)

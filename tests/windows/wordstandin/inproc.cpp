@@ -1,0 +1,31 @@
+// The stand-in served inside the client's own process (wordstandin.dll, registered with "inproc"): no
+// process of its own that could be ended when a call hangs.
+
+#include "standin.h"
+
+using namespace standin;
+
+namespace {
+Factory factory;
+bool started = false;
+} // namespace
+
+extern "C" __declspec(dllexport) HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID iid, void **out)
+{
+    if (!IsEqualCLSID(clsid, kClsid))
+        return CLASS_E_CLASSNOTAVAILABLE;
+    if (!started) {
+        started = true;
+        folder = RegisteredFolder();
+        bool singleThreaded = false;
+        ReadControl(&singleThreaded);
+        InitLog();
+        Log(L"in-process server loaded");
+    }
+    return factory.QueryInterface(iid, out);
+}
+
+extern "C" __declspec(dllexport) HRESULT __stdcall DllCanUnloadNow()
+{
+    return S_FALSE;
+}
