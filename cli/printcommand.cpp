@@ -1,7 +1,5 @@
 #include "cli/printcommand.h"
 
-#include <QRegularExpression>
-
 namespace {
 
 // Options that take a value: "--name VALUE" or "--name=VALUE".
@@ -11,6 +9,13 @@ bool TakeValue(const QStringList &arguments, int *i, const QString &name, QStrin
     if (argument.startsWith(name + QLatin1Char('='))) {
         *value = argument.mid(name.size() + 1);
     } else if (*i + 1 < arguments.size()) {
+        // "--pdf --overwrite" forgot the folder; a value of that shape is written "--pdf=-x".
+        const QString &next = arguments.at(*i + 1);
+        if (next.startsWith(QLatin1Char('-')) && next.size() > 1) {
+            *error = QStringLiteral("选项 %1 缺少取值（%2 是另一个选项；以 - 开头的取值请写成 %1=%2）。")
+                         .arg(name, next);
+            return false;
+        }
         *value = arguments.at(++*i);
     } else {
         *error = QStringLiteral("选项 %1 缺少取值。").arg(name);
@@ -35,6 +40,7 @@ QString ParsePrintCommand(const QStringList &arguments, PrintCommand *command)
     *command = PrintCommand();
     bool haveFolder = false;
     bool optionsEnded = false;
+    bool stableGiven = false;
     QString error;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
@@ -64,6 +70,7 @@ QString ParsePrintCommand(const QStringList &arguments, PrintCommand *command)
             if (!ok || delay < 0 || delay > kMaxPrintDelayMs)
                 return QStringLiteral("延时应为 0 到 %1 之间的毫秒数：%2").arg(kMaxPrintDelayMs).arg(value);
             command->delayMs = delay;
+            command->delayGiven = true;
         } else if (IsOption(argument, "--printer")) {
             if (!TakeValue(arguments, &i, "--printer", &command->printer, &error))
                 return error;
@@ -120,6 +127,25 @@ QString ParsePrintCommand(const QStringList &arguments, PrintCommand *command)
         } else if (IsOption(argument, "--from-list")) {
             if (!TakeValue(arguments, &i, "--from-list", &command->fromList, &error))
                 return error;
+        } else if (argument == "--new-only") {
+            command->newOnly = true;
+        } else if (argument == "--watch") {
+            command->watch = true;
+        } else if (IsOption(argument, "--stable-seconds")) {
+            QString value;
+            if (!TakeValue(arguments, &i, "--stable-seconds", &value, &error))
+                return error;
+            bool ok = false;
+            const int seconds = value.toInt(&ok, 10);
+            if (!ok || seconds < 1 || seconds > kMaxStableSeconds)
+                return QStringLiteral("--stable-seconds 应为 1 到 %1 之间的秒数：%2")
+                    .arg(kMaxStableSeconds)
+                    .arg(value);
+            command->stableSeconds = seconds;
+            stableGiven = true;
+        } else if (IsOption(argument, "--done-folder")) {
+            if (!TakeValue(arguments, &i, "--done-folder", &command->doneFolder, &error))
+                return error;
         } else if (IsOption(argument, "--password") || argument == "-p") {
             // Every user can read a process's command line, so a password there is refused outright.
             return QStringLiteral("密码不能写在命令行上（其他用户可在进程列表中看到）；"
@@ -148,22 +174,18 @@ QString ParsePrintCommand(const QStringList &arguments, PrintCommand *command)
         return QStringLiteral("--pages 不能与 --check 同用。");
     if (command->overwrite && command->pdfFolder.isEmpty())
         return QStringLiteral("--overwrite 只能与 --pdf 同用。");
+    if (command->delayGiven && !printing)
+        return QStringLiteral("--delay 只用于打印，不能与 --check 或 --pdf 同用。");
+    // What was done, and when, is read from the report and its ledger.
+    if ((command->newOnly || command->watch) && command->reportPath.isEmpty())
+        return QStringLiteral("--new-only 与 --watch 需要 --report 文件（记录已完成的文档）。");
+    if (command->watch && (command->check || !command->fromList.isEmpty()))
+        return QStringLiteral("--watch 不能与 --check 或 --from-list 同用。");
+    if (stableGiven && !command->watch)
+        return QStringLiteral("--stable-seconds 只能与 --watch 同用。");
+    if (!command->doneFolder.isEmpty() && command->check)
+        return QStringLiteral("--done-folder 不能与 --check 同用。");
     return QString();
-}
-
-bool IsValidPageRange(const QString &pages)
-{
-    static const QRegularExpression span(QStringLiteral("^([1-9][0-9]{0,5})(?:-([1-9][0-9]{0,5}))?$"));
-    if (pages.isEmpty())
-        return false;
-    for (const QString &part : pages.split(QLatin1Char(','))) {
-        const QRegularExpressionMatch match = span.match(part);
-        if (!match.hasMatch())
-            return false;
-        if (match.capturedLength(2) > 0 && match.captured(2).toInt() < match.captured(1).toInt())
-            return false;
-    }
-    return true;
 }
 
 QString PrintCommandHelp()

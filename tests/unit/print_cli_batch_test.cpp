@@ -7,9 +7,11 @@
 #include "cli/printreport.h"
 #include "platform/filename.h"
 #include "print/failurelist.h"
+#include "print/pdfexport.h"
 #include "print/threadobject.h"
 #include "tests/fakes/fakewordprocessor.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -22,6 +24,7 @@
 
 namespace {
 const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
+const QString PdfFailureListName = QStringLiteral("无法导出PDF的文件目录.txt");
 
 QByteArray ReadAll(const QString &path)
 {
@@ -91,6 +94,8 @@ void PrintCliBatchTest::init()
     QVERIFY(tmp_->isValid());
     root_ = tmp_->path() + QStringLiteral("/文档/");
     QVERIFY(QDir().mkpath(root_));
+    // The record of PDFs made lives in the user's data folder: the test's own.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(tmp_->path() + "/data"));
     office_ = InstallFakeWordProcessor();
     out_.clear();
     err_.clear();
@@ -425,7 +430,7 @@ void PrintCliBatchTest::reportReadsBackAsAList()
         QVERIFY(QJsonDocument::fromJson(lines.at(0)).object().value("job_id").isNull());
     } else {
         QVERIFY(bytes.startsWith((PrintReport::CsvHeader() + '\n').toUtf8()));
-        QVERIFY2(bytes.contains("\nprinted.doc,printed,4,42,3,1.000,\n"), bytes.constData());
+        QVERIFY2(bytes.contains("\nprinted.doc,printed,4,42,3,1.000,,,\n"), bytes.constData());
     }
 }
 
@@ -596,20 +601,24 @@ void PrintCliBatchTest::pdf_data()
 {
     QTest::addColumn<QString>("pdfFolder"); // below the temporary folder; "文档" is the printed folder itself
     QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<bool>("ours"); // the PDF that was there is one this program made
     QTest::addColumn<bool>("exportFails");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("keptText"); // what the PDF that was there holds afterwards
 
-    QTest::newRow("new folder") << "pdf/新" << false << false << 1 << "mine";
-    QTest::newRow("existing replaced") << "pdf" << true << false << 0 << "%PDF fake of ROOT/a.doc";
-    QTest::newRow("beside the documents") << "文档" << false << false << 1 << "mine";
-    QTest::newRow("export fails") << "pdf" << true << true << 1 << "mine";
+    QTest::newRow("new folder") << "pdf/新" << false << false << false << 1 << "mine";
+    QTest::newRow("ours replaced") << "pdf" << true << true << false << 0 << "%PDF fake of ROOT/a.doc";
+    QTest::newRow("ours kept without --overwrite") << "pdf" << false << true << false << 1 << "mine";
+    QTest::newRow("a sender's kept with --overwrite") << "文档" << true << false << false << 1 << "mine";
+    QTest::newRow("beside the documents") << "文档" << false << false << false << 1 << "mine";
+    QTest::newRow("export fails") << "pdf" << true << true << true << 1 << "mine";
 }
 
 void PrintCliBatchTest::pdf()
 {
     QFETCH(QString, pdfFolder);
     QFETCH(bool, overwrite);
+    QFETCH(bool, ours);
     QFETCH(bool, exportFails);
     QFETCH(int, exitCode);
     QFETCH(QString, keptText);
@@ -619,6 +628,8 @@ void PrintCliBatchTest::pdf()
     office_->setRequiredPassword(root_ + "b.docm", "secret");
     const QString out = tmp_->path() + '/' + pdfFolder + '/';
     QVERIFY(WriteAll(out + "a.pdf", "mine"));
+    if (ours)
+        QVERIFY(MadePdfs(out).record("a.pdf", QCryptographicHash::hash("mine", QCryptographicHash::Sha256)));
     if (exportFails)
         office_->addExportFailingPath(root_ + "a.doc");
     PrintCommand command;
@@ -640,13 +651,15 @@ void PrintCliBatchTest::pdf()
     while (it.hasNext())
         QVERIFY2(!it.next().endsWith(".part"), qPrintable(it.filePath()));
 
-    const bool skipped = !overwrite;
+    const bool skipped = !overwrite || !ours;
     QCOMPARE(out_.contains(QStringLiteral("[1/3] a.doc：PDF 已存在，未覆盖")), skipped);
     // A PDF that stays needs no office.
     QCOMPARE(office_->calls().filter("open(" + root_ + "a.doc,").isEmpty(), skipped);
-    QCOMPARE(QFile::exists(root_ + FailureListName), exportFails);
+    // The export's own list; the print run's is not touched.
+    QVERIFY(!QFile::exists(root_ + FailureListName));
+    QCOMPARE(QFile::exists(root_ + PdfFailureListName), exportFails);
     if (exportFails)
-        QCOMPARE(ReadAll(root_ + FailureListName), (root_ + "a.doc\n").toUtf8());
+        QCOMPARE(ReadAll(root_ + PdfFailureListName), (root_ + "a.doc\n").toUtf8());
 }
 
 // a.doc and a.docx both become a.pdf: the second never replaces the first's, not even with --overwrite.
@@ -703,8 +716,11 @@ void PrintCliBatchTest::reportOfAPrintRun()
                                followsJobs ? "4.doc,printed,,102,," : "4.doc,printed,,,,"};
     for (int i = 0; i < 4; ++i) {
         const QString line = lines.at(i + 1);
-        QVERIFY2(line.startsWith(expected.at(i)) && line.endsWith(','), qPrintable(line));
-        QVERIFY2(QRegularExpression(",\\d+\\.\\d{3},$").match(line).hasMatch(), qPrintable(line));
+        QVERIFY2(line.startsWith(expected.at(i)), qPrintable(line));
+        // seconds, no path_hex, the file's size (3 bytes) and its time
+        QVERIFY2(
+            QRegularExpression(",\\d+\\.\\d{3},,3,\\d{4}-\\d\\d-\\d\\dT[0-9:.]+Z$").match(line).hasMatch(),
+            qPrintable(line));
     }
     QCOMPARE(ReadAll(root_ + FailureListName), (root_ + "2.doc\n" + root_ + "3.doc\n").toUtf8());
     QVERIFY(out_.contains(QStringLiteral("报告：") + command.reportPath));
@@ -778,12 +794,12 @@ void PrintCliBatchTest::fromList()
     command.reportPath = tmp_->path() + "/r.csv";
     QCOMPARE(execute(command), 1);
     QCOMPARE(office_->printedPaths(), (QStringList{root_ + "sub/c.doc", root_ + "a.doc"}));
-    QCOMPARE(outLines(), (QStringList{"[1/4] sub/c.doc",
-                                      QStringLiteral("[2/4] gone.doc：文件不存在或不是 Word 文档，未尝试"),
-                                      QStringLiteral("[3/4] notes.txt：文件不存在或不是 Word 文档，未尝试"),
-                                      "[4/4] a.doc", QStringLiteral("已打印 2 个文档，未能打印 0 个。"),
-                                      QStringLiteral("列表中有 2 个文档已不存在或不是 Word 文档，未尝试。"),
-                                      QStringLiteral("报告：") + command.reportPath}));
+    const QString notTaken = QStringLiteral("：文件不存在、不是 Word 文档、是链接或在隐藏文件夹中，未尝试");
+    QCOMPARE(outLines(),
+             (QStringList{"[1/4] sub/c.doc", "[2/4] gone.doc" + notTaken, "[3/4] notes.txt" + notTaken,
+                          "[4/4] a.doc", QStringLiteral("已打印 2 个文档，未能打印 0 个。"),
+                          QStringLiteral("列表中有 2 个文档已不存在或不能选用，未尝试。"),
+                          QStringLiteral("报告：") + command.reportPath}));
     // The report of that run, taken as a list, names just the two documents not printed.
     QStringList again;
     QString error;
