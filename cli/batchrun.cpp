@@ -14,12 +14,8 @@ constexpr unsigned long kAbortRepeatMs = 100;
 BatchRun::BatchRun(QObject *parent) : QObject(parent), worker_(new ThreadObject)
 {
     worker_->moveToThread(&thread_);
-    connect(worker_, &ThreadObject::DocumentStarted, this, &BatchRun::documentStarted);
-    connect(worker_, &ThreadObject::DocumentFinished, this, &BatchRun::documentFinished);
-    connect(worker_, &ThreadObject::DocumentUnconfirmed, this, &BatchRun::documentUnconfirmed);
-    connect(worker_, &ThreadObject::UnreadableFolders, this, &BatchRun::unreadableFolders);
-    connect(worker_, &ThreadObject::RunFinished, this, &BatchRun::runFinished);
-    // On the run's own thread, before the next step of the run.
+    // On the run's own thread, before the next step of the run, and before the caller hears of it (the hooks
+    // are connected first).
     connect(
         worker_, &ThreadObject::DocumentStarted, worker_,
         [this](int, int, const QString &path) {
@@ -34,6 +30,11 @@ BatchRun::BatchRun(QObject *parent) : QObject(parent), worker_(new ThreadObject)
                 finishHook_(outcome);
         },
         Qt::DirectConnection);
+    connect(worker_, &ThreadObject::DocumentStarted, this, &BatchRun::documentStarted);
+    connect(worker_, &ThreadObject::DocumentFinished, this, &BatchRun::documentFinished);
+    connect(worker_, &ThreadObject::DocumentUnconfirmed, this, &BatchRun::documentUnconfirmed);
+    connect(worker_, &ThreadObject::UnreadableFolders, this, &BatchRun::unreadableFolders);
+    connect(worker_, &ThreadObject::RunFinished, this, &BatchRun::runFinished);
     thread_.start();
 }
 

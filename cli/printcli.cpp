@@ -56,14 +56,18 @@ BatchRun::Prepare LeaveOutDone(const PreparedRun &run, BatchRun &batch, RunAccou
             }
         }
         QStringList taken;
-        int unchanged = 0;
+        int unchanged = 0, uncertain = 0;
         for (const QString &path : candidates) {
             const QFileInfo info(path);
-            if (info.isFile() && LeftOutAsDone(records.value(RunAccount::Relative(path, root)), info.size(),
-                                               info.lastModified().toMSecsSinceEpoch(), settings.mode, false))
-                ++unchanged;
-            else
+            const PrintLedger::Entry record = records.value(RunAccount::Relative(path, root));
+            if (!info.isFile() || !LeftOutAsDone(record, info.size(), info.lastModified().toMSecsSinceEpoch(),
+                                                 settings.mode, false))
                 taken.append(path);
+            else if (record.outcome == QLatin1String(outcome::Unconfirmed) ||
+                     record.outcome == QLatin1String(PrintLedger::Started))
+                ++uncertain;
+            else
+                ++unchanged;
         }
         settings.useDocumentList = true;
         settings.documentList = taken;
@@ -72,7 +76,8 @@ BatchRun::Prepare LeaveOutDone(const PreparedRun &run, BatchRun &batch, RunAccou
             folders.append(QDir::toNativeSeparators(folder) + QDir::separator());
         // Queued behind nothing the run told yet: the account hears it first.
         QMetaObject::invokeMethod(
-            &batch, [&account, unchanged, folders] { account.leftOut(unchanged, folders); },
+            &batch,
+            [&account, unchanged, uncertain, folders] { account.leftOut(unchanged, uncertain, folders); },
             Qt::QueuedConnection);
     };
 }

@@ -176,9 +176,10 @@ void RunAccount::finished(const DocumentOutcome &result)
         moveToDoneFolder(result.path);
 }
 
-void RunAccount::leftOut(int unchanged, const QStringList &unreadableFolders)
+void RunAccount::leftOut(int done, int uncertain, const QStringList &unreadableFolders)
 {
-    setup_.skippedUnchanged += unchanged;
+    setup_.skippedUnchanged += done;
+    setup_.skippedUncertain += uncertain;
     folders_ += unreadableFolders;
 }
 
@@ -261,7 +262,7 @@ int RunAccount::conclude(bool interrupted)
     });
     if (!setup_.quiet) {
         if (total_ == 0 && problem_.isEmpty() && !interrupted && !setup_.settings.useDocumentList &&
-            setup_.skippedUnchanged == 0)
+            setup_.skippedUnchanged + setup_.skippedUncertain == 0)
             out_ << QStringLiteral("文件夹中没有 Word 文档。") << Qt::endl;
         if (checking_)
             out_ << QStringLiteral("共 %1 个文档：%2 个可以打开（%3 个已加密），%4 个无法打开。")
@@ -281,6 +282,11 @@ int RunAccount::conclude(bool interrupted)
         if (setup_.skippedUnchanged > 0)
             out_ << QStringLiteral("跳过 %1 个之前已%2、之后未改动的文档。")
                         .arg(setup_.skippedUnchanged)
+                        .arg(verb)
+                 << Qt::endl;
+        if (setup_.skippedUncertain > 0)
+            out_ << QStringLiteral("%1 个之前未能确认是否已打印、之后未改动的文档未再%2（见失败列表）。")
+                        .arg(setup_.skippedUncertain)
                         .arg(verb)
                  << Qt::endl;
         if (skipped_ > 0)

@@ -52,6 +52,7 @@ struct RunSetup
     QString doneFolder;       // documents done are moved there (ends in "/")
     int rowBase = 0;          // added to each document's number in the report
     int skippedUnchanged = 0; // left out as done before and unchanged since
+    int skippedUncertain = 0; // left out as perhaps printed before (unconfirmed) and unchanged since
 };
 
 class RunAccount
@@ -59,9 +60,10 @@ class RunAccount
 public:
     RunAccount(const RunSetup &setup, QTextStream &out, QTextStream &err);
 
-    // Before the run's own documents: how many were left out as done before and unchanged since, and the
-    // folders that the scan that chose them could not read (native, ending in a separator).
-    void leftOut(int unchanged, const QStringList &unreadableFolders);
+    // Before the run's own documents: how many were left out as done before and unchanged since (and how
+    // many of those only perhaps printed), and the folders that the scan that chose them could not read
+    // (native, ending in a separator).
+    void leftOut(int done, int uncertain, const QStringList &unreadableFolders);
     void started(int number, int total, const QString &path);
     void finished(const DocumentOutcome &result);
     void unreadable(const QStringList &folders);

@@ -207,6 +207,38 @@ void PrintCliBatchTest::parse_data()
         << "";
     QTest::newRow("misspelt option") << QStringList{"docs", "--copy", "2"} << "未知选项：--copy"
                                      << "";
+    QTest::newRow("an option where a folder should be")
+        << QStringList{"docs", "--pdf", "--overwrite"} << "--pdf 缺少取值（--overwrite 是另一个选项"
+        << "";
+    QTest::newRow("a short option where a folder should be")
+        << QStringList{"docs", "--pdf", "-q"} << "缺少取值"
+        << "";
+    QTest::newRow("a value with a dash, joined") << QStringList{"docs", "--pdf=-out-"} << ""
+                                                 << "0||1|0|0||-out-|0||";
+    QTest::newRow("a delay a check ignores")
+        << QStringList{"docs", "--check", "--delay", "5"} << "--delay 只用于打印"
+        << "";
+    QTest::newRow("a delay an export ignores")
+        << QStringList{"docs", "--pdf", "o", "--delay=0"} << "--delay 只用于打印"
+        << "";
+    QTest::newRow("only what is new, without a report")
+        << QStringList{"docs", "--new-only"} << "需要 --report"
+        << "";
+    QTest::newRow("a watch without a report") << QStringList{"docs", "--watch"} << "需要 --report"
+                                              << "";
+    QTest::newRow("a watch of a list")
+        << QStringList{"docs", "--watch", "--report", "r.csv", "--from-list", "l"} << "--watch 不能与"
+        << "";
+    QTest::newRow("settling without a watch")
+        << QStringList{"docs", "--stable-seconds", "3"} << "只能与 --watch 同用"
+        << "";
+    QTest::newRow("settling for no time")
+        << QStringList{"docs", "--watch", "--report", "r.csv", "--stable-seconds=0"}
+        << "--stable-seconds 应为"
+        << "";
+    QTest::newRow("a done folder for a check")
+        << QStringList{"docs", "--check", "--done-folder", "d"} << "--done-folder 不能与 --check"
+        << "";
 }
 
 void PrintCliBatchTest::parse()
@@ -233,7 +265,8 @@ void PrintCliBatchTest::helpNamesTheBatchOptions()
 {
     const QString help = PrintCommandHelp();
     for (const char *option : {"--check", "--passwords-file", "--copies", "--collate", "--duplex", "--pages",
-                               "--pdf", "--overwrite", "--report", "--from-list"}) {
+                               "--pdf", "--overwrite", "--report", "--from-list", "--new-only", "--watch",
+                               "--stable-seconds", "--done-folder"}) {
         // Once in each language, as an option of its own ("--pdf" is also the start of nothing else).
         const QRegularExpression mention(
             QStringLiteral("\\n  %1[ ,]").arg(QRegularExpression::escape(option)));
@@ -354,6 +387,30 @@ void PrintCliBatchTest::documentList_data()
         << QStringList{"b\nc.doc", DecodeFileName("x\xFE.doc")} << "";
     QTest::newRow("json line that is not a row")
         << "r.json" << QByteArray("{\"path\":\"a.doc\"}\n[1,2]\n") << QStringList{} << "第 2 行";
+    QTest::newRow("a stray quote")
+        << "r.csv"
+        << QByteArray("path,outcome\na.doc,damaged\nb\"c.doc,damaged\nd.doc,damaged\ne.doc,damaged\n")
+        << QStringList{} << "第 3 行的引号不成对";
+    QTest::newRow("text after a closing quote") << "r.csv" << QByteArray("path,outcome\n\"a.doc\"x,damaged\n")
+                                                << QStringList{} << "第 2 行的引号不成对";
+    QTest::newRow("quotes never closed")
+        << "r.csv" << QByteArray("path,outcome\na.doc,damaged\n\"b.doc,damaged\nc.doc,damaged\n")
+        << QStringList{} << "第 3 行的引号不成对";
+    QTest::newRow("more fields than the header") << "r.csv" << QByteArray("path,outcome\na.doc,damaged,x\n")
+                                                 << QStringList{} << "第 2 行的列数多于表头";
+    QTest::newRow("csv saved in GBK") << "r.csv" << QByteArray("path,outcome\n\xb1\xa8\xb8\xe6.doc,damaged\n")
+                                      << QStringList{} << "第 2 行不是 UTF-8";
+    QTest::newRow("csv with a byte order mark")
+        << "r.csv" << QByteArray("\xEF\xBB\xBFpath,outcome\na.doc,damaged\n") << QStringList{"a.doc"} << "";
+    QTest::newRow("list with a byte order mark") << "list.txt"
+                                                 << QByteArray("\xEF\xBB\xBF"
+                                                               "a.doc\nb.doc\n")
+                                                 << QStringList{"a.doc", "b.doc"} << "";
+    QTest::newRow("a NUL in a line") << "list.txt" << QByteArray("a.doc\nb\0.doc\n", 14) << QStringList{}
+                                     << "第 2 行含有 NUL";
+    QTest::newRow("a document named twice is taken once")
+        << "list.txt" << QByteArray("a.doc\nsub/../a.doc\nROOT/a.doc\nb.doc\n")
+        << QStringList{"a.doc", "b.doc"} << "";
 }
 
 void PrintCliBatchTest::documentList()
