@@ -97,6 +97,10 @@ int PrepareRun(const PrintCommand &command, const QString &password, const QStri
     } else if (command.check) {
         settings.mode = Mode::Check;
     }
+    if ((command.newOnly || command.watch) && !run->report) {
+        err << QStringLiteral("--new-only 与 --watch 需要 --report 文件（记录已完成的文档）。") << Qt::endl;
+        return kPrintExitNothingPrinted;
+    }
     if (command.newOnly || command.watch) {
         run->ledger = std::make_unique<PrintLedger>(PrintLedger::PathFor(run->report->path()));
         QString error;

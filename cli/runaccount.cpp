@@ -215,7 +215,7 @@ void RunAccount::moveToDoneFolder(const QString &path)
     }
 }
 
-bool RunAccount::writeFailureList()
+bool RunAccount::writeFailureList(bool complete)
 {
     std::vector<std::pair<int, QString>> lines = lines_;
     std::sort(lines.begin(), lines.end());
@@ -225,8 +225,9 @@ bool RunAccount::writeFailureList()
     listed_ = !learnt.isEmpty();
     const QString &path = setup_.failureListPath;
     const QStringList old = ReadListLines(path);
-    // A run over the whole folder knows every document's fate; any other keeps what it did not learn of.
-    const QStringList list = setup_.wholeFolder ? learnt : MergeFailureList(old, learnt, settled_);
+    // A run that went through the whole folder knows every document's fate; any other keeps what it did not
+    // learn of.
+    const QStringList list = complete ? learnt : MergeFailureList(old, learnt, settled_);
     if (list == old)
         return true;
     if (list.isEmpty())
@@ -250,7 +251,7 @@ int RunAccount::conclude(bool interrupted)
     if (setup_.report)
         reportWritten_ = setup_.report->flush() && reportWritten_;
     if (!setup_.failureListPath.isEmpty())
-        listWritten_ = writeFailureList();
+        listWritten_ = writeFailureList(setup_.wholeFolder && !interrupted && problem_.isEmpty());
     else
         listed_ = false;
 

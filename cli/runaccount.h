@@ -82,7 +82,7 @@ public:
     bool stoppedByProblem() const { return stopped_; }
 
 private:
-    bool writeFailureList();
+    bool writeFailureList(bool complete);
     void moveToDoneFolder(const QString &path);
     QString shown(const QString &path) const; // relative, native separators
 

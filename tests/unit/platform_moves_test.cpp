@@ -106,6 +106,35 @@ TEST(MoveFileBelow, NothingReplacedNoLinkFollowed_Posix)
     }
 }
 
+// The PDF's private folder is often on another file system (a tmpfs /tmp): the bytes are copied to a new
+// file beside the target, which is then placed as any move is, and nothing of it is left.
+TEST(MoveFileBelow, AcrossFileSystems_Posix)
+{
+    TempDir dir;
+    const std::string other = "/dev/shm/quillmark-move-" + std::to_string(getpid());
+    struct stat here, there;
+    if (stat(dir.Path().c_str(), &here) != 0 || !std::filesystem::create_directory(other) ||
+        stat(other.c_str(), &there) != 0 || here.st_dev == there.st_dev) {
+        std::filesystem::remove_all(other);
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    }
+    const std::string base = dir.File("base");
+    std::filesystem::create_directories(base);
+    WriteBytes(other + "/first", "first");
+    WriteBytes(other + "/second", "second");
+    EXPECT_EQ(MoveFileBelow((other + "/first").c_str(), base.c_str(), "sub/x.pdf", false), MoveResult::Moved);
+    EXPECT_EQ(MoveFileBelow((other + "/second").c_str(), base.c_str(), "sub/x.pdf", false),
+              MoveResult::TargetExists);
+    EXPECT_EQ(ReadBytes(base + "/sub/x.pdf"), "first");
+    EXPECT_FALSE(std::filesystem::exists(other + "/first"));
+    EXPECT_TRUE(std::filesystem::exists(other + "/second"));
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(base + "/sub"))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"x.pdf"});
+    std::filesystem::remove_all(other);
+}
+
 TEST(MoveFileNoReplace, ALinkAtTheTargetIsSomething_Posix)
 {
     TempDir dir;

@@ -1,6 +1,6 @@
 // quillmark-print's records of a weekly folder: the exit code a script can trust, the failure list and the
-// report carried on from run to run, only what is new, page ranges, and a watched inbox; the rules as
-// tables, and whole runs against the fake word processor.
+// report carried on from run to run, only what is new, page ranges; the rules as tables, and whole runs
+// against the fake word processor (the watched inbox meets the real office in print_cli_weekly.py).
 
 #include "cli/printcli.h"
 #include "cli/printledger.h"
@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
 
 Q_DECLARE_METATYPE(WordProcessor::Breakdown)
 
@@ -64,10 +65,10 @@ private slots:
     void stoppedRun();
     void failureListAfterARun_data();
     void failureListAfterARun();
+    void interruptedRunKeepsTheList();
     void pageRanges_data();
     void pageRanges();
     void newOnly();
-    void watchedInbox();
 
 private:
     QString file(const QString &relative, const QByteArray &bytes = "doc");
@@ -500,6 +501,32 @@ void PrintCliRecordsTest::failureListAfterARun()
         QCOMPARE(ReadAll(root_ + PdfFailureListName), (lines(pdfList).join('\n') + '\n').toUtf8());
 }
 
+// Ctrl-C after the first document of the whole folder: the list keeps what the run did not come to.
+void PrintCliRecordsTest::interruptedRunKeepsTheList()
+{
+    file("1.doc");
+    file("2.doc");
+    file("3.doc");
+    const QByteArray before = (lines({"3.doc", "gone.doc"}).join('\n') + '\n').toUtf8();
+    QVERIFY(WriteAll(root_ + FailureListName, before));
+    PrintCommand command;
+    command.folder = root_;
+    command.delayMs = 60000;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (out_.contains("[1/3]")) {
+            poll.stop();
+            std::raise(SIGINT);
+        }
+    });
+    poll.start(10);
+    QCOMPARE(execute(command), 130);
+    QCOMPARE(ReadAll(root_ + FailureListName), before);
+    // The interrupt ended every event loop; a new one has to start clean for the tests after this.
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
+}
+
 void PrintCliRecordsTest::pageRanges_data()
 {
     QTest::addColumn<bool>("exporting");
@@ -585,50 +612,6 @@ void PrintCliRecordsTest::newOnly()
     QCOMPARE(execute(command), 0);
     QCOMPARE(office_->printedPaths(), QStringList());
     QVERIFY2(out_.contains(QStringLiteral("跳过 3 个")), qPrintable(out_));
-}
-
-// A watched inbox against the fake: a document is taken once it has settled; a restart takes nothing twice;
-// with a done folder, a document done goes there at its relative path without replacing anything.
-void PrintCliRecordsTest::watchedInbox()
-{
-    PrintCommand command;
-    command.folder = root_;
-    command.watch = true;
-    command.stableSeconds = 1;
-    command.reportPath = tmp_->path() + "/inbox.csv";
-    const auto watchUntil = [&](const std::function<bool()> &done) {
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, [&] {
-            if (done())
-                QCoreApplication::quit();
-        });
-        poll.start(50);
-        QCOMPARE(execute(command), 0);
-        // The quit ended every event loop; a new one has to start clean.
-        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
-        QCoreApplication::exec();
-    };
-    file("a.doc");
-    QTimer::singleShot(1500, [this] { file("sub/b.doc"); });
-    watchUntil([this] { return office_->printedPaths().size() >= 2; });
-    QCOMPARE(office_->printedPaths(), (QStringList{root_ + "a.doc", root_ + "sub/b.doc"}));
-    QVERIFY2(out_.contains(QStringLiteral("监视已结束。")), qPrintable(out_));
-
-    // Again, now with a done folder that holds a b.doc of its own: nothing is printed twice, a new one is
-    // printed and moved beside it.
-    command.doneFolder = tmp_->path() + "/done";
-    QVERIFY(WriteAll(command.doneFolder + "/sub/c.doc", "last week's"));
-    office_ = InstallFakeWordProcessor();
-    file("sub/c.doc", "this week's");
-    watchUntil([&] { return QFile::exists(command.doneFolder + "/sub/c (2).doc"); });
-    QCOMPARE(office_->printedPaths(), QStringList{root_ + "sub/c.doc"});
-    QCOMPARE(ReadAll(command.doneFolder + "/sub/c.doc"), QByteArray("last week's"));
-    QCOMPARE(ReadAll(command.doneFolder + "/sub/c (2).doc"), QByteArray("this week's"));
-    QVERIFY(!QFile::exists(root_ + "sub/c.doc"));
-    QVector<ReportRow> rows;
-    QString error;
-    QVERIFY(ReadReportRows(command.reportPath, ReadAll(command.reportPath), &rows, &error));
-    QCOMPARE(rows.size(), 3);
 }
 
 QTEST_GUILESS_MAIN(PrintCliRecordsTest)
