@@ -75,10 +75,10 @@ public:
         scanSoon(0);
         QEventLoop loop;
         loop.exec(); // until a termination signal
-        if (batch_.running()) {
-            batch_.abortAndWait();
-            account_->conclude(true);
-        }
+        // A batch under way is cut off; its account is concluded as it ends.
+        stopping_ = true;
+        scanTimer_.stop();
+        batch_.abortAndWait();
         office_.end();
         if (!run_.setup.quiet)
             out_ << QStringLiteral("监视已结束。") << Qt::endl;
@@ -187,7 +187,9 @@ private:
     void batchFinished()
     {
         // Every outcome is recorded in the ledger by now; what did not get one is taken again later.
-        account_->conclude(false);
+        account_->conclude(stopping_);
+        if (stopping_)
+            return;
         rowBase_ += account_->total();
         if (account_->stoppedByProblem())
             retryAfterMs_ = clock_.elapsed() + kRetryMs;
@@ -209,6 +211,7 @@ private:
     QHash<QString, Pending> pending_;
     qint64 retryAfterMs_ = 0;
     int rowBase_ = 0;
+    bool stopping_ = false;
 };
 
 } // namespace
