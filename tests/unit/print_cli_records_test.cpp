@@ -69,6 +69,7 @@ private slots:
     void pageRanges_data();
     void pageRanges();
     void newOnly();
+    void watchKeepsOneOffice();
 
 private:
     QString file(const QString &relative, const QByteArray &bytes = "doc");
@@ -612,6 +613,35 @@ void PrintCliRecordsTest::newOnly()
     QCOMPARE(execute(command), 0);
     QCOMPARE(office_->printedPaths(), QStringList());
     QVERIFY2(out_.contains(QStringLiteral("跳过 3 个")), qPrintable(out_));
+}
+
+// A watch against the fake, for the threads of its runs and its one office: documents taken in two
+// batches, one office for both, none left when it ends (the whole watch meets the real office in
+// print_cli_weekly.py).
+void PrintCliRecordsTest::watchKeepsOneOffice()
+{
+    PrintCommand command;
+    command.folder = root_;
+    command.watch = true;
+    command.stableSeconds = 1;
+    command.reportPath = tmp_->path() + "/inbox.csv";
+    file("a.doc");
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [this] {
+        const int printed = office_->printedPaths().size();
+        if (printed == 1 && !QFile::exists(root_ + "b.doc"))
+            file("b.doc");
+        if (printed == 2)
+            QCoreApplication::quit();
+    });
+    poll.start(50);
+    QCOMPARE(execute(command), 0);
+    QCOMPARE(office_->printedPaths(), (QStringList{root_ + "a.doc", root_ + "b.doc"}));
+    QCOMPARE(office_->calls().count("create"), 1);
+    QVERIFY2(out_.endsWith(QStringLiteral("监视已结束。\n")), qPrintable(out_));
+    // The quit ended every event loop; a new one has to start clean for the tests after this.
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
 }
 
 QTEST_GUILESS_MAIN(PrintCliRecordsTest)
