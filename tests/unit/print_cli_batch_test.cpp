@@ -9,7 +9,7 @@
 #include "print/failurelist.h"
 #include "print/pdfexport.h"
 #include "print/threadobject.h"
-#include "tests/fakes/fakewordprocessor.h"
+#include "tests/unit/print_cli_fixture.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -26,21 +26,9 @@ namespace {
 const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
 const QString PdfFailureListName = QStringLiteral("无法导出PDF的文件目录.txt");
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 } // namespace
 
-class PrintCliBatchTest : public QObject
+class PrintCliBatchTest : public PrintCliFixture
 {
     Q_OBJECT
 private slots:
@@ -77,50 +65,18 @@ private slots:
     void badInputStartsNoOffice();
 
 private:
-    QString file(const QString &relative, const QByteArray &bytes = "doc");
-    int execute(const PrintCommand &command, const QStringList &passwords = QStringList());
     QStringList outLines() const { return out_.split('\n', Qt::SkipEmptyParts); }
     int opens() const;
-
-    std::unique_ptr<QTemporaryDir> tmp_;
-    QString root_;
-    std::shared_ptr<FakeOffice> office_;
-    QString out_, err_;
 };
 
 void PrintCliBatchTest::init()
 {
-    tmp_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(tmp_->isValid());
-    root_ = tmp_->path() + QStringLiteral("/文档/");
-    QVERIFY(QDir().mkpath(root_));
-    // The record of PDFs made lives in the user's data folder: the test's own.
-    qputenv("XDG_DATA_HOME", QFile::encodeName(tmp_->path() + "/data"));
-    office_ = InstallFakeWordProcessor();
-    out_.clear();
-    err_.clear();
+    QVERIFY(setUp(QStringLiteral("文档")));
 }
 
 void PrintCliBatchTest::cleanup()
 {
-    UninstallFakeWordProcessor();
-    if (office_)
-        QCOMPARE(office_->instancesAlive(), 0);
-    office_.reset();
-    tmp_.reset();
-}
-
-QString PrintCliBatchTest::file(const QString &relative, const QByteArray &bytes)
-{
-    const QString path = root_ + relative;
-    WriteAll(path, bytes);
-    return path;
-}
-
-int PrintCliBatchTest::execute(const PrintCommand &command, const QStringList &passwords)
-{
-    QTextStream out(&out_), err(&err_);
-    return ExecutePrintCommand(command, QString(), passwords, out, err);
+    QCOMPARE(tearDown(), 0);
 }
 
 int PrintCliBatchTest::opens() const

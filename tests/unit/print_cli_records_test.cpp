@@ -9,7 +9,7 @@
 #include "platform/filename.h"
 #include "print/failurelist.h"
 #include "print/pagerange.h"
-#include "tests/fakes/fakewordprocessor.h"
+#include "tests/unit/print_cli_fixture.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -26,21 +26,9 @@ const QString FailureListName = QStringLiteral("无法设置或修改密码的�
 const QString PdfFailureListName = QStringLiteral("无法导出PDF的文件目录.txt");
 const QString Marker = QStringLiteral("[未确认] ");
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
-}
-
-bool WriteAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 } // namespace
 
-class PrintCliRecordsTest : public QObject
+class PrintCliRecordsTest : public PrintCliFixture
 {
     Q_OBJECT
 private slots:
@@ -72,47 +60,17 @@ private slots:
     void watchKeepsOneOffice();
 
 private:
-    QString file(const QString &relative, const QByteArray &bytes = "doc");
-    int execute(const PrintCommand &command);
     QStringList lines(const QStringList &names) const; // the failure list's lines for names below root_
-
-    std::unique_ptr<QTemporaryDir> tmp_;
-    QString root_;
-    std::shared_ptr<FakeOffice> office_;
-    QString out_, err_;
 };
 
 void PrintCliRecordsTest::init()
 {
-    tmp_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(tmp_->isValid());
-    root_ = tmp_->path() + QStringLiteral("/收件箱/");
-    QVERIFY(QDir().mkpath(root_));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(tmp_->path() + "/data"));
-    office_ = InstallFakeWordProcessor();
-    out_.clear();
-    err_.clear();
+    QVERIFY(setUp(QStringLiteral("收件箱")));
 }
 
 void PrintCliRecordsTest::cleanup()
 {
-    UninstallFakeWordProcessor();
-    if (office_)
-        QCOMPARE(office_->instancesAlive(), 0);
-    office_.reset();
-    tmp_.reset();
-}
-
-QString PrintCliRecordsTest::file(const QString &relative, const QByteArray &bytes)
-{
-    WriteAll(root_ + relative, bytes);
-    return root_ + relative;
-}
-
-int PrintCliRecordsTest::execute(const PrintCommand &command)
-{
-    QTextStream out(&out_), err(&err_);
-    return ExecutePrintCommand(command, QString(), out, err);
+    QCOMPARE(tearDown(), 0);
 }
 
 QStringList PrintCliRecordsTest::lines(const QStringList &names) const

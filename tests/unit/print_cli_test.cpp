@@ -4,7 +4,7 @@
 #include "cli/printcli.h"
 #include "cli/printcommand.h"
 #include "print/threadobject.h"
-#include "tests/fakes/fakewordprocessor.h"
+#include "tests/unit/print_cli_fixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +29,7 @@ QString Native(const QString &path)
 }
 } // namespace
 
-class PrintCliTest : public QObject
+class PrintCliTest : public PrintCliFixture
 {
     Q_OBJECT
 private slots:
@@ -47,50 +47,16 @@ private slots:
     void unconfirmedDocumentsReported_data();
     void unconfirmedDocumentsReported();
     void interruptEndsTheRunAndTheOffice();
-
-private:
-    QString file(const QString &relative);
-    int execute(const PrintCommand &command, const QString &password = QString());
-
-    std::unique_ptr<QTemporaryDir> tmp_;
-    QString root_;
-    std::shared_ptr<FakeOffice> office_;
-    QString out_, err_;
 };
 
 void PrintCliTest::init()
 {
-    tmp_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(tmp_->isValid());
-    root_ = tmp_->path() + QStringLiteral("/文档/");
-    QVERIFY(QDir().mkpath(root_));
-    office_ = InstallFakeWordProcessor();
-    out_.clear();
-    err_.clear();
+    QVERIFY(setUp(QStringLiteral("文档")));
 }
 
 void PrintCliTest::cleanup()
 {
-    UninstallFakeWordProcessor();
-    if (office_)
-        QCOMPARE(office_->instancesAlive(), 0);
-    office_.reset();
-    tmp_.reset();
-}
-
-QString PrintCliTest::file(const QString &relative)
-{
-    const QString path = root_ + relative;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    return path;
-}
-
-int PrintCliTest::execute(const PrintCommand &command, const QString &password)
-{
-    QTextStream out(&out_), err(&err_);
-    return ExecutePrintCommand(command, password, out, err);
+    QCOMPARE(tearDown(), 0);
 }
 
 void PrintCliTest::parse_data()
