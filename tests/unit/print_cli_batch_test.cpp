@@ -20,13 +20,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <csignal>
-
-namespace {
-const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
-const QString PdfFailureListName = QStringLiteral("无法导出PDF的文件目录.txt");
-
-} // namespace
 
 class PrintCliBatchTest : public PrintCliFixture
 {
@@ -773,23 +766,12 @@ void PrintCliBatchTest::interruptedRunKeepsItsReport()
     command.folder = root_;
     command.delayMs = 60000;
     command.reportPath = tmp_->path() + "/r.csv";
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        if (out_.contains("[1/3]")) {
-            poll.stop();
-            std::raise(SIGINT);
-        }
-    });
-    poll.start(10);
-    QCOMPARE(execute(command), 130);
+    QCOMPARE(executeInterruptedAt(command, "[1/3]"), 130);
     QStringList paths;
     QString error;
     QVERIFY(ParseDocumentList(command.reportPath, ReadAll(command.reportPath), root_, &paths, &error));
     QCOMPARE(paths, (QStringList{root_ + "2.doc", root_ + "3.doc"}));
     QVERIFY(ReadAll(command.reportPath).contains("\n1.doc,printed,"));
-    // The interrupt ended every event loop; a new one has to start clean for the tests after this.
-    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
-    QCoreApplication::exec();
 }
 
 void PrintCliBatchTest::fromList()

@@ -5,13 +5,19 @@
 #include "cli/printcli.h"
 #include "tests/fakes/fakewordprocessor.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
+#include <csignal>
 #include <memory>
+
+const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
+const QString PdfFailureListName = QStringLiteral("无法导出PDF的文件目录.txt");
 
 inline QByteArray ReadAll(const QString &path)
 {
@@ -61,6 +67,28 @@ protected:
     {
         QTextStream out(&out_), err(&err_);
         return ExecutePrintCommand(command, password, passwords, out, err);
+    }
+
+    // Runs command and interrupts it (SIGINT) once its output shows progress.
+    int executeInterruptedAt(const PrintCommand &command, const QString &progress)
+    {
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (out_.contains(progress)) {
+                poll.stop();
+                std::raise(SIGINT);
+            }
+        });
+        poll.start(10);
+        const int code = execute(command);
+        restartEventLoops();
+        return code;
+    }
+    // An interrupt or a quit ends every event loop; a new one has to start clean for what follows.
+    static void restartEventLoops()
+    {
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+        QCoreApplication::exec();
     }
 
     std::unique_ptr<QTemporaryDir> tmp_;

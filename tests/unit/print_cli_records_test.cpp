@@ -17,15 +17,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <csignal>
 
 Q_DECLARE_METATYPE(WordProcessor::Breakdown)
 
 namespace {
-const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
-const QString PdfFailureListName = QStringLiteral("无法导出PDF的文件目录.txt");
 const QString Marker = QStringLiteral("[未确认] ");
-
 } // namespace
 
 class PrintCliRecordsTest : public PrintCliFixture
@@ -471,19 +467,8 @@ void PrintCliRecordsTest::interruptedRunKeepsTheList()
     PrintCommand command;
     command.folder = root_;
     command.delayMs = 60000;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        if (out_.contains("[1/3]")) {
-            poll.stop();
-            std::raise(SIGINT);
-        }
-    });
-    poll.start(10);
-    QCOMPARE(execute(command), 130);
+    QCOMPARE(executeInterruptedAt(command, "[1/3]"), 130);
     QCOMPARE(ReadAll(root_ + FailureListName), before);
-    // The interrupt ended every event loop; a new one has to start clean for the tests after this.
-    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
-    QCoreApplication::exec();
 }
 
 void PrintCliRecordsTest::pageRanges_data()
@@ -597,9 +582,7 @@ void PrintCliRecordsTest::watchKeepsOneOffice()
     QCOMPARE(office_->printedPaths(), (QStringList{root_ + "a.doc", root_ + "b.doc"}));
     QCOMPARE(office_->calls().count("create"), 1);
     QVERIFY2(out_.endsWith(QStringLiteral("监视已结束。\n")), qPrintable(out_));
-    // The quit ended every event loop; a new one has to start clean for the tests after this.
-    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
-    QCoreApplication::exec();
+    restartEventLoops();
 }
 
 QTEST_GUILESS_MAIN(PrintCliRecordsTest)
