@@ -2,24 +2,17 @@
 // quillmark-print: one print run of a folder from the command line, through the window's print run.
 
 #include "cli/printcommand.h"
+#include "cli/runaccount.h"
 
 #include <QString>
 #include <QStringList>
 
 class QTextStream;
 
-// Exit codes.
-enum PrintExit
-{
-    kPrintExitAllPrinted = 0,
-    kPrintExitSomeFailed = 1, // listed in the failure list (failed, or printing not confirmed)
-    kPrintExitNothingPrinted = 2,
-    kPrintExitInterrupted = 130,
-};
-
 // Runs the command with the word processor installed for the print run, reporting on out (progress and
-// summary, unless quiet) and err (problems). Needs a QCoreApplication; SIGINT and SIGTERM (or
+// summary, unless quiet) and err (problems). Needs a QCoreApplication; SIGINT, SIGTERM and SIGHUP (or
 // QCoreApplication::quit) end the run early. Neither opens a viewer nor touches the window's settings.
+// The exit code as ExitCodeOf (cli/runaccount.h).
 int ExecutePrintCommand(const PrintCommand &command, const QString &password, QTextStream &out,
                         QTextStream &err);
 

@@ -1,15 +1,21 @@
 #pragma once
 // The command line of quillmark-print: what to print and how, never the password itself.
 
+#include "print/pagerange.h"
 #include "print/wordprocessor.h"
 
 #include <QString>
 #include <QStringList>
 
+// How long a watched document must stay unchanged (size and time) before it is taken.
+constexpr int kDefaultStableSeconds = 5;
+constexpr int kMaxStableSeconds = 3600;
+
 struct PrintCommand
 {
     QString folder;
     int delayMs = 0;
+    bool delayGiven = false;
     QString printer;      // a CUPS destination; empty: the default destination
     QString passwordFile; // first line is the password
     bool askPassword = false;
@@ -20,13 +26,15 @@ struct PrintCommand
     QString passwordsFile; // one password per line, tried in order
     WordProcessor::PrintOptions printOptions;
     QString pdfFolder;      // save PDFs there instead of printing
-    bool overwrite = false; // an existing PDF is replaced
+    bool overwrite = false; // a PDF this program made is replaced
     QString reportPath;     // .csv or .json
     QString fromList;       // take the documents named there
-};
 
-// True for a page range such as "1-3,5": pages counted from 1, each span ascending, no spaces.
-bool IsValidPageRange(const QString &pages);
+    bool newOnly = false; // skip what the report (and its ledger) say was done and is unchanged since
+    bool watch = false;   // keep running, taking each new document once it stopped changing
+    int stableSeconds = kDefaultStableSeconds;
+    QString doneFolder; // each document done is moved there, at its relative path
+};
 
 // The arguments after the program's name. Empty when they make a command; otherwise what is wrong, for
 // the user.

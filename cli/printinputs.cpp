@@ -1,11 +1,13 @@
 #include "cli/printinputs.h"
 
+#include "cli/printreport.h"
 #include "platform/filename.h"
+#include "platform/folderlisting.h"
+#include "print/documentoutcome.h"
 #include "print/failurelist.h"
 
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QSet>
 #include <QTextCodec>
 
 namespace {
@@ -16,6 +18,11 @@ bool DecodeUtf8(const QByteArray &bytes, QString *text)
     QTextCodec::ConverterState state;
     *text = codec->toUnicode(bytes.constData(), bytes.size(), &state);
     return state.invalidChars == 0 && state.remainingChars == 0;
+}
+
+QByteArray WithoutByteOrderMark(const QByteArray &bytes)
+{
+    return bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
 }
 
 QList<QByteArray> Lines(const QByteArray &bytes)
@@ -32,67 +39,49 @@ QList<QByteArray> Lines(const QByteArray &bytes)
 
 bool IsDone(const QString &outcome)
 {
-    return outcome == QLatin1String("printed") || outcome == QLatin1String("exported");
+    return outcome == QLatin1String(outcome::Printed) || outcome == QLatin1String(outcome::Exported);
 }
 
-// A report row's path: the exact bytes when the report carries them, else the text.
-QString RowPath(const QString &path, const QString &hex)
+// A failure list or a hand-made list: one path per line in the file system's own bytes.
+bool ReadPlainList(const QByteArray &bytes, QStringList *entries, QString *error)
 {
-    if (hex.isEmpty())
-        return path;
-    return DecodeFileName(QByteArray::fromHex(hex.toLatin1()));
-}
-
-bool ReadCsvReport(const QByteArray &bytes, QStringList *entries, QString *error)
-{
-    QString text;
-    DecodeUtf8(bytes, &text);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    int at = 0;
-    const QStringList header = ParseCsvRecord(text, at, &at);
-    const int pathColumn = header.indexOf(QStringLiteral("path"));
-    if (pathColumn < 0) {
-        *error = QStringLiteral("这个 .csv 文件不是报告（缺少 path 列）。");
-        return false;
-    }
-    const int outcomeColumn = header.indexOf(QStringLiteral("outcome"));
-    const int hexColumn = header.indexOf(QStringLiteral("path_hex"));
-    while (at < text.size()) {
-        const QStringList row = ParseCsvRecord(text, at, &at);
-        if (row.size() == 1 && row.first().isEmpty())
-            continue; // an empty line
-        const auto field = [&](int column) {
-            return column >= 0 && column < row.size() ? row.at(column) : QString();
-        };
-        if (IsDone(field(outcomeColumn)))
-            continue;
-        const QString path = RowPath(field(pathColumn), field(hexColumn));
-        if (!path.isEmpty())
-            entries->append(path);
-    }
-    return true;
-}
-
-bool ReadJsonReport(const QByteArray &bytes, QStringList *entries, QString *error)
-{
+    const QString unconfirmed = FailureListUnconfirmedMarker();
     int number = 0;
-    for (const QByteArray &line : Lines(bytes)) {
+    for (const QByteArray &line : Lines(WithoutByteOrderMark(bytes))) {
         ++number;
-        if (line.trimmed().isEmpty())
+        if (line.isEmpty())
             continue;
-        const QJsonDocument document = QJsonDocument::fromJson(line);
-        if (!document.isObject() || !document.object().value(QStringLiteral("path")).isString()) {
-            *error = QStringLiteral("报告第 %1 行不是有效的记录。").arg(number);
+        if (line.contains('\0')) {
+            *error = QStringLiteral("列表第 %1 行含有 NUL 字符，不是文件路径。").arg(number);
             return false;
         }
-        const QJsonObject row = document.object();
-        if (IsDone(row.value(QStringLiteral("outcome")).toString()))
-            continue;
-        entries->append(RowPath(row.value(QStringLiteral("path")).toString(),
-                                row.value(QStringLiteral("path_hex")).toString()));
+        // Documents not seen printed are taken again too.
+        entries->append(FailureListPath(DecodeFileName(line)));
     }
     return true;
+}
+
+// An absolute path that names the folder through another path (a link to it, or the folder reached
+// through a link): the part that leads to the folder is resolved, the rest is kept as written. Empty when
+// it does not lead into the folder.
+QString ThroughLink(const QString &path, const QString &root)
+{
+    static const QString none;
+    const QString canonicalRoot = CanonicalFolderPath(root);
+    if (canonicalRoot.isEmpty())
+        return none;
+    for (int cut = path.lastIndexOf(QLatin1Char('/')); cut > 0;
+         cut = path.lastIndexOf(QLatin1Char('/'), cut - 1)) {
+        const QString canonical = CanonicalFolderPath(path.left(cut));
+        if (canonical.isEmpty())
+            continue; // not there: look further up
+        if (canonical == canonicalRoot)
+            return root + path.mid(cut + 1);
+        if (canonical.startsWith(canonicalRoot + QLatin1Char('/')))
+            return root + canonical.mid(canonicalRoot.size() + 1) + path.mid(cut);
+        return none;
+    }
+    return none;
 }
 
 } // namespace
@@ -100,9 +89,7 @@ bool ReadJsonReport(const QByteArray &bytes, QStringList *entries, QString *erro
 bool ParsePasswords(const QByteArray &bytes, QStringList *passwords, QString *error)
 {
     passwords->clear();
-    QByteArray content = bytes;
-    if (content.startsWith("\xEF\xBB\xBF"))
-        content.remove(0, 3);
+    const QByteArray content = WithoutByteOrderMark(bytes);
     QString text;
     if (!DecodeUtf8(content, &text)) {
         *error = QStringLiteral("密码文件不是 UTF-8 编码。");
@@ -117,75 +104,39 @@ bool ParsePasswords(const QByteArray &bytes, QStringList *passwords, QString *er
     return true;
 }
 
-QStringList ParseCsvRecord(const QString &text, int from, int *next)
-{
-    QStringList fields;
-    QString field;
-    bool quoted = false;
-    int i = from;
-    for (; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (quoted) {
-            if (c == QLatin1Char('"')) {
-                if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
-                    field += c;
-                    ++i;
-                } else {
-                    quoted = false;
-                }
-            } else {
-                field += c;
-            }
-        } else if (c == QLatin1Char('"')) {
-            quoted = true;
-        } else if (c == QLatin1Char(',')) {
-            fields.append(field);
-            field.clear();
-        } else if (c == QLatin1Char('\n')) {
-            ++i;
-            break;
-        } else if (c != QLatin1Char('\r')) {
-            field += c;
-        }
-    }
-    fields.append(field);
-    *next = i;
-    return fields;
-}
-
 bool ParseDocumentList(const QString &listName, const QByteArray &bytes, const QString &folder,
                        QStringList *paths, QString *error)
 {
     paths->clear();
     QStringList entries;
     const QString lower = listName.toLower();
-    if (lower.endsWith(QLatin1String(".csv"))) {
-        if (!ReadCsvReport(bytes, &entries, error))
+    if (lower.endsWith(QLatin1String(".csv")) || lower.endsWith(QLatin1String(".json"))) {
+        QVector<ReportRow> rows;
+        if (!ReadReportRows(listName, bytes, &rows, error))
             return false;
-    } else if (lower.endsWith(QLatin1String(".json"))) {
-        if (!ReadJsonReport(bytes, &entries, error))
-            return false;
-    } else {
-        // A failure list names documents not seen printed under a marker: they are taken again too.
-        const QString unconfirmed = FailureListUnconfirmedMarker();
-        for (const QByteArray &line : Lines(bytes)) {
-            if (line.isEmpty())
-                continue;
-            QString entry = DecodeFileName(line);
-            if (entry.startsWith(unconfirmed))
-                entry.remove(0, unconfirmed.size());
-            entries.append(entry);
+        for (const ReportRow &row : rows) {
+            if (!IsDone(row.outcome) && !row.path.isEmpty())
+                entries.append(row.path);
         }
+    } else if (!ReadPlainList(bytes, &entries, error)) {
+        return false;
     }
     const QString root = QDir::cleanPath(QDir::fromNativeSeparators(folder)) + QLatin1Char('/');
+    QSet<QString> taken;
     for (const QString &entry : entries) {
         const QString given = QDir::fromNativeSeparators(entry);
         // Taken apart as text, never through the file system: ".." cannot lead out through a link name.
-        const QString path = QDir::cleanPath(QDir::isAbsolutePath(given) ? given : root + given);
+        QString path = QDir::cleanPath(QDir::isAbsolutePath(given) ? given : root + given);
+        if (!path.startsWith(root) && QDir::isAbsolutePath(given))
+            path = ThroughLink(path, root);
         if (!path.startsWith(root) || path.size() == root.size()) {
             *error = QStringLiteral("列表中的路径不在文件夹内：%1").arg(QDir::toNativeSeparators(entry));
             return false;
         }
+        // A document named twice is taken once, as the scan takes it.
+        if (taken.contains(path))
+            continue;
+        taken.insert(path);
         paths->append(QDir::toNativeSeparators(path));
     }
     return true;

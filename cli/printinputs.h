@@ -12,12 +12,10 @@
 bool ParsePasswords(const QByteArray &bytes, QStringList *passwords, QString *error);
 
 // The documents a list names, as native paths below folder (which ends in a separator), in the list's
-// order. listName decides the format: ".csv" and ".json" are reports (their printed and exported rows are
-// left out), anything else has one path per line, absolute or relative to folder, in the file system's
-// own bytes. False with *error for the user when a path lies outside folder or a report cannot be read.
+// order, each once. listName decides the format: ".csv" and ".json" are reports (UTF-8; their printed and
+// exported rows are left out), anything else has one path per line, absolute or relative to folder, in the
+// file system's own bytes. A leading byte order mark is dropped. An absolute path that names the folder
+// through a link to it is taken as naming the folder. False with *error for the user (naming the line
+// where it can) when a path lies outside folder or holds a NUL, or a report is not UTF-8 or malformed.
 bool ParseDocumentList(const QString &listName, const QByteArray &bytes, const QString &folder,
                        QStringList *paths, QString *error);
-
-// The fields of one line of comma-separated values (quotes as spreadsheets write them); *next is where
-// the next line starts. Line breaks inside quotes belong to the field.
-QStringList ParseCsvRecord(const QString &text, int from, int *next);

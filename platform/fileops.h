@@ -24,6 +24,43 @@ std::FILE *CreateNewFile(const char *path, bool ownerOnly = false);
 // stays.
 bool RemoveFolderTree(const char *path);
 
-// Moves the file source to target when nothing is at target, in one step: a file that appears at target
-// meanwhile is never replaced. False when it could not be done; source is then still there.
+// Moves the file source to target when nothing is at target (a link there, even one that leads nowhere,
+// counts as something): a file that appears at target meanwhile is never replaced. Where the file system
+// cannot do that in one step (no RENAME_NOREPLACE, no hard links: FAT, exFAT, many SMB mounts), target is
+// first claimed by a new empty file of its own, which source then replaces. False when it could not be
+// done; source is then still there.
 bool MoveFileNoReplace(const char *source, const char *target);
+
+enum class MoveResult
+{
+    Moved,
+    TargetExists, // something is at the target: nothing was replaced, source is still there
+    Failed        // source is still there (or, when the bytes were copied, only source is)
+};
+// Moves the file source to base/relative (relative: names joined by '/', none of them "..", ".", or
+// empty), making the folders of relative that are missing. Below base no link is followed: a link, or
+// anything but a folder, where a folder of relative should be fails it, and a link at the target itself is
+// never written through. Without replace, nothing at the target is replaced (as MoveFileNoReplace); with
+// it, what is there is replaced in one step (a link is replaced, not followed). Across file systems the
+// bytes go to a new file of a unique name beside the target first, which is then moved into place, and
+// source is removed only then.
+MoveResult MoveFileBelow(const char *source, const char *base, const char *relative, bool replace);
+
+// What is at path itself; a link at path is not followed.
+enum class EntryKind
+{
+    Missing,
+    File,
+    Folder,
+    Link,
+    Other
+};
+EntryKind QueryEntryNoFollow(const char *path);
+
+// The bytes of the regular file at path, not through a link at path; false when it is missing, a link,
+// not a regular file, longer than limit bytes, or cannot be read.
+bool ReadRegularFile(const char *path, size_t limit, std::string &bytes);
+
+// Opens the file at path for appending in binary mode, creating it (readable by its owner only) when it
+// is missing; never through a link at path. nullptr when that cannot be done.
+std::FILE *OpenFileForAppending(const char *path);

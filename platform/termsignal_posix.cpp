@@ -25,7 +25,7 @@ void onTerminationSignal(int)
 
 } // namespace
 
-void QuitOnTerminationSignals()
+void QuitOnTerminationSignals(bool hangup)
 {
     if (signalPipe[0] >= 0 || !QCoreApplication::instance())
         return;
@@ -47,4 +47,6 @@ void QuitOnTerminationSignals()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    if (hangup)
+        ::sigaction(SIGHUP, &action, nullptr);
 }

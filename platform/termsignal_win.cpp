@@ -26,7 +26,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 
 // A program ended with TerminateProcess cannot notice it; Ctrl+C, Ctrl+Break and a closing console can be
 // heard, and a print run cut off without its clean-up would leave the word processor running invisibly.
-void QuitOnTerminationSignals()
+void QuitOnTerminationSignals(bool)
 {
     static bool installed = false;
     if (installed || QCoreApplication::instance() == nullptr)

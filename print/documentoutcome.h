@@ -19,6 +19,8 @@ inline const char SkippedExisting[] = "skipped-existing";
 inline const char Unconfirmed[] = "unconfirmed";
 // The office opened the document but the PDF could not be written.
 inline const char ExportFailed[] = "export-failed";
+// The page range selects no page of the document (it has fewer pages): nothing was printed or exported.
+inline const char NoPages[] = "no-pages";
 } // namespace outcome
 
 struct DocumentOutcome
@@ -30,8 +32,11 @@ struct DocumentOutcome
     int passwordLine = 0;   // the line of the passwords that opened it, from 1; 0: none was needed or given
     bool encrypted = false; // it opened only with a password
     int jobId = 0;          // the print server's job, 0 when there was none
-    int pages = -1;         // as the word processor laid it out; -1 unknown
+    // What was printed (the pages the range selects, or all, times the copies) or exported; -1 unknown.
+    int pages = -1;
     double seconds = 0;     // from the first open to the outcome
+    qint64 size = -1;       // the file's size in bytes when it was tried; -1: not tried
+    qint64 modifiedMs = -1; // its modification time then, in ms since 1970 (UTC)
 };
 
 Q_DECLARE_METATYPE(DocumentOutcome)

@@ -18,3 +18,13 @@ bool WriteFailureList(const QString &listPath, const QStringList &paths);
 // line into two paths that do not exist, so each is written as its visible Unicode sign: U+2424 for a line
 // feed, U+240D for a carriage return. Every other character is the name's own.
 QString FailureListLine(const QString &path);
+
+// The list after a run that did not try the whole folder (a list of documents, only what is new, an
+// interrupted or stopped run), from the list it found (old, its lines) and what it learnt: learnt holds
+// this run's lines in the order tried, settled the paths of every document it brought to an end (printed,
+// failed, unconfirmed, ...). A line of old stays unless its document was settled; a document listed again
+// keeps its old place; the rest of learnt follows in its order. Each path is listed once.
+QStringList MergeFailureList(const QStringList &old, const QStringList &learnt, const QStringList &settled);
+
+// The path a line names: the line without the unconfirmed marker.
+QString FailureListPath(const QString &line);

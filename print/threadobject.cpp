@@ -1,145 +1,34 @@
 #include "print/threadobject.h"
 
-#include "platform/fileinfo.h"
 #include "platform/filename.h"
 #include "platform/fileops.h"
 #include "platform/viewer.h"
 #include "print/documentoutcome.h"
 #include "print/failurelist.h"
+#include "print/jobbook.h"
+#include "print/pagerange.h"
+#include "print/pdfexport.h"
 #include "print/printjobsettings.h"
+#include "print/runcontrol.h"
+#include "print/runtexts.h"
 #include "print/wordprocessor.h"
 
-#include <QAtomicInt>
-#include <QDeadlineTimer>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSet>
-#include <QThread>
-#include <QWaitCondition>
-#include <algorithm>
-#include <cstdio>
-#include <map>
+#include <memory>
 #include <vector>
 
 namespace {
-
-// Every run under way, so that AbortRuns can reach it from another thread.
-struct ActiveRun
-{
-    WordProcessor *processor = nullptr;
-    bool aborted = false;
-};
-
-QMutex runsMutex;
-QWaitCondition runsWake; // wakes pauses when a run is aborted
-std::vector<ActiveRun *> activeRuns;
 
 QMutex viewerMutex;
 ThreadObject::ViewerLauncher &viewerLauncher()
 {
     static ThreadObject::ViewerLauncher launcher;
     return launcher;
-}
-
-// Registers a run for the time of one ReplaceExcelText call.
-class RunRegistration
-{
-public:
-    RunRegistration()
-    {
-        QMutexLocker lock(&runsMutex);
-        activeRuns.push_back(&run_);
-    }
-    ~RunRegistration()
-    {
-        QMutexLocker lock(&runsMutex);
-        activeRuns.erase(std::find(activeRuns.begin(), activeRuns.end(), &run_));
-    }
-    RunRegistration(const RunRegistration &) = delete;
-    RunRegistration &operator=(const RunRegistration &) = delete;
-
-    // The processor must be detached before it is destroyed: AbortRuns may call it at any time. One that
-    // joins a run aborted already is told at once.
-    void attach(WordProcessor *processor)
-    {
-        QMutexLocker lock(&runsMutex);
-        run_.processor = processor;
-        if (processor && run_.aborted)
-            processor->abort();
-    }
-    bool aborted() const
-    {
-        QMutexLocker lock(&runsMutex);
-        return run_.aborted;
-    }
-    // Like Sleep: 0 gives up the rest of the time slice. Cut short when the run is aborted.
-    void pause(int milliseconds)
-    {
-        if (milliseconds <= 0) {
-            QThread::yieldCurrentThread();
-            return;
-        }
-        QDeadlineTimer deadline(milliseconds);
-        QMutexLocker lock(&runsMutex);
-        while (!run_.aborted && !deadline.hasExpired())
-            runsWake.wait(&runsMutex, deadline);
-    }
-
-private:
-    ActiveRun run_;
-};
-
-QString NoWordProcessorText()
-{
-    return QStringLiteral("未找到可用的文字处理软件（Word、WPS 或 LibreOffice），未能打印。");
-}
-QString NotAnsweringText()
-{
-    return QStringLiteral("文字处理软件没有响应，其余文档未能处理。");
-}
-// Why a word processor that broke down cannot go on; empty while it can.
-QString BreakdownText(WordProcessor::Breakdown breakdown)
-{
-    switch (breakdown) {
-    case WordProcessor::Breakdown::Unavailable:
-        return NoWordProcessorText();
-    case WordProcessor::Breakdown::NotAnswering:
-        return NotAnsweringText();
-    case WordProcessor::Breakdown::None:
-        break;
-    }
-    return QString();
-}
-QString NoDocumentsText()
-{
-    return QStringLiteral("文字处理软件无法打开文档，未能打印。");
-}
-QString AbortedText()
-{
-    return QStringLiteral("打印已中止。");
-}
-QString UnconfirmedText(int count)
-{
-    return QStringLiteral("另有%1个文档已交给打印机，但未能确认是否打印出来（失败列表中标为“%2”）。")
-        .arg(count)
-        .arg(FailureListUnconfirmedMarker().trimmed());
-}
-QString FailureListNotWrittenText(const QString &path)
-{
-    return QStringLiteral("无法写入打印失败的文件列表（%1），列表未能显示。")
-        .arg(QDir::toNativeSeparators(path));
-}
-
-QString PrintOptionsUnsupportedText()
-{
-    return QStringLiteral("所用的文字处理软件不支持所选的打印选项，未能打印。");
-}
-
-QString PdfExportUnsupportedText()
-{
-    return QStringLiteral("所用的文字处理软件不能导出 PDF，未能导出。");
 }
 
 // One password to offer, and the line of the passwords it came from (0: none).
@@ -186,61 +75,14 @@ const char *OpenFailureOutcome(WordProcessor::OpenFailure failure)
     return outcome::Damaged;
 }
 
-// A listed path is taken as discovery would take it: an existing file that passes the document test.
-bool IsListedDocument(const QString &path)
+// The file as it is when it is tried, so that a later run can tell whether it changed since.
+void NoteFileState(DocumentOutcome &result)
 {
-    bool isFolder = false;
-    return QueryPathEntry(EncodeFileName(path).constData(), &isFolder) && !isFolder &&
-           ThreadObject::IsPrintableDocument(path);
-}
-
-// The PDF of a document: the same path below the PDF folder, with ".pdf" for the Word extension.
-QString PdfPathFor(const PrintJobSettingsRecord &settings, const QString &documentPath)
-{
-    const QString root = QDir::toNativeSeparators(settings.sourcePath);
-    QString relative = documentPath;
-    if (relative.startsWith(root))
-        relative = relative.mid(root.size());
-    else
-        relative = relative.mid(relative.lastIndexOf(QDir::separator()) + 1);
-    relative.truncate(relative.lastIndexOf(QLatin1Char('.')));
-    return QDir::toNativeSeparators(settings.pdfFolder) + relative + QStringLiteral(".pdf");
-}
-
-// Makes the folders above path that are missing. The names go to the file system as its own bytes.
-void MakeFoldersAbove(const QString &path)
-{
-    const QChar separator = QDir::separator();
-    for (int at = path.indexOf(separator, 1); at > 0; at = path.indexOf(separator, at + 1)) {
-        const QByteArray folder = EncodeFileName(path.left(at));
-        bool isFolder = false;
-        if (!QueryPathEntry(folder.constData(), &isFolder))
-            MakeFolder(folder.constData());
-    }
-}
-
-// The office writes the PDF beside its place under a name of its own, which is then renamed into place:
-// no half-written PDF ever carries the document's name, and one that appeared meanwhile is kept unless
-// overwriting was asked for.
-bool ExportPdf(WordProcessor &office, WordProcessor::Document document, const QString &pdfPath,
-               bool overwrite)
-{
-    static QAtomicInt counter;
-    MakeFoldersAbove(pdfPath);
-    const int slash = pdfPath.lastIndexOf(QDir::separator());
-    const QString temporary = pdfPath.left(slash + 1) + QStringLiteral(".quillmark-%1-%2.pdf.part")
-                                                            .arg(CurrentProcessNumber())
-                                                            .arg(counter.fetchAndAddRelaxed(1));
-    const QByteArray temporaryBytes = EncodeFileName(temporary);
-    const QByteArray targetBytes = EncodeFileName(pdfPath);
-    bool placed = office.exportPdf(document, temporary);
-    if (placed) {
-        placed = overwrite ? ReplaceFileWith(temporaryBytes.constData(), targetBytes.constData())
-                           : MoveFileNoReplace(temporaryBytes.constData(), targetBytes.constData());
-    }
-    if (!placed)
-        std::remove(temporaryBytes.constData());
-    return placed;
+    const QFileInfo info(result.path);
+    if (!info.exists())
+        return;
+    result.size = info.size();
+    result.modifiedMs = info.lastModified().toMSecsSinceEpoch();
 }
 
 } // namespace
@@ -258,13 +100,25 @@ void ThreadObject::SetViewerLauncher(ViewerLauncher launcher)
 
 void ThreadObject::AbortRuns()
 {
-    QMutexLocker lock(&runsMutex);
-    for (ActiveRun *run : activeRuns) {
-        run->aborted = true;
-        if (run->processor)
-            run->processor->abort();
+    RunRegistration::AbortAll();
+}
+
+bool ThreadObject::TakesListedDocument(const QString &path, const QString &root)
+{
+    if (!IsPrintableDocument(path) || QueryEntryNoFollow(EncodeFileName(path).constData()) != EntryKind::File)
+        return false;
+    if (!path.startsWith(root))
+        return false;
+    // The scan enters no hidden folder (it does enter folder links, and so may a list).
+    const QStringList folders = path.mid(root.size()).split(QDir::separator());
+    QString folder = root;
+    for (int i = 0; i + 1 < folders.size(); ++i) {
+        folder += folders.at(i);
+        if (folders.at(i).isEmpty() || QFileInfo(folder).isHidden())
+            return false;
+        folder += QDir::separator();
     }
-    runsWake.wakeAll();
+    return true;
 }
 
 void ThreadObject::ReplaceExcelText()
@@ -273,9 +127,9 @@ void ThreadObject::ReplaceExcelText()
     // A copy: the window may rewrite the record once the button is enabled again, before this run is over.
     const PrintJobSettingsRecord settings = PrintJobSettings;
     const bool printing = settings.mode == Mode::Print;
-    QStringList failedPaths; // in the order they were met; folders that could not be read end in a separator
-    int printedCount = 0;    // printed, exported, or (when checking) opened
-    QString problem;         // why the run printed less than it could; shown after the count
+    const RunTexts texts(settings.mode);
+    const QString root = QDir::toNativeSeparators(settings.sourcePath);
+    QString problem; // why the run printed less than it could; shown after the count
 
     RunRegistration run; // from here on AbortRuns reaches this run
     QStringList unreadableFolders;
@@ -297,108 +151,76 @@ void ThreadObject::ReplaceExcelText()
         office = CreateWordProcessor();
     run.attach(office.get());
     const bool created = office && office->create();
+    std::unique_ptr<PdfExporter> exporter;
     bool ready = created;
     if (created) {
         office->setVisible(false);
         office->setDisplayAlerts(false);
         if (!office->queryDocuments()) {
             ready = false;
-            problem = NoDocumentsText();
+            problem = texts.noDocuments();
         } else if (!settings.printOptions.isDefault() && !office->setPrintOptions(settings.printOptions)) {
             ready = false;
-            problem = PrintOptionsUnsupportedText();
+            problem = texts.printOptionsUnsupported();
         } else if (settings.mode == Mode::ExportPdf && !office->exportsPdf()) {
             ready = false;
-            problem = PdfExportUnsupportedText();
+            problem = texts.pdfExportUnsupported();
+        } else if (settings.mode == Mode::ExportPdf) {
+            exporter = std::make_unique<PdfExporter>(settings);
+            ready = exporter->ready();
+            if (!ready)
+                problem = texts.noTemporaryFolder();
         }
     } else {
-        problem = NoWordProcessorText();
+        problem = texts.noWordProcessor();
     }
     const std::vector<PasswordTry> tries = PasswordTries(settings);
+    const QString &range = settings.printOptions.pages;
+    const int copies = printing ? settings.printOptions.copies : 1;
 
-    // Documents whose job is still followed, the documents that did not print and those whose printing
-    // could not be confirmed, with the order in which they were tried: a job may end after later
-    // documents were tried.
-    struct Pending
-    {
-        int index;
-        DocumentOutcome outcome;
-        QElapsedTimer clock;
-    };
-    std::map<WordProcessor::Document, Pending> queued;
-    std::vector<std::pair<int, QString>> failed;
-    std::vector<Pending> unconfirmed;
-    std::map<WordProcessor::Document, bool> outcomes;
-    auto finish = [&](DocumentOutcome result, const QElapsedTimer &clock, const char *what) {
+    auto finish = [this](DocumentOutcome result, const QElapsedTimer &clock, const char *what) {
         result.outcome = QString::fromLatin1(what);
         result.seconds = clock.isValid() ? double(clock.nsecsElapsed()) / 1e9 : 0.0;
         emit DocumentFinished(result);
     };
-    auto collect = [&](WordProcessor::Document waitFor) {
-        for (const WordProcessor::JobResult &result : office->takeJobResults(waitFor)) {
-            const auto it = queued.find(result.document);
-            if (it == queued.end())
-                continue;
-            outcomes[result.document] = result.printed;
-            Pending &pending = it->second;
-            pending.outcome.jobId = result.jobId;
-            if (result.printed) {
-                ++printedCount;
-            } else if (result.unconfirmed) {
-                unconfirmed.push_back(pending);
-            } else {
-                failed.push_back({pending.index, pending.outcome.path});
-            }
-            finish(pending.outcome, pending.clock,
-                   result.printed ? outcome::Printed
-                                  : (result.unconfirmed ? outcome::Unconfirmed : outcome::PrinterError));
-            queued.erase(it);
-        }
-    };
+    JobBook jobs(finish);
 
-    QSet<QString> pdfsMade;
     int index = 0;
     for (; ready && index < total; ++index) {
-        const QString &path = paths.at(index);
-        DocumentOutcome result;
+        JobBook::Entry entry{index, DocumentOutcome(), QElapsedTimer()};
+        DocumentOutcome &result = entry.outcome;
         result.number = index + 1;
         result.total = total;
-        result.path = path;
+        result.path = paths.at(index);
         if (run.aborted())
             break;
         // A word processor that broke down over the last document takes no further one.
-        problem = BreakdownText(office->breakdown());
+        problem = texts.breakdown(office->breakdown());
         if (!problem.isEmpty())
             break;
-        // A listed name that is gone, or is no document, is not tried.
-        if (settings.useDocumentList && !IsListedDocument(path)) {
+        // A listed name that is gone, or that the scan would not take, is not tried.
+        if (settings.useDocumentList && !TakesListedDocument(result.path, root)) {
             finish(result, QElapsedTimer(), outcome::NotTried);
             continue;
         }
+        NoteFileState(result);
         // Before the first document, and again before each one: a printer that stops or starts refusing
-        // jobs mid-run ends the run at once; the documents not tried are not listed.
+        // jobs mid-run ends the run at once.
         if (printing) {
             problem = office->printerProblem();
             if (!problem.isEmpty())
                 break;
         }
-        QString pdfPath;
-        if (settings.mode == Mode::ExportPdf) {
-            pdfPath = PdfPathFor(settings, path);
-            // Looked at before the document is opened: a PDF that stays as it is needs no office. a.doc
-            // and a.docx share a PDF name: the second never replaces what this run made of the first.
-            const bool madeByThisRun = pdfsMade.contains(pdfPath);
-            if (madeByThisRun ||
-                (!settings.overwritePdf && QueryPathEntry(EncodeFileName(pdfPath).constData(), nullptr))) {
-                finish(result, QElapsedTimer(), outcome::SkippedExisting);
-                continue;
-            }
+        // A PDF that stays as it is needs no office.
+        if (exporter && exporter->keeps(result.path)) {
+            finish(result, QElapsedTimer(), outcome::SkippedExisting);
+            continue;
         }
 
+        const QString &path = result.path;
         emit ShowDisposingFile(path);
         emit DocumentStarted(index + 1, total, path);
-        QElapsedTimer clock;
-        clock.start();
+        entry.clock.start();
         WordProcessor::Document document = WordProcessor::NoDocument;
         WordProcessor::OpenFailure failure = WordProcessor::OpenFailure::Unknown;
         for (const PasswordTry &attempt : tries) {
@@ -425,66 +247,74 @@ void ThreadObject::ReplaceExcelText()
             const WordProcessor::Breakdown breakdown = office->breakdown();
             // The office died and none could take its place: the document was never really tried.
             if (breakdown == WordProcessor::Breakdown::Unavailable) {
-                problem = BreakdownText(breakdown);
+                problem = texts.breakdown(breakdown);
                 break;
             }
             if (breakdown == WordProcessor::Breakdown::NotAnswering)
                 failure = WordProcessor::OpenFailure::TimedOut;
-            failed.push_back({index, path});
-            finish(result, clock, OpenFailureOutcome(failure));
+            jobs.failed(entry, OpenFailureOutcome(failure));
             continue;
         }
 
         if (settings.mode == Mode::Check) {
             office->close(document, false);
-            ++printedCount;
-            finish(result, clock, outcome::Opens);
+            jobs.done(entry, outcome::Opens);
             continue;
         }
-        // The page count after the work: the document is laid out by then.
-        if (settings.mode == Mode::ExportPdf) {
-            const bool exported = ExportPdf(*office, document, pdfPath, settings.overwritePdf);
-            if (exported)
-                pdfsMade.insert(pdfPath);
-            result.pages = office->pageCount(document);
-            office->close(document, false);
-            if (exported) {
-                ++printedCount;
-            } else if (!run.aborted()) {
-                failed.push_back({index, path});
+        // A range past the document's end selects nothing: there is nothing to send, and no job to wait for.
+        int selected = -1;
+        if (!range.isEmpty()) {
+            const int pageCount = office->pageCount(document);
+            if (pageCount >= 0)
+                selected = PagesSelected(range, pageCount);
+            if (selected == 0) {
+                office->close(document, false);
+                result.pages = 0;
+                finish(result, entry.clock, outcome::NoPages);
+                continue;
             }
-            finish(result, clock, exported ? outcome::Exported : outcome::ExportFailed);
+        }
+
+        if (exporter) {
+            const PdfExporter::Result exported = exporter->exportDocument(*office, document, path);
+            // The page count after the work: the document is laid out by then.
+            result.pages = selected >= 0 ? selected : (range.isEmpty() ? office->pageCount(document) : -1);
+            office->close(document, false);
+            if (exported == PdfExporter::Result::Exported) {
+                jobs.done(entry, outcome::Exported);
+            } else if (run.aborted()) {
+                break; // cut off on the way: nothing of it was written, it counts as not tried
+            } else if (exported == PdfExporter::Result::Kept) {
+                result.pages = -1;
+                finish(result, entry.clock, outcome::SkippedExisting);
+            } else {
+                result.pages = -1;
+                jobs.failed(entry, outcome::ExportFailed);
+            }
             continue;
         }
 
         const bool handedOver = office->printOut(document);
-        result.pages = office->pageCount(document);
+        const int pageCount = selected >= 0 ? selected : (range.isEmpty() ? office->pageCount(document) : -1);
+        result.pages = pageCount >= 0 ? pageCount * copies : -1;
         office->close(document, false);
         bool printed = handedOver;
         if (handedOver && office->followsJobs()) {
-            queued[document] = {index, result, clock};
+            jobs.queue(document, entry);
             // A pause spaces out printed documents: with one, the job is followed to its end first.
             if (settings.delayMs > 0) {
-                collect(document);
-                const auto outcome = outcomes.find(document);
-                printed = outcome != outcomes.end() && outcome->second;
+                jobs.collect(*office, document);
+                printed = jobs.printed(document);
             }
         } else if (handedOver) {
-            ++printedCount;
-            finish(result, clock, outcome::Printed);
-        } else if (office->breakdown() == WordProcessor::Breakdown::NotAnswering) {
-            // The print call never came back: a job may have got out.
-            unconfirmed.push_back({index, result, clock});
-            finish(result, clock, outcome::Unconfirmed);
-        } else if (!run.aborted()) {
-            failed.push_back({index, path});
-            finish(result, clock, outcome::PrinterError);
+            jobs.done(entry, outcome::Printed);
+        } else if (office->breakdown() == WordProcessor::Breakdown::NotAnswering || run.aborted()) {
+            // The print call never came back, or was cut off by the abort: a job may have got out.
+            jobs.unconfirmed(entry);
         } else {
-            // Cut off by the abort: whether a job got out is not known.
-            unconfirmed.push_back({index, result, clock});
-            finish(result, clock, outcome::Unconfirmed);
+            jobs.failed(entry, outcome::PrinterError);
         }
-        collect(WordProcessor::NoDocument);
+        jobs.collect(*office, WordProcessor::NoDocument);
         if (!printed)
             continue;
         emit ShowDisposingFile(QStringLiteral("延时:") + QString::number(settings.delayMs) +
@@ -492,19 +322,16 @@ void ThreadObject::ReplaceExcelText()
         run.pause(settings.delayMs);
     }
     if (ready && problem.isEmpty() && !run.aborted())
-        problem = BreakdownText(office->breakdown());
+        problem = texts.breakdown(office->breakdown());
     // The count and the failure list wait for the jobs still followed; an abort leaves them to print.
-    if (ready && !queued.empty() && !run.aborted())
-        collect(WordProcessor::AllDocuments);
+    if (ready && jobs.anyQueued() && !run.aborted())
+        jobs.collect(*office, WordProcessor::AllDocuments);
     // A printer that stopped under the last jobs: the label says why they did not print.
-    if (ready && printing && office->followsJobs() && problem.isEmpty() && !failed.empty() && !run.aborted())
+    if (ready && printing && office->followsJobs() && problem.isEmpty() && jobs.failedCount() > 0 &&
+        !run.aborted())
         problem = office->printerProblem();
     // Jobs left in the queue at an abort print or not without us: the user has to look at the printer.
-    for (const auto &entry : queued) {
-        unconfirmed.push_back(entry.second);
-        finish(entry.second.outcome, entry.second.clock, outcome::Unconfirmed);
-    }
-    queued.clear();
+    jobs.abandonQueued();
     // What the run did not come to, so that a report names every document.
     for (int rest = ready ? index : 0; rest < total; ++rest) {
         DocumentOutcome untried;
@@ -514,16 +341,7 @@ void ThreadObject::ReplaceExcelText()
         finish(untried, QElapsedTimer(), outcome::NotTried);
     }
 
-    // Unconfirmed documents go to the list too, marked: the user has to look at the printer for them.
-    const int failedCount = int(failed.size());
-    for (const Pending &t : unconfirmed)
-        failed.push_back({t.index, FailureListUnconfirmedMarker() + t.outcome.path});
-    std::sort(failed.begin(), failed.end());
-    for (const auto &f : failed)
-        failedPaths.append(f.second);
-    std::sort(unconfirmed.begin(), unconfirmed.end(),
-              [](const Pending &a, const Pending &b) { return a.index < b.index; });
-
+    exporter.reset();
     if (created)
         office->quit();
     run.attach(nullptr);
@@ -531,18 +349,20 @@ void ThreadObject::ReplaceExcelText()
 
     const bool aborted = run.aborted();
     if (aborted)
-        problem = AbortedText();
+        problem = texts.aborted();
+    QStringList failedPaths = jobs.failureLines();
     // Nothing below these folders could be seen, let alone printed: they head the list (they were met
     // before any document was tried), each ending in a separator. A run stopped by a problem lists only
     // what it tried.
-    if (problem.isEmpty()) {
+    if (problem.isEmpty() && !unreadableFolders.isEmpty()) {
         QStringList folders;
         for (const QString &folder : unreadableFolders)
             folders.append(QDir::toNativeSeparators(folder) + QDir::separator());
         failedPaths = folders + failedPaths;
+        emit UnreadableFolders(folders);
     }
-    // A check leaves the folder as it found it.
-    if (settings.mode == Mode::Check)
+    // A check leaves the folder as it found it; a run without a list path leaves the list to its caller.
+    if (settings.mode == Mode::Check || settings.failureListPath.isEmpty())
         failedPaths.clear();
     // Written before the count is shown, so that the label can say when it could not be. The list is kept
     // even when the program is ending, but no viewer pops up then.
@@ -550,18 +370,18 @@ void ThreadObject::ReplaceExcelText()
     if (!listWritten) {
         if (!problem.isEmpty())
             problem += QLatin1Char(' ');
-        problem += FailureListNotWrittenText(settings.failureListPath);
+        problem += RunTexts::failureListNotWritten(settings.failureListPath);
     }
     QString finalText =
-        QStringLiteral("成功打印") + QString::number(printedCount) + QStringLiteral("个word文件!");
-    if (!unconfirmed.empty())
-        finalText += QLatin1Char(' ') + UnconfirmedText(int(unconfirmed.size()));
+        QStringLiteral("成功打印") + QString::number(jobs.doneCount()) + QStringLiteral("个word文件!");
+    if (jobs.unconfirmedCount() > 0)
+        finalText += QLatin1Char(' ') + texts.unconfirmed(jobs.unconfirmedCount());
     if (!problem.isEmpty())
         finalText += QLatin1Char(' ') + problem;
     emit ShowDisposingFile(finalText);
-    for (const Pending &t : unconfirmed)
-        emit DocumentUnconfirmed(t.outcome.number, t.outcome.path);
-    emit RunFinished(printedCount, failedCount, problem);
+    for (const auto &document : jobs.unconfirmedDocuments())
+        emit DocumentUnconfirmed(document.first, document.second);
+    emit RunFinished(jobs.doneCount(), jobs.failedCount(), problem);
     // The window starts the viewer on its own thread. Before the button comes back: a new click deletes
     // the list.
     if (!failedPaths.isEmpty() && listWritten && !aborted)

@@ -21,6 +21,10 @@ public:
     QFileInfoList ListFilesRecursively(QString path, QStringList *unreadableFolders,
                                        const std::function<bool()> &stop);
     static bool IsPrintableDocument(const QString &path);
+    // Whether a document named by a list (not found by the scan) is taken, by the rules of the scan: an
+    // existing file, not a link, that passes the document test, in no hidden folder below root (native,
+    // ending in a separator).
+    static bool TakesListedDocument(const QString &path, const QString &root);
 
     // Shows the failure list to the user, on the GUI thread: the desktop's services and Notepad's start
     // belong there. Tests replace the launcher.
@@ -53,6 +57,9 @@ signals:
     void DocumentUnconfirmed(int number, QString path);
     // After the run: the failure list was written and is to be shown.
     void ShowFailureList(QString failureListPath);
+    // Before RunFinished, when folders of the tree could not be read (in the order met). A run without a
+    // failure list path leaves the list to its caller, who needs them.
+    void UnreadableFolders(QStringList folders);
 
 public slots:
     void ReplaceExcelText();

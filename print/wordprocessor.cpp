@@ -29,3 +29,9 @@ std::unique_ptr<WordProcessor> CreateWordProcessor()
         return nullptr;
     return factory();
 }
+
+WordProcessorFactory InstalledWordProcessorFactory()
+{
+    QMutexLocker lock(&factoryMutex);
+    return installedFactory();
+}

@@ -129,3 +129,5 @@ using WordProcessorFactory = std::function<std::unique_ptr<WordProcessor>()>;
 // The factory the print run uses; start-up installs the platform's client, tests install fakes.
 void SetWordProcessorFactory(WordProcessorFactory factory);
 std::unique_ptr<WordProcessor> CreateWordProcessor();
+// The factory installed now (empty when none is).
+WordProcessorFactory InstalledWordProcessorFactory();

@@ -7,9 +7,11 @@
 #include "cli/printreport.h"
 #include "platform/filename.h"
 #include "print/failurelist.h"
+#include "print/pdfexport.h"
 #include "print/threadobject.h"
-#include "tests/fakes/fakewordprocessor.h"
+#include "tests/unit/print_cli_fixture.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -18,26 +20,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <csignal>
 
-namespace {
-const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-} // namespace
-
-class PrintCliBatchTest : public QObject
+class PrintCliBatchTest : public PrintCliFixture
 {
     Q_OBJECT
 private slots:
@@ -74,48 +58,18 @@ private slots:
     void badInputStartsNoOffice();
 
 private:
-    QString file(const QString &relative, const QByteArray &bytes = "doc");
-    int execute(const PrintCommand &command, const QStringList &passwords = QStringList());
     QStringList outLines() const { return out_.split('\n', Qt::SkipEmptyParts); }
     int opens() const;
-
-    std::unique_ptr<QTemporaryDir> tmp_;
-    QString root_;
-    std::shared_ptr<FakeOffice> office_;
-    QString out_, err_;
 };
 
 void PrintCliBatchTest::init()
 {
-    tmp_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(tmp_->isValid());
-    root_ = tmp_->path() + QStringLiteral("/文档/");
-    QVERIFY(QDir().mkpath(root_));
-    office_ = InstallFakeWordProcessor();
-    out_.clear();
-    err_.clear();
+    QVERIFY(setUp(QStringLiteral("文档")));
 }
 
 void PrintCliBatchTest::cleanup()
 {
-    UninstallFakeWordProcessor();
-    if (office_)
-        QCOMPARE(office_->instancesAlive(), 0);
-    office_.reset();
-    tmp_.reset();
-}
-
-QString PrintCliBatchTest::file(const QString &relative, const QByteArray &bytes)
-{
-    const QString path = root_ + relative;
-    WriteAll(path, bytes);
-    return path;
-}
-
-int PrintCliBatchTest::execute(const PrintCommand &command, const QStringList &passwords)
-{
-    QTextStream out(&out_), err(&err_);
-    return ExecutePrintCommand(command, QString(), passwords, out, err);
+    QCOMPARE(tearDown(), 0);
 }
 
 int PrintCliBatchTest::opens() const
@@ -202,6 +156,38 @@ void PrintCliBatchTest::parse_data()
         << "";
     QTest::newRow("misspelt option") << QStringList{"docs", "--copy", "2"} << "未知选项：--copy"
                                      << "";
+    QTest::newRow("an option where a folder should be")
+        << QStringList{"docs", "--pdf", "--overwrite"} << "--pdf 缺少取值（--overwrite 是另一个选项"
+        << "";
+    QTest::newRow("a short option where a folder should be")
+        << QStringList{"docs", "--pdf", "-q"} << "缺少取值"
+        << "";
+    QTest::newRow("a value with a dash, joined") << QStringList{"docs", "--pdf=-out-"} << ""
+                                                 << "0||1|0|0||-out-|0||";
+    QTest::newRow("a delay a check ignores")
+        << QStringList{"docs", "--check", "--delay", "5"} << "--delay 只用于打印"
+        << "";
+    QTest::newRow("a delay an export ignores")
+        << QStringList{"docs", "--pdf", "o", "--delay=0"} << "--delay 只用于打印"
+        << "";
+    QTest::newRow("only what is new, without a report")
+        << QStringList{"docs", "--new-only"} << "需要 --report"
+        << "";
+    QTest::newRow("a watch without a report") << QStringList{"docs", "--watch"} << "需要 --report"
+                                              << "";
+    QTest::newRow("a watch of a list")
+        << QStringList{"docs", "--watch", "--report", "r.csv", "--from-list", "l"} << "--watch 不能与"
+        << "";
+    QTest::newRow("settling without a watch")
+        << QStringList{"docs", "--stable-seconds", "3"} << "只能与 --watch 同用"
+        << "";
+    QTest::newRow("settling for no time")
+        << QStringList{"docs", "--watch", "--report", "r.csv", "--stable-seconds=0"}
+        << "--stable-seconds 应为"
+        << "";
+    QTest::newRow("a done folder for a check")
+        << QStringList{"docs", "--check", "--done-folder", "d"} << "--done-folder 不能与 --check"
+        << "";
 }
 
 void PrintCliBatchTest::parse()
@@ -228,7 +214,8 @@ void PrintCliBatchTest::helpNamesTheBatchOptions()
 {
     const QString help = PrintCommandHelp();
     for (const char *option : {"--check", "--passwords-file", "--copies", "--collate", "--duplex", "--pages",
-                               "--pdf", "--overwrite", "--report", "--from-list"}) {
+                               "--pdf", "--overwrite", "--report", "--from-list", "--new-only", "--watch",
+                               "--stable-seconds", "--done-folder"}) {
         // Once in each language, as an option of its own ("--pdf" is also the start of nothing else).
         const QRegularExpression mention(
             QStringLiteral("\\n  %1[ ,]").arg(QRegularExpression::escape(option)));
@@ -349,6 +336,30 @@ void PrintCliBatchTest::documentList_data()
         << QStringList{"b\nc.doc", DecodeFileName("x\xFE.doc")} << "";
     QTest::newRow("json line that is not a row")
         << "r.json" << QByteArray("{\"path\":\"a.doc\"}\n[1,2]\n") << QStringList{} << "第 2 行";
+    QTest::newRow("a stray quote")
+        << "r.csv"
+        << QByteArray("path,outcome\na.doc,damaged\nb\"c.doc,damaged\nd.doc,damaged\ne.doc,damaged\n")
+        << QStringList{} << "第 3 行的引号不成对";
+    QTest::newRow("text after a closing quote") << "r.csv" << QByteArray("path,outcome\n\"a.doc\"x,damaged\n")
+                                                << QStringList{} << "第 2 行的引号不成对";
+    QTest::newRow("quotes never closed")
+        << "r.csv" << QByteArray("path,outcome\na.doc,damaged\n\"b.doc,damaged\nc.doc,damaged\n")
+        << QStringList{} << "第 3 行的引号不成对";
+    QTest::newRow("more fields than the header") << "r.csv" << QByteArray("path,outcome\na.doc,damaged,x\n")
+                                                 << QStringList{} << "第 2 行的列数多于表头";
+    QTest::newRow("csv saved in GBK") << "r.csv" << QByteArray("path,outcome\n\xb1\xa8\xb8\xe6.doc,damaged\n")
+                                      << QStringList{} << "第 2 行不是 UTF-8";
+    QTest::newRow("csv with a byte order mark")
+        << "r.csv" << QByteArray("\xEF\xBB\xBFpath,outcome\na.doc,damaged\n") << QStringList{"a.doc"} << "";
+    QTest::newRow("list with a byte order mark") << "list.txt"
+                                                 << QByteArray("\xEF\xBB\xBF"
+                                                               "a.doc\nb.doc\n")
+                                                 << QStringList{"a.doc", "b.doc"} << "";
+    QTest::newRow("a NUL in a line") << "list.txt" << QByteArray("a.doc\nb\0.doc\n", 14) << QStringList{}
+                                     << "第 2 行含有 NUL";
+    QTest::newRow("a document named twice is taken once")
+        << "list.txt" << QByteArray("a.doc\nsub/../a.doc\nROOT/a.doc\nb.doc\n")
+        << QStringList{"a.doc", "b.doc"} << "";
 }
 
 void PrintCliBatchTest::documentList()
@@ -425,7 +436,7 @@ void PrintCliBatchTest::reportReadsBackAsAList()
         QVERIFY(QJsonDocument::fromJson(lines.at(0)).object().value("job_id").isNull());
     } else {
         QVERIFY(bytes.startsWith((PrintReport::CsvHeader() + '\n').toUtf8()));
-        QVERIFY2(bytes.contains("\nprinted.doc,printed,4,42,3,1.000,\n"), bytes.constData());
+        QVERIFY2(bytes.contains("\nprinted.doc,printed,4,42,3,1.000,,,\n"), bytes.constData());
     }
 }
 
@@ -596,20 +607,24 @@ void PrintCliBatchTest::pdf_data()
 {
     QTest::addColumn<QString>("pdfFolder"); // below the temporary folder; "文档" is the printed folder itself
     QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<bool>("ours"); // the PDF that was there is one this program made
     QTest::addColumn<bool>("exportFails");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("keptText"); // what the PDF that was there holds afterwards
 
-    QTest::newRow("new folder") << "pdf/新" << false << false << 1 << "mine";
-    QTest::newRow("existing replaced") << "pdf" << true << false << 0 << "%PDF fake of ROOT/a.doc";
-    QTest::newRow("beside the documents") << "文档" << false << false << 1 << "mine";
-    QTest::newRow("export fails") << "pdf" << true << true << 1 << "mine";
+    QTest::newRow("new folder") << "pdf/新" << false << false << false << 1 << "mine";
+    QTest::newRow("ours replaced") << "pdf" << true << true << false << 0 << "%PDF fake of ROOT/a.doc";
+    QTest::newRow("ours kept without --overwrite") << "pdf" << false << true << false << 1 << "mine";
+    QTest::newRow("a sender's kept with --overwrite") << "文档" << true << false << false << 1 << "mine";
+    QTest::newRow("beside the documents") << "文档" << false << false << false << 1 << "mine";
+    QTest::newRow("export fails") << "pdf" << true << true << true << 1 << "mine";
 }
 
 void PrintCliBatchTest::pdf()
 {
     QFETCH(QString, pdfFolder);
     QFETCH(bool, overwrite);
+    QFETCH(bool, ours);
     QFETCH(bool, exportFails);
     QFETCH(int, exitCode);
     QFETCH(QString, keptText);
@@ -619,6 +634,8 @@ void PrintCliBatchTest::pdf()
     office_->setRequiredPassword(root_ + "b.docm", "secret");
     const QString out = tmp_->path() + '/' + pdfFolder + '/';
     QVERIFY(WriteAll(out + "a.pdf", "mine"));
+    if (ours)
+        QVERIFY(MadePdfs(out).record("a.pdf", QCryptographicHash::hash("mine", QCryptographicHash::Sha256)));
     if (exportFails)
         office_->addExportFailingPath(root_ + "a.doc");
     PrintCommand command;
@@ -640,13 +657,15 @@ void PrintCliBatchTest::pdf()
     while (it.hasNext())
         QVERIFY2(!it.next().endsWith(".part"), qPrintable(it.filePath()));
 
-    const bool skipped = !overwrite;
+    const bool skipped = !overwrite || !ours;
     QCOMPARE(out_.contains(QStringLiteral("[1/3] a.doc：PDF 已存在，未覆盖")), skipped);
     // A PDF that stays needs no office.
     QCOMPARE(office_->calls().filter("open(" + root_ + "a.doc,").isEmpty(), skipped);
-    QCOMPARE(QFile::exists(root_ + FailureListName), exportFails);
+    // The export's own list; the print run's is not touched.
+    QVERIFY(!QFile::exists(root_ + FailureListName));
+    QCOMPARE(QFile::exists(root_ + PdfFailureListName), exportFails);
     if (exportFails)
-        QCOMPARE(ReadAll(root_ + FailureListName), (root_ + "a.doc\n").toUtf8());
+        QCOMPARE(ReadAll(root_ + PdfFailureListName), (root_ + "a.doc\n").toUtf8());
 }
 
 // a.doc and a.docx both become a.pdf: the second never replaces the first's, not even with --overwrite.
@@ -703,8 +722,11 @@ void PrintCliBatchTest::reportOfAPrintRun()
                                followsJobs ? "4.doc,printed,,102,," : "4.doc,printed,,,,"};
     for (int i = 0; i < 4; ++i) {
         const QString line = lines.at(i + 1);
-        QVERIFY2(line.startsWith(expected.at(i)) && line.endsWith(','), qPrintable(line));
-        QVERIFY2(QRegularExpression(",\\d+\\.\\d{3},$").match(line).hasMatch(), qPrintable(line));
+        QVERIFY2(line.startsWith(expected.at(i)), qPrintable(line));
+        // seconds, no path_hex, the file's size (3 bytes) and its time
+        QVERIFY2(
+            QRegularExpression(",\\d+\\.\\d{3},,3,\\d{4}-\\d\\d-\\d\\dT[0-9:.]+Z$").match(line).hasMatch(),
+            qPrintable(line));
     }
     QCOMPARE(ReadAll(root_ + FailureListName), (root_ + "2.doc\n" + root_ + "3.doc\n").toUtf8());
     QVERIFY(out_.contains(QStringLiteral("报告：") + command.reportPath));
@@ -744,23 +766,12 @@ void PrintCliBatchTest::interruptedRunKeepsItsReport()
     command.folder = root_;
     command.delayMs = 60000;
     command.reportPath = tmp_->path() + "/r.csv";
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        if (out_.contains("[1/3]")) {
-            poll.stop();
-            std::raise(SIGINT);
-        }
-    });
-    poll.start(10);
-    QCOMPARE(execute(command), 130);
+    QCOMPARE(executeInterruptedAt(command, "[1/3]"), 130);
     QStringList paths;
     QString error;
     QVERIFY(ParseDocumentList(command.reportPath, ReadAll(command.reportPath), root_, &paths, &error));
     QCOMPARE(paths, (QStringList{root_ + "2.doc", root_ + "3.doc"}));
     QVERIFY(ReadAll(command.reportPath).contains("\n1.doc,printed,"));
-    // The interrupt ended every event loop; a new one has to start clean for the tests after this.
-    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
-    QCoreApplication::exec();
 }
 
 void PrintCliBatchTest::fromList()
@@ -778,12 +789,12 @@ void PrintCliBatchTest::fromList()
     command.reportPath = tmp_->path() + "/r.csv";
     QCOMPARE(execute(command), 1);
     QCOMPARE(office_->printedPaths(), (QStringList{root_ + "sub/c.doc", root_ + "a.doc"}));
-    QCOMPARE(outLines(), (QStringList{"[1/4] sub/c.doc",
-                                      QStringLiteral("[2/4] gone.doc：文件不存在或不是 Word 文档，未尝试"),
-                                      QStringLiteral("[3/4] notes.txt：文件不存在或不是 Word 文档，未尝试"),
-                                      "[4/4] a.doc", QStringLiteral("已打印 2 个文档，未能打印 0 个。"),
-                                      QStringLiteral("列表中有 2 个文档已不存在或不是 Word 文档，未尝试。"),
-                                      QStringLiteral("报告：") + command.reportPath}));
+    const QString notTaken = QStringLiteral("：文件不存在、不是 Word 文档、是链接或在隐藏文件夹中，未尝试");
+    QCOMPARE(outLines(),
+             (QStringList{"[1/4] sub/c.doc", "[2/4] gone.doc" + notTaken, "[3/4] notes.txt" + notTaken,
+                          "[4/4] a.doc", QStringLiteral("已打印 2 个文档，未能打印 0 个。"),
+                          QStringLiteral("列表中有 2 个文档已不存在或不能选用，未尝试。"),
+                          QStringLiteral("报告：") + command.reportPath}));
     // The report of that run, taken as a list, names just the two documents not printed.
     QStringList again;
     QString error;

@@ -4,17 +4,15 @@
 #include "cli/printcli.h"
 #include "cli/printcommand.h"
 #include "print/threadobject.h"
-#include "tests/fakes/fakewordprocessor.h"
+#include "tests/unit/print_cli_fixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <csignal>
 
 namespace {
-const QString FailureListName = QStringLiteral("无法设置或修改密码的文件目录.txt");
 // The run hands the word processor and the list native paths; the list is a text file in the local
 // code page.
 #ifdef _WIN32
@@ -29,7 +27,7 @@ QString Native(const QString &path)
 }
 } // namespace
 
-class PrintCliTest : public QObject
+class PrintCliTest : public PrintCliFixture
 {
     Q_OBJECT
 private slots:
@@ -47,50 +45,16 @@ private slots:
     void unconfirmedDocumentsReported_data();
     void unconfirmedDocumentsReported();
     void interruptEndsTheRunAndTheOffice();
-
-private:
-    QString file(const QString &relative);
-    int execute(const PrintCommand &command, const QString &password = QString());
-
-    std::unique_ptr<QTemporaryDir> tmp_;
-    QString root_;
-    std::shared_ptr<FakeOffice> office_;
-    QString out_, err_;
 };
 
 void PrintCliTest::init()
 {
-    tmp_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(tmp_->isValid());
-    root_ = tmp_->path() + QStringLiteral("/文档/");
-    QVERIFY(QDir().mkpath(root_));
-    office_ = InstallFakeWordProcessor();
-    out_.clear();
-    err_.clear();
+    QVERIFY(setUp(QStringLiteral("文档")));
 }
 
 void PrintCliTest::cleanup()
 {
-    UninstallFakeWordProcessor();
-    if (office_)
-        QCOMPARE(office_->instancesAlive(), 0);
-    office_.reset();
-    tmp_.reset();
-}
-
-QString PrintCliTest::file(const QString &relative)
-{
-    const QString path = root_ + relative;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    return path;
-}
-
-int PrintCliTest::execute(const PrintCommand &command, const QString &password)
-{
-    QTextStream out(&out_), err(&err_);
-    return ExecutePrintCommand(command, password, out, err);
+    QCOMPARE(tearDown(), 0);
 }
 
 void PrintCliTest::parse_data()
@@ -283,9 +247,8 @@ void PrintCliTest::unwritableFailureListIsReported()
     command.folder = root_;
     QCOMPARE(execute(command), 1);
     QVERIFY2(!out_.contains(QStringLiteral("未能打印的文档列在")), qPrintable(out_));
-    // Said once, by the run itself.
-    QCOMPARE(err_.trimmed(), QStringLiteral("无法写入打印失败的文件列表（%1），列表未能显示。")
-                                 .arg(Native(root_ + FailureListName)));
+    // Said once.
+    QCOMPARE(err_.trimmed(), QStringLiteral("无法写入失败列表：%1").arg(Native(root_ + FailureListName)));
 }
 
 void PrintCliTest::unknownPrinterPrintsNothing()
@@ -370,25 +333,14 @@ void PrintCliTest::interruptEndsTheRunAndTheOffice()
     command.folder = root_;
     command.delayMs = 60000;
     // SIGINT once the first document is printed and the run pauses.
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        if (out_.contains("[1/3]")) {
-            poll.stop();
-            std::raise(SIGINT);
-        }
-    });
-    poll.start(10);
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(execute(command), 130);
+    QCOMPARE(executeInterruptedAt(command, "[1/3]"), 130);
     QVERIFY2(clock.elapsed() < 20000, "the pause was not cut short");
     QCOMPARE(out_.split('\n', Qt::SkipEmptyParts),
              (QStringList{"[1/3] 1.doc", QStringLiteral("已打印 1 个文档，未能打印 0 个。")}));
     QCOMPARE(err_.trimmed(), QStringLiteral("打印已中止。"));
     QVERIFY(office_->calls().contains("abort"));
-    // The interrupt ended every event loop; a new one has to start clean for the tests after this.
-    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
-    QCoreApplication::exec();
 }
 
 QTEST_GUILESS_MAIN(PrintCliTest)
