@@ -1,5 +1,5 @@
 # Qt-free platform calls: files, own path, pauses, processes by name.
-set(_platform_test_sources unit/platform_files_test.cpp unit/platform_process_test.cpp
+set(_platform_test_sources unit/platform_files_test.cpp unit/platform_process_test.cpp unit/platform_safefiles_test.cpp
                             unit/platform_textfile_test.cpp)
 quillmark_add_gtest(platform_test LABELS unit SOURCES ${_platform_test_sources} LIBS platform)
 if(NOT WIN32)
