@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-// Who may do what with a new file. POSIX: the mode exactly, whatever the umask. Windows: OwnerOnly is an
+// Who may do what with a new file. POSIX: the mode exactly, whatever the umask (where the file system keeps
+// modes; elsewhere, never more than asked). Windows: OwnerOnly is an
 // access list for the owner alone; the others take the folder's inherited access list, as the installer
 // left it.
 enum class FileAccess

@@ -40,10 +40,10 @@ std::FILE *CreateExclusiveFile(const char *path, FileAccess access, bool removeF
     if (fd < 0) {
         return nullptr;
     }
-    if (access != FileAccess::AsUsual && fchmod(fd, mode) != 0) {
-        close(fd);
-        unlink(path);
-        return nullptr;
+    // Where the file system keeps no modes (a FAT volume), the one it gives stays: never more than asked,
+    // since the umask only takes bits away.
+    if (access != FileAccess::AsUsual) {
+        fchmod(fd, mode);
     }
     std::FILE *file = fdopen(fd, "w+b");
     if (file == nullptr) {
@@ -147,7 +147,11 @@ bool IsOwnFolder(const char *path)
 
 bool MakeSharedFolder(const char *path)
 {
-    return mkdir(path, 0700) == 0 && chmod(path, 0755) == 0;
+    if (mkdir(path, 0700) != 0) {
+        return false;
+    }
+    chmod(path, 0755); // as above, where modes are kept
+    return true;
 }
 
 std::vector<std::string> FolderNames(const char *path)

@@ -173,7 +173,8 @@ InstallResult InstallPackage(const InstallRequest &request)
 
     // A folder made here and now, never one that was already there: nothing is unpacked into, or deleted
     // through, a folder or link that someone else put in place. It is held while this update runs, so
-    // that no other start takes it for one left behind.
+    // that no other start takes it for one left behind (where the file system has no locks it is not,
+    // and such starts leave every staging folder alone).
     std::string staging;
     if (!MakeFreshFolder(request.appDir + kStagingFolderPrefix + ".", staging)) {
         return reject();
@@ -191,7 +192,7 @@ InstallResult InstallPackage(const InstallRequest &request)
     };
 
     uint64_t written = 0;
-    const Unpacked result = hold == -1 || !MakeFolder(unpacked.c_str()) || !MakeFolder(displaced.c_str())
+    const Unpacked result = !MakeFolder(unpacked.c_str()) || !MakeFolder(displaced.c_str())
                                 ? Unpacked::Broken
                                 : Unpack(zip, entries, checked, unpacked, request, written);
     if (request.unpackedBytes != nullptr) {

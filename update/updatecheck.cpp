@@ -122,7 +122,7 @@ UpdateOutcome RunUpdateCheck(const UpdateEnvironment &env)
         watch = [&front](const char *data, size_t n) { return front->Feed(data, n); };
     }
     const int downloaded = package == nullptr ? kDownloadFailed : env.download(url.c_str(), package, watch);
-    if (downloaded != 0 || !FlushFileToDisk(package) || !OpenFileIsPrivate(package, true)) {
+    if (downloaded != 0 || !FlushFileToDisk(package) || !OpenFileIsPrivate(package, false)) {
         if (package != nullptr) {
             std::fclose(package);
             RemoveFile(env.packagePath.c_str());
