@@ -145,6 +145,13 @@ int DownloadIntoFile(const char *url, std::FILE *file, const DownloadLimits &lim
     std::vector<char> block(65536);
     uint64_t total = 0;
     int result = 0;
+    // The low-speed limit, by what this loop receives: Wine's stream reports no progress before the
+    // transfer is over.
+    const DWORD windowMs = static_cast<DWORD>(limits.lowSpeedSeconds) * 1000u;
+    const uint64_t windowFloor =
+        static_cast<uint64_t>(limits.lowSpeedBytesPerSecond) * limits.lowSpeedSeconds;
+    DWORD windowStart = started;
+    uint64_t windowBytes = 0;
     for (;;) {
         if ((cancel != nullptr && cancel->load()) || GetTickCount() - started >= deadlineMs) {
             result = kDownloadFailed;
@@ -158,6 +165,15 @@ int DownloadIntoFile(const char *url, std::FILE *file, const DownloadLimits &lim
                 result = kDownloadFailed;
                 break;
             }
+            const DWORD now = GetTickCount();
+            if (now - windowStart >= windowMs) {
+                if (total - windowBytes < windowFloor) {
+                    result = kDownloadFailed;
+                    break;
+                }
+                windowStart = now;
+                windowBytes = total;
+            }
             if (watch && !watch(block.data(), n)) {
                 result = kDownloadStoppedByWatch;
                 break;
@@ -169,7 +185,14 @@ int DownloadIntoFile(const char *url, std::FILE *file, const DownloadLimits &lim
             continue;
         }
         if (read == E_PENDING) {
-            Sleep(10);
+            // URL Moniker moves the transfer on through messages to this thread: they are served while
+            // the data is awaited.
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
             continue;
         }
         if (FAILED(read)) {

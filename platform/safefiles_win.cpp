@@ -6,10 +6,12 @@
 #include <vector>
 #include <windows.h>
 
+#include <aclapi.h>
+
 namespace {
 
 // The user this process runs as, as a SID inside a token information buffer.
-std::vector<char> TokenUser()
+std::vector<char> CurrentUser()
 {
     std::vector<char> buffer;
     HANDLE token = nullptr;
@@ -17,9 +19,9 @@ std::vector<char> TokenUser()
         return buffer;
     }
     DWORD size = 0;
-    GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
     buffer.resize(size);
-    if (size == 0 || !GetTokenInformation(token, ::TokenUser, buffer.data(), size, &size)) {
+    if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
         buffer.clear();
     }
     CloseHandle(token);
@@ -29,7 +31,7 @@ std::vector<char> TokenUser()
 // A security descriptor whose access list lets the owner alone in and inherits nothing from the folder.
 struct OwnerOnlyDescriptor
 {
-    std::vector<char> user = TokenUser();
+    std::vector<char> user = CurrentUser();
     std::vector<char> acl;
     SECURITY_DESCRIPTOR descriptor;
 
@@ -67,9 +69,20 @@ std::FILE *CreateExclusiveFile(const char *path, FileAccess access, bool removeF
     }
     // CREATE_NEW fails on anything there, a link included. Others may read while it is open, never write,
     // rename or delete it.
-    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD rights = GENERIC_READ | GENERIC_WRITE | (access == FileAccess::OwnerOnly ? WRITE_DAC : 0);
+    HANDLE handle =
+        CreateFileA(path, rights, FILE_SHARE_READ, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    // Set once more, marked protected: a file system (or Wine) that merged the folder's inherited entries
+    // into the list given at creation keeps none of them.
+    if (access == FileAccess::OwnerOnly &&
+        SetSecurityInfo(handle, SE_FILE_OBJECT,
+                        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        reinterpret_cast<PACL>(ownerOnly.acl.data()), nullptr) != ERROR_SUCCESS) {
+        CloseHandle(handle);
+        DeleteFileA(path);
         return nullptr;
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);

@@ -158,7 +158,8 @@ bool ParseSwapJournal(const std::string &text, const std::string &appDir, const 
         } else if (key == "backup" && IsInnerName(name, true)) {
             plan.backupName = name;
             plan.backupPath = base + name;
-        } else if (key == "new" && IsInnerName(name, false) && name.compare(0, 2, "p" + Sep()) == 0) {
+        } else if (key == "new" && IsInnerName(name, false) && name.size() > 2 && name[0] == 'p' &&
+                   (name[1] == '/' || name[1] == '\\')) {
             plan.stagedExecutableName = name;
             plan.stagedExecutable = stagingFolder + Sep() + name;
         } else if (key == "folder" && IsInnerName(name, false)) {
