@@ -7,6 +7,7 @@
 #include "update/packageinstall.h"
 #include "update/updatecheck.h"
 #include "update_loopback_server.h"
+#include "update_qtfiles.h"
 #include "update_zipbytes.h"
 
 #include <QCryptographicHash>
@@ -29,18 +30,6 @@
 namespace {
 
 const int64_t kNow = 1733572800; // reversed: 0082753371
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
 
 std::string Md5Of(const QByteArray &data)
 {

@@ -2,6 +2,8 @@
 // it, as a user would start it: it runs, and the program's folder is the old release or the new one,
 // whole, never a mix of the two, with nothing of the update left beside it.
 
+#include "update_qtfiles.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -16,18 +18,6 @@
 namespace {
 
 using Tree = std::map<QString, QByteArray>; // relative path -> content, "<dir>" for folders
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
 
 Tree Snapshot(const QString &root)
 {

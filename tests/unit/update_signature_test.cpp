@@ -9,6 +9,7 @@
 #include "update/releasesigning.h"
 #include "update/updatecheck.h"
 #include "update_loopback_server.h"
+#include "update_qtfiles.h"
 #include "update_zipbytes.h"
 
 #include <QCryptographicHash>
@@ -28,18 +29,6 @@ struct Entry
     QByteArray data;
 };
 using Entries = QList<Entry>;
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
 
 bool WriteZip(const QString &path, const Entries &entries, QuaZip::Mode mode = QuaZip::mdCreate)
 {

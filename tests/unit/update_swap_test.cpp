@@ -6,10 +6,10 @@
 #include "support_tempdir.h"
 #include "update/packagenames.h"
 #include "update/swap.h"
+#include "update_cutoff.h"
 
 #include <gtest/gtest.h>
 #include <map>
-#include <stdexcept>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -347,26 +347,10 @@ TEST(Swap, AFailureAtAnyStepLeavesTheFolderAsItWas)
 // folder is then either the old release or the new one, whole, and no staging folder is left.
 TEST(Swap, CutOffAtAnyStepIsFinishedOrUndoneByTheNextStart)
 {
-    struct CutOff : std::runtime_error
-    {
-        CutOff() : std::runtime_error("cut off") {}
-    };
     for (int cutAfter = 1;; ++cutAfter) {
         SCOPED_TRACE("cut off after step " + std::to_string(cutAfter));
         SwapScene scene;
-        int steps = 0;
-        SwapProgress progress;
-        progress.stepDone = [&] {
-            if (++steps == cutAfter) {
-                throw CutOff();
-            }
-        };
-        bool cut = false;
-        try {
-            EXPECT_EQ(SwapResult::Done, RunSwap(scene.plan, PlatformFileSystem(), progress));
-        } catch (const CutOff &) {
-            cut = true;
-        }
+        const bool cut = SwapCutOffAfter(scene.plan, cutAfter);
         const RecoveryCounts counts = RecoverUnfinishedUpdates(scene.app);
         const Tree now = Snapshot(scene.app);
         EXPECT_TRUE(now == scene.before || now == scene.after);

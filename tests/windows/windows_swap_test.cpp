@@ -2,6 +2,7 @@
 // name (code page 936) and backslash paths, a failure part-way puts everything back, and so does the
 // next start after the swap was cut off at any step.
 
+#include "tests/unit/update_cutoff.h"
 #include "tests/windows/wintest.h"
 #include "update/packagenames.h"
 #include "update/swap.h"
@@ -103,28 +104,13 @@ TEST_F(WindowsSwap, EarlierBackupStillRunningDoesNotStopTheSwap)
 // anywhere puts it back (here, the test runs that start's recovery itself).
 TEST_F(WindowsSwap, CutOffAtAnyStepIsFinishedOrUndoneByTheNextStart)
 {
-    struct CutOff
-    {
-    };
     for (int cutAfter = 1;; ++cutAfter) {
         SCOPED_TRACE("cut off after step " + std::to_string(cutAfter));
         if (cutAfter > 1) {
             TearDown();
             SetUp();
         }
-        int steps = 0;
-        SwapProgress progress;
-        progress.stepDone = [&] {
-            if (++steps == cutAfter) {
-                throw CutOff();
-            }
-        };
-        bool cut = false;
-        try {
-            RunSwap(plan, PlatformFileSystem(), progress);
-        } catch (const CutOff &) {
-            cut = true;
-        }
+        const bool cut = SwapCutOffAfter(plan, cutAfter);
         const RecoveryCounts counts = RecoverUnfinishedUpdates(app);
         EXPECT_EQ(0, counts.kept);
         const bool isNew = wintest::ReadBytes(exe) == newProgram;
