@@ -187,7 +187,11 @@ std::vector<std::string> FolderNames(const char *path)
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((std::string(path) + "\\*").c_str(), &found);
+    std::string pattern(path);
+    if (pattern.empty() || (pattern.back() != '\\' && pattern.back() != '/')) {
+        pattern += '\\';
+    }
+    HANDLE search = FindFirstFileA((pattern + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         return names;
     }
