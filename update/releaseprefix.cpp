@@ -109,15 +109,10 @@ void ReleasePrefixCheck::Judge()
         ((!expected_.platform.empty() && platform != expected_.platform) ||
          (!expected_.channel.empty() && channel != expected_.channel))) {
         refused_ = true;
-        why_ = QStringLiteral("a release for %1, %2")
-                   .arg(QString::fromStdString(platform), QString::fromStdString(channel));
         return;
     }
     if (signedText(kReleaseEntryName, text)) {
         const uint64_t release = ParseReleaseNumber(text);
-        if (release != 0 && release <= expected_.releaseAbove) {
-            refused_ = true;
-            why_ = QStringLiteral("release %1 is not above %2").arg(release).arg(expected_.releaseAbove);
-        }
+        refused_ = release != 0 && release <= expected_.releaseAbove;
     }
 }

@@ -8,7 +8,6 @@
 #include "update/releasesignature.h"
 
 #include <QByteArray>
-#include <QString>
 #include <cstddef>
 
 class ReleasePrefixCheck
@@ -19,9 +18,6 @@ public:
     // The next bytes of the package. False once it is refused: the download can stop.
     bool Feed(const char *data, size_t n);
     bool Refused() const { return refused_; }
-    // Decided either way: nothing more is looked at.
-    bool Done() const { return done_; }
-    QString Why() const { return why_; }
 
 private:
     void Judge();
@@ -29,7 +25,6 @@ private:
     QByteArray key_;
     ReleaseExpectation expected_;
     QByteArray front_;
-    bool done_ = false;
+    bool done_ = false; // decided either way: nothing more is looked at
     bool refused_ = false;
-    QString why_;
 };

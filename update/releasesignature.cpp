@@ -258,19 +258,7 @@ bool ParseManifest(const QByteArray &text, std::vector<ManifestEntry> &entries)
 
 uint64_t ParseReleaseNumber(const QByteArray &text)
 {
-    const int digits = text.size() - 1;
-    if (digits < 1 || digits > 18 || text.back() != '\n' || text[0] == '0') {
-        return 0;
-    }
-    uint64_t number = 0;
-    for (int i = 0; i < digits; ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9') {
-            return 0;
-        }
-        number = number * 10 + uint64_t(c - '0');
-    }
-    return number;
+    return text.endsWith('\n') ? ParseDecimalRelease(text.left(text.size() - 1).toStdString()) : 0;
 }
 
 QByteArray ScopeText(const std::string &platform, const std::string &channel)
