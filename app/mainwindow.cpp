@@ -128,7 +128,9 @@ bool MainWindow::FinishUpdateThread(unsigned long timeoutMs)
         return true;
     updateWorker->RequestStop();
     updateThread->quit();
-    if (!updateThread->wait(timeoutMs)) {
+    // A swap under way is let finish: it only renames files, and a program cut off in the middle of it
+    // leaves its next start to finish or undo it.
+    if (!updateThread->wait(timeoutMs) && !(updateWorker->SwapUnderWay() && updateThread->wait())) {
         // Still in a network call: whatever it emits later reaches nobody. Thread and worker are left
         // to the end of the process, since a running QThread must not be destroyed.
         disconnect(updateWorker, nullptr, nullptr, nullptr);

@@ -44,7 +44,8 @@ public:
     // How long the end of the window waits for the update worker to give up its check.
     static constexpr unsigned long kUpdateThreadEndMs = 3000;
     // Asks the update worker to stop and waits for its thread. False when it still runs after timeoutMs:
-    // it is then cut off from the window and the tray and left to the end of the process.
+    // it is then cut off from the window and the tray and left to the end of the process. A swap under
+    // way is waited for to its end.
     bool FinishUpdateThread(unsigned long timeoutMs);
 
     // At the end of the program: lets the print thread finish (the caller has asked the run to abort)

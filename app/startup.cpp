@@ -8,6 +8,8 @@
 #include "print/nativewordprocessor.h"
 #include "print/threadobject.h"
 #include "support/startpaths.h"
+#include "update/swap.h"
+#include "update/threadpost.h"
 
 #include <QApplication>
 #include <climits>
@@ -31,6 +33,10 @@ int RunQuillmark(int argc, char *argv[])
     const char *instanceName = InstanceExecutableName();
     if (CountProcessesByName(instanceName) > 1)
         TerminateProcessByName(instanceName);
+    // An update that a crash, a kill or a power cut cut short is finished or undone before anything else:
+    // the older instance that ran it has just been ended.
+    if (UpdateServersConfigured())
+        RecoverUnfinishedUpdates(AppDir);
 
     InitLocal8BitCodec();
     QApplication *application = new QApplication(argc, argv);

@@ -36,7 +36,7 @@ void RunCase(const char *name, const std::string &primaryHost, const std::string
         failures += rc != 0 ? 1 : 0;
         return rc;
     };
-    env.download = [](const char *, const char *) { return -1; };
+    env.download = [](const char *, std::FILE *, const DownloadWatch &) { return -1; };
     env.now = [] { return int64_t(0); };
     env.sleep = [](unsigned ms) { QThread::msleep(ms); };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);

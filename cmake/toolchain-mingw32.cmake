@@ -15,8 +15,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Self-contained executables: no libgcc, libstdc++ or winpthread DLLs to find at run time.
+# Self-contained executables: no libgcc, libstdc++, winpthread or zlib DLLs to find at run time.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Lets ctest run the test programs (and gtest_discover_tests list them) through Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 
 struct DownloadLimits
 {
@@ -23,9 +25,21 @@ struct DownloadLimits
 // for the whole download and 30 seconds to connect.
 DownloadLimits DefaultDownloadLimits();
 
-// Downloads url into the file at path (replaced). 0 on success, negative on failure; a failed download
-// leaves no file at path. With cancel, the download gives up soon once it is set (Windows: at the next
-// progress report) and fails.
+// Sees the bytes of a download in order as they arrive (on Windows perhaps only once they are all in);
+// false stops the download.
+using DownloadWatch = std::function<bool(const char *data, size_t n)>;
+
+constexpr int kDownloadFailed = -1;
+constexpr int kDownloadStoppedByWatch = -2;
+
+// Downloads url into the open file, from where it stands. 0 on success (the bytes written, not yet flushed
+// to the disk); kDownloadStoppedByWatch when watch said no; kDownloadFailed otherwise. The file's content
+// is then of no use: the caller removes it. With cancel, the download gives up soon once it is set.
+int DownloadIntoFile(const char *url, std::FILE *file, const DownloadLimits &limits,
+                     const std::atomic<bool> *cancel = nullptr, const DownloadWatch &watch = nullptr);
+
+// Downloads url into a file made new at path (whatever was there is removed first, never written through;
+// readable by its owner only). 0 on success; negative on failure, which leaves no file at path.
 int DownloadToFile(const char *url, const char *path);
 int CancellableDownloadToFile(const char *url, const char *path, const std::atomic<bool> *cancel);
 int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits,

@@ -1,17 +1,17 @@
 #include "platform/download.h"
 
-#include <cstdio>
 #include <curl/curl.h>
 #include <mutex>
-#include <string>
 
 namespace {
 
 struct Sink
 {
-    FILE *file;
+    std::FILE *file;
     uint64_t written;
     uint64_t maxBytes;
+    const DownloadWatch *watch;
+    bool stoppedByWatch;
 };
 
 // A server that announces no length (or a false one) is stopped here once it sends too much.
@@ -20,6 +20,10 @@ size_t WriteToFile(char *data, size_t size, size_t count, void *target)
     Sink *sink = static_cast<Sink *>(target);
     const uint64_t bytes = static_cast<uint64_t>(size) * count;
     if (sink->written + bytes > sink->maxBytes) {
+        return 0;
+    }
+    if (*sink->watch && !(*sink->watch)(data, static_cast<size_t>(bytes))) {
+        sink->stoppedByWatch = true;
         return 0;
     }
     sink->written += bytes;
@@ -34,31 +38,22 @@ int CheckCancelled(void *cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 } // namespace
 
-// The package is written beside its target first and moved into place only when complete, so a broken
-// transfer never leaves a truncated file at path.
-int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits,
-                             const std::atomic<bool> *cancel)
+int DownloadIntoFile(const char *url, std::FILE *file, const DownloadLimits &limits,
+                     const std::atomic<bool> *cancel, const DownloadWatch &watch)
 {
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
-    if (url == nullptr || path == nullptr || (cancel != nullptr && cancel->load())) {
-        return -1;
-    }
-    std::string partial = std::string(path) + ".part";
-    FILE *file = std::fopen(partial.c_str(), "wb");
-    if (file == nullptr) {
-        return -1;
+    if (url == nullptr || file == nullptr || (cancel != nullptr && cancel->load())) {
+        return kDownloadFailed;
     }
     CURL *curl = curl_easy_init();
     if (curl == nullptr) {
-        std::fclose(file);
-        std::remove(partial.c_str());
-        return -1;
+        return kDownloadFailed;
     }
     curl_easy_setopt(curl, CURLOPT_URL, url);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToFile);
-    Sink sink{file, 0, limits.maxBytes};
+    Sink sink{file, 0, limits.maxBytes, &watch, false};
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
     curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
@@ -75,12 +70,10 @@ int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLi
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckCancelled);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool> *>(cancel));
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    CURLcode rc = curl_easy_perform(curl);
+    const CURLcode rc = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
-    bool written = std::fclose(file) == 0;
-    if (rc != CURLE_OK || !written || std::rename(partial.c_str(), path) != 0) {
-        std::remove(partial.c_str());
-        return -1;
+    if (sink.stoppedByWatch) {
+        return kDownloadStoppedByWatch;
     }
-    return 0;
+    return rc == CURLE_OK && std::fflush(file) == 0 ? 0 : kDownloadFailed;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <urlmon.h>
+#include <vector>
 #include <windows.h>
 #include <wininet.h>
 
@@ -116,11 +117,11 @@ bool ServerTakesConnections(const char *url, long seconds)
 
 } // namespace
 
-int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLimits &limits,
-                             const std::atomic<bool> *cancel)
+int DownloadIntoFile(const char *url, std::FILE *file, const DownloadLimits &limits,
+                     const std::atomic<bool> *cancel, const DownloadWatch &watch)
 {
-    if (cancel != nullptr && cancel->load()) {
-        return -1;
+    if (url == nullptr || file == nullptr || (cancel != nullptr && cancel->load())) {
+        return kDownloadFailed;
     }
     // URL Moniker fetches through WinINet, whose defaults these are for the whole process: connecting has
     // its own limit, and a server that falls silent fails after the low-speed window.
@@ -130,24 +131,79 @@ int DownloadToFileWithLimits(const char *url, const char *path, const DownloadLi
     InternetSetOptionA(nullptr, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
     InternetSetOptionA(nullptr, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
     const DWORD started = GetTickCount();
+    const DWORD deadlineMs = static_cast<DWORD>(limits.deadlineSeconds) * 1000u;
     if (!ServerTakesConnections(url, limits.connectSeconds)) {
-        DeleteFileA(path);
-        return -1;
+        return kDownloadFailed;
     }
-    LimitWatch watch(limits, cancel);
-    const HRESULT result = URLDownloadToFileA(nullptr, url, path, 0, &watch);
+    // The bytes come through a stream that this code writes into the caller's file itself: no file of the
+    // system's choosing is ever made at a name that someone else could have planted.
+    LimitWatch progress(limits, cancel);
+    IStream *stream = nullptr;
+    if (URLOpenBlockingStreamA(nullptr, url, &stream, 0, &progress) != S_OK || stream == nullptr) {
+        return kDownloadFailed;
+    }
+    std::vector<char> block(65536);
+    uint64_t total = 0;
+    int result = 0;
+    // The low-speed limit, by what this loop receives: Wine's stream reports no progress before the
+    // transfer is over.
+    const DWORD windowMs = static_cast<DWORD>(limits.lowSpeedSeconds) * 1000u;
+    const uint64_t windowFloor =
+        static_cast<uint64_t>(limits.lowSpeedBytesPerSecond) * limits.lowSpeedSeconds;
+    DWORD windowStart = started;
+    uint64_t windowBytes = 0;
+    for (;;) {
+        if ((cancel != nullptr && cancel->load()) || GetTickCount() - started >= deadlineMs) {
+            result = kDownloadFailed;
+            break;
+        }
+        ULONG n = 0;
+        const HRESULT read = stream->Read(block.data(), static_cast<ULONG>(block.size()), &n);
+        if (n > 0) {
+            total += n;
+            if (total > limits.maxBytes) {
+                result = kDownloadFailed;
+                break;
+            }
+            const DWORD now = GetTickCount();
+            if (now - windowStart >= windowMs) {
+                if (total - windowBytes < windowFloor) {
+                    result = kDownloadFailed;
+                    break;
+                }
+                windowStart = now;
+                windowBytes = total;
+            }
+            if (watch && !watch(block.data(), n)) {
+                result = kDownloadStoppedByWatch;
+                break;
+            }
+            if (std::fwrite(block.data(), 1, n, file) != n) {
+                result = kDownloadFailed;
+                break;
+            }
+            continue;
+        }
+        if (read == E_PENDING) {
+            // URL Moniker moves the transfer on through messages to this thread: they are served while
+            // the data is awaited.
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            continue;
+        }
+        if (FAILED(read)) {
+            result = kDownloadFailed;
+        }
+        break;
+    }
+    stream->Release();
     // The deadline holds by the wall clock also when no progress was reported to check it on the way.
-    const bool late = GetTickCount() - started >= static_cast<DWORD>(limits.deadlineSeconds) * 1000u;
-    if (result != S_OK || late) {
-        DeleteFileA(path);
-        return -1;
+    if (result == 0 && (GetTickCount() - started >= deadlineMs || std::fflush(file) != 0)) {
+        result = kDownloadFailed;
     }
-    // The file's size is the last word, whatever the progress reports said.
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
-        ((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow) > limits.maxBytes) {
-        DeleteFileA(path);
-        return -1;
-    }
-    return 0;
+    return result;
 }

@@ -21,7 +21,7 @@ sudo=""
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 # --- packages ----------------------------------------------------------------------------------------
-pkgs=(g++-mingw-w64-i686-posix wine wine32:i386 locales cmake ninja-build googletest libssl-dev xz-utils
+pkgs=(g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 locales cmake ninja-build googletest libssl-dev xz-utils
       xvfb trayer xdotool imagemagick x11-utils fonts-wqy-microhei python3)
 missing=()
 for p in "${pkgs[@]}"; do

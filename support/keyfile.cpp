@@ -1,6 +1,7 @@
 #include "support/keyfile.h"
 
 #include "platform/fileinfo.h"
+#include "platform/safefiles.h"
 #include "support/direxists.h"
 
 #include <cstdio>
@@ -211,7 +212,9 @@ int SaveKeyFileBytes(const char *path, const char *text, size_t length)
 
     // The text goes to a new file beside the target first, which then takes the target's place in one
     // step: a write that fails part-way (full disk, quota, lost share) leaves the previous settings intact.
-    std::FILE *f = std::fopen(temporary, "wb");
+    // The temporary name is made new: a link or file someone planted there is removed, never written
+    // through, and never becomes the settings file.
+    std::FILE *f = CreateExclusiveFile(temporary, FileAccess::AsUsual);
     if (f == nullptr)
         return PathExists(target) && WriteInPlace(target, text, length) ? 0 : -1;
     bool written = std::fwrite(text, 1, length, f) == length;

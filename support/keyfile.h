@@ -37,7 +37,8 @@ int SetKeyValue(std::string &text, const char *key, const char *value);
 
 // Writes exactly the text's bytes (without the zero) to the file, creating or replacing it. A symbolic link
 // is followed: its target receives the text. The bytes go to a temporary file beside the target first,
-// which replaces it once fully written; where the folder allows no new file, an existing file is written
+// made new (whatever was at its name is removed, never written through), which replaces it once fully
+// written; where the folder allows no new file, an existing file is written
 // over in place, and its old content is put back when that write fails.
 // 0 written; -1 not written (the file on disk is then left as it was). path holds at most 1023 bytes.
 int SaveKeyFile(const char *path, const char *text);

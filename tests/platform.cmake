@@ -1,7 +1,7 @@
 # Qt-free platform calls: files, own path, pauses, processes by name.
 set(_platform_test_sources unit/platform_files_test.cpp unit/platform_moves_test.cpp
-                            unit/platform_process_test.cpp unit/platform_textfile_test.cpp
-                            unit/platform_comserver_test.cpp)
+                            unit/platform_process_test.cpp unit/platform_safefiles_test.cpp
+                            unit/platform_textfile_test.cpp unit/platform_comserver_test.cpp)
 quillmark_add_gtest(platform_test LABELS unit SOURCES ${_platform_test_sources} LIBS platform)
 if(NOT WIN32)
     # The process tests start copies of this program under names of their own.

@@ -27,7 +27,8 @@ if(NOT QUILLMARK_CORE_ONLY)
                  COMMAND ${QUILLMARK_QTEST_RUNNER} $<TARGET_FILE:update_check_test> backupPath downloadAddress
                          endpointCipher endpointCipherRefusesBrokenHex fileMd5Hex fileMd5HexOfMissingFileLeavesTheText
                          noServerAnsweringShowsNothingAndDownloadsNothing releaseValue
-                         retriesPrimaryThenSecondaryEvery511Ms unreadableProgramWithEmptyReleaseDoesNothing
+                         retriesPrimaryThenSecondaryWithGrowingPauses versionRequestPauses
+                         unreadableProgramWithEmptyReleaseDoesNothing
                          badPackageChangesNothing)
         set_tests_properties(update_check_test_windows_part PROPERTIES LABELS "unit;windows" TIMEOUT 600 RUN_SERIAL TRUE
                              PASS_REGULAR_EXPRESSION "${QUILLMARK_QTEST_PASS}" FAIL_REGULAR_EXPRESSION "wine: Unhandled"
@@ -37,6 +38,18 @@ endif()
 
 if(NOT WIN32)
     quillmark_add_gtest(update_launch_test LABELS unit SOURCES unit/update_launch_test.cpp LIBS platform)
+endif()
+
+if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
+    # The installer killed after each step, and the program started after it.
+    add_executable(update_swap_program unit/update_swap_program.cpp)
+    target_link_libraries(update_swap_program PRIVATE update_swap)
+    add_executable(update_install_driver unit/update_install_driver.cpp)
+    target_link_libraries(update_install_driver PRIVATE update_core)
+    quillmark_add_qtest(update_kill_test LABELS unit SOURCES unit/update_kill_test.cpp LIBS QuaZip::QuaZip)
+    target_compile_definitions(update_kill_test PRIVATE SWAP_PROGRAM="$<TARGET_FILE:update_swap_program>"
+                                                        INSTALL_DRIVER="$<TARGET_FILE:update_install_driver>")
+    add_dependencies(update_kill_test update_swap_program update_install_driver)
 endif()
 
 if(NOT QUILLMARK_CORE_ONLY AND NOT WIN32)
@@ -77,7 +90,8 @@ if(NOT QUILLMARK_CORE_ONLY)
     # only test packages.
     set(QUILLMARK_TEST_RELEASE_KEY 14aaa55dd519e3cde708fd70e6fab43b3ff177df23511fb209e093b6528454a1)
     quillmark_add_qtest(update_signature_test LABELS unit
-        SOURCES unit/update_signature_test.cpp LIBS update_signing update_core)
+        SOURCES unit/update_signature_test.cpp unit/update_loopback_server.cpp
+        LIBS update_signing update_core platform_download)
     quillmark_release_key(update_signature_test ${QUILLMARK_TEST_RELEASE_KEY} ${QUILLMARK_TEST_PROGRAM_RELEASE})
     target_compile_definitions(update_signature_test PRIVATE
         TEST_PROGRAM_RELEASE=${QUILLMARK_TEST_PROGRAM_RELEASE})

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <zlib.h>
 
 namespace {
 
@@ -105,6 +106,103 @@ struct ContentLength
     }
 };
 
+// The Content-Encoding header. The request offers gzip and deflate (servers have always received it so),
+// so a reply may come compressed; a coding that is not one of those cannot be read.
+struct ContentEncoding
+{
+    enum Coding
+    {
+        Identity,
+        Gzip,
+        Deflate,
+        Unreadable,
+    } coding = Identity;
+
+    void Take(const std::string &line)
+    {
+        static const char kName[] = "content-encoding:";
+        const size_t nameLength = sizeof kName - 1;
+        if (line.size() < nameLength) {
+            return;
+        }
+        std::string lower;
+        for (const char c : line) {
+            lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+        }
+        if (lower.compare(0, nameLength, kName) != 0) {
+            return;
+        }
+        const size_t at = lower.find_first_not_of(" \t", nameLength);
+        const size_t end = lower.find_last_not_of(" \t");
+        const std::string value = at == std::string::npos ? std::string() : lower.substr(at, end - at + 1);
+        Coding named = Unreadable;
+        if (value.empty() || value == "identity") {
+            named = Identity;
+        } else if (value == "gzip" || value == "x-gzip") {
+            named = Gzip;
+        } else if (value == "deflate") {
+            named = Deflate;
+        }
+        // A second coding header stacks codings: not one that is read here.
+        coding = coding == Identity ? named : Unreadable;
+    }
+};
+
+// The body decompressed, at most limit bytes. "deflate" is meant as zlib data, but servers have long sent
+// raw deflate data under that name: the second form is tried when the first does not even begin.
+// -104 when it outgrows the limit, -106 when it is not whole and well formed.
+int Inflate(const std::string &body, ContentEncoding::Coding coding, size_t limit, std::string &out)
+{
+    const int tries[2] = {coding == ContentEncoding::Gzip ? 16 + MAX_WBITS : MAX_WBITS, -MAX_WBITS};
+    for (int attempt = 0; attempt < (coding == ContentEncoding::Deflate ? 2 : 1); ++attempt) {
+        out.clear();
+        z_stream stream = {};
+        if (inflateInit2(&stream, tries[attempt]) != Z_OK) {
+            return -106;
+        }
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.data()));
+        stream.avail_in = static_cast<uInt>(body.size());
+        char block[16384];
+        int status = Z_OK;
+        while (status == Z_OK) {
+            stream.next_out = reinterpret_cast<Bytef *>(block);
+            stream.avail_out = sizeof block;
+            status = inflate(&stream, Z_NO_FLUSH);
+            const size_t produced = sizeof block - stream.avail_out;
+            if (out.size() + produced > limit) {
+                inflateEnd(&stream);
+                return -104;
+            }
+            out.append(block, produced);
+            if (status == Z_BUF_ERROR && stream.avail_in == 0) {
+                break; // the data ended before the stream did
+            }
+        }
+        const bool begun = stream.total_out > 0 || status == Z_STREAM_END;
+        inflateEnd(&stream);
+        if (status == Z_STREAM_END) {
+            return 0;
+        }
+        if (begun) {
+            break;
+        }
+    }
+    out.clear();
+    return -106;
+}
+
+// The body as text, as the pieces of 1,023 bytes it has always been read in: a NUL inside a piece drops
+// the rest of that piece.
+std::string AsText(const std::string &bytes)
+{
+    std::string text;
+    for (size_t at = 0; at < bytes.size(); at += 1023) {
+        const std::string piece = bytes.substr(at, 1023);
+        text.append(piece.c_str());
+    }
+    return text;
+}
+
 } // namespace
 
 int HttpPostWithLimits(const char *host, unsigned short port, const char *path, const char *body,
@@ -148,6 +246,7 @@ int HttpPostWithLimits(const char *host, unsigned short port, const char *path, 
     bool statusSeen = false;
     bool successful = false;
     ContentLength length;
+    ContentEncoding encoding;
     std::string line;
     size_t headerLength = 0;
     char byte;
@@ -172,6 +271,7 @@ int HttpPostWithLimits(const char *host, unsigned short port, const char *path, 
             successful = IsSuccessStatusLine(line);
         } else {
             length.Take(line);
+            encoding.Take(line);
         }
         line.clear();
     }
@@ -184,6 +284,12 @@ int HttpPostWithLimits(const char *host, unsigned short port, const char *path, 
     if (length.given && length.bytes > limits.bodyBytes) {
         return Finish(s, -104);
     }
+    if (encoding.coding == ContentEncoding::Unreadable) {
+        return Finish(s, -106);
+    }
+    // A compressed body is kept whole, NUL bytes and all, and read as text once it is decompressed.
+    const bool compressed = encoding.coding != ContentEncoding::Identity;
+    std::string raw;
 
     // Body, as text: a NUL inside a piece drops the rest of that piece. With a Content-Length it ends
     // there, without waiting for the server to close (the request asks it to keep the connection), and a
@@ -207,6 +313,13 @@ int HttpPostWithLimits(const char *host, unsigned short port, const char *path, 
             break;
         }
         received += static_cast<uint64_t>(n);
+        if (compressed) {
+            if (raw.size() + static_cast<size_t>(n) > limits.bodyBytes) {
+                return Finish(s, -104);
+            }
+            raw.append(piece, static_cast<size_t>(n));
+            continue;
+        }
         piece[n] = '\0';
         const size_t text = std::strlen(piece);
         if (reply.size() + text > limits.bodyBytes) {
@@ -214,6 +327,14 @@ int HttpPostWithLimits(const char *host, unsigned short port, const char *path, 
             return Finish(s, -104);
         }
         reply.append(piece, text);
+    }
+    if (compressed) {
+        std::string decoded;
+        const int inflated = Inflate(raw, encoding.coding, limits.bodyBytes, decoded);
+        if (inflated != 0) {
+            return Finish(s, inflated);
+        }
+        reply = AsText(decoded);
     }
     return Finish(s, 0);
 }

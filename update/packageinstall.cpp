@@ -1,7 +1,9 @@
 #include "update/packageinstall.h"
 
+#include "platform/fileinfo.h"
 #include "platform/fileops.h"
 #include "platform/namerules.h"
+#include "platform/safefiles.h"
 #include "platform/selfpath.h"
 #include "update/filedigest.h"
 #include "update/packagenames.h"
@@ -67,40 +69,58 @@ bool MakeParentFolders(const std::string &root, const std::string &path)
     return true;
 }
 
+enum class Unpacked
+{
+    Whole,
+    Broken,
+    Stopped,
+};
+
 // Writes every entry below root, counting what is written: an entry whose data is not exactly what the
 // directory declares (size and CRC), or a total beyond the limit, ends the unpacking. The files are new,
-// never opened through something that was there before.
-bool Unpack(PackageReader &zip, const std::vector<PackageEntry> &entries,
-            const std::vector<CheckedEntry> &checked, const std::string &root, const UnpackLimits &limits,
-            uint64_t &written)
+// never opened through something that was there before, have their modes set (0755 when the package
+// marks them executable, 0644 otherwise) and are on the disk before anything is moved.
+Unpacked Unpack(PackageReader &zip, const std::vector<PackageEntry> &entries,
+                const std::vector<CheckedEntry> &checked, const std::string &root,
+                const InstallRequest &request, uint64_t &written)
 {
+    const auto stop = [&request] { return request.stopRequested && request.stopRequested(); };
     for (size_t i = 0; i < entries.size(); ++i) {
+        if (stop()) {
+            return Unpacked::Stopped;
+        }
         const std::string target = root + '/' + checked[i].path;
         if (!MakeParentFolders(root, checked[i].path)) {
-            return false;
+            return Unpacked::Broken;
         }
         if (checked[i].isDirectory) {
             if (!MakeFolder(target.c_str()) && !IsPlainFolder(target.c_str())) {
-                return false;
+                return Unpacked::Broken;
             }
             continue;
         }
-        std::FILE *out = CreateNewFile(target.c_str());
+        std::FILE *out = CreateExclusiveFile(
+            target.c_str(), entries[i].executable ? FileAccess::Executable : FileAccess::Readable, false);
         if (out == nullptr) {
-            return false;
+            return Unpacked::Broken;
         }
-        const bool read = zip.ReadEntry(entries[i], [&](const char *data, size_t n) {
-            if (written + n > limits.totalBytes) {
+        bool stopped = false;
+        bool read = zip.ReadEntry(entries[i], [&](const char *data, size_t n) {
+            if (written + n > request.limits.totalBytes || (stopped = stop())) {
                 return false;
             }
             written += n;
             return std::fwrite(data, 1, n, out) == n;
         });
+        read = FlushFileToDisk(out) && read;
         if (std::fclose(out) != 0 || !read) {
-            return false;
+            return stopped ? Unpacked::Stopped : Unpacked::Broken;
+        }
+        if (request.stepDone) {
+            request.stepDone();
         }
     }
-    return true;
+    return Unpacked::Whole;
 }
 
 } // namespace
@@ -114,14 +134,27 @@ InstallResult InstallPackage(const InstallRequest &request)
 {
     const std::string executableName = InstanceExecutableName();
     const PackageNameRules rules = RulesForProgram(request.exePath, executableName);
-    // Checked and unpacked from this one open file: what is unpacked is what was checked.
-    QFile package(Local(request.packagePath));
-    const auto reject = [&package, &request] {
+    // Checked and unpacked from this one open file (the very one the download wrote): what is unpacked
+    // is what was checked.
+    QFile package;
+    std::FILE *handle = request.package;
+    const auto removePackage = [&package, &handle, &request] {
         package.close();
+        if (handle != nullptr) {
+            std::fclose(handle);
+            handle = nullptr;
+        }
         std::remove(request.packagePath.c_str());
+    };
+    const auto reject = [&removePackage] {
+        removePackage();
         return InstallResult::Rejected;
     };
-    if (!package.open(QIODevice::ReadOnly)) {
+    const bool opened =
+        handle != nullptr
+            ? std::fseek(handle, 0, SEEK_SET) == 0 && package.open(handle, QIODevice::ReadOnly)
+            : (package.setFileName(Local(request.packagePath)), package.open(QIODevice::ReadOnly));
+    if (!opened) {
         return reject();
     }
     PackageReader zip(&package);
@@ -139,29 +172,41 @@ InstallResult InstallPackage(const InstallRequest &request)
     }
 
     // A folder made here and now, never one that was already there: nothing is unpacked into, or deleted
-    // through, a folder or link that someone else put in place.
+    // through, a folder or link that someone else put in place. It is held while this update runs, so
+    // that no other start takes it for one left behind (where the file system has no locks it is not,
+    // and such starts leave every staging folder alone).
     std::string staging;
     if (!MakeFreshFolder(request.appDir + kStagingFolderPrefix + ".", staging)) {
         return reject();
     }
+    intptr_t hold = HoldFolder(staging.c_str());
     const char sep = NativeSeparator();
     const std::string unpacked = staging + sep + "p";
     const std::string displaced = staging + sep + "d";
-    const auto discard = [&staging] {
+    const auto discard = [&staging, &hold] {
+        ReleaseFolder(hold);
+        hold = -1;
         if (IsPlainFolder(staging.c_str())) {
             RemoveFolderTree(staging.c_str());
         }
     };
 
     uint64_t written = 0;
-    const bool whole = MakeFolder(unpacked.c_str()) && MakeFolder(displaced.c_str()) &&
-                       Unpack(zip, entries, checked, unpacked, request.limits, written);
+    const Unpacked result = !MakeFolder(unpacked.c_str()) || !MakeFolder(displaced.c_str())
+                                ? Unpacked::Broken
+                                : Unpack(zip, entries, checked, unpacked, request, written);
     if (request.unpackedBytes != nullptr) {
         *request.unpackedBytes = written;
     }
+    if (result == Unpacked::Stopped) {
+        discard();
+        removePackage();
+        return InstallResult::Stopped;
+    }
     SwapPlan plan;
     char stagedDigest[33] = "";
-    if (!whole || !PlanSwap(checked, rules, unpacked, displaced, request.appDir, request.exePath, plan) ||
+    if (result != Unpacked::Whole ||
+        !PlanSwap(checked, rules, staging, request.appDir, request.exePath, plan) ||
         !QFileInfo(Local(plan.stagedExecutable)).isFile() ||
         FileMd5Hex(plan.stagedExecutable.c_str(), stagedDigest) != 0 || request.releaseDigest.empty() ||
         request.releaseDigest != stagedDigest) {
@@ -169,16 +214,38 @@ InstallResult InstallPackage(const InstallRequest &request)
         return reject();
     }
 
-    const SwapResult swapped = RunSwap(plan, PlatformFileSystem(), request.sleep);
-    // When even the way back failed, the staging folder holds the only copies of the files the package
-    // replaced: it stays.
-    if (swapped != SwapResult::RollbackFailed) {
+    // Said before the stop is looked at for the last time: whoever asks for the stop then either sees the
+    // swap under way (and waits for it) or is seen here.
+    if (request.swapping) {
+        request.swapping(true);
+    }
+    if (request.stopRequested && request.stopRequested()) {
+        if (request.swapping) {
+            request.swapping(false);
+        }
+        discard();
+        removePackage();
+        return InstallResult::Stopped;
+    }
+    const SwapResult swapped =
+        RunSwap(plan, PlatformFileSystem(), SwapProgress{request.sleep, request.stepDone});
+    if (request.swapping) {
+        request.swapping(false);
+    }
+    // When even the way back failed, the staging folder holds the journal and the only copies of the
+    // files the package replaced: it stays for the next start.
+    if (swapped == SwapResult::RollbackFailed) {
+        ReleaseFolder(hold);
+    } else {
         discard();
     }
     if (swapped != SwapResult::Done) {
+        package.close();
+        if (handle != nullptr) {
+            std::fclose(handle);
+        }
         return InstallResult::SwapFailed;
     }
-    package.close();
-    std::remove(request.packagePath.c_str());
+    removePackage();
     return InstallResult::Installed;
 }

@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -10,7 +11,8 @@ enum class InstallResult
 {
     Installed,  // new executable at exePath, the old one at its backup path, package deleted
     Rejected,   // package unsafe, too large, incomplete or not the release: package and staging deleted
-    SwapFailed, // the old executable is back at exePath; the package stays
+    SwapFailed, // the old executable is back at exePath
+    Stopped,    // the program is ending: what was unpacked and the package are deleted, nothing changed
 };
 
 // What unpacking a package may cost at most, checked from the zip's directory before anything is written
@@ -33,6 +35,15 @@ struct InstallRequest
     uint64_t *unpackedBytes = nullptr;
     // Tests only: called once the package was checked, before a byte of it is unpacked.
     std::function<void()> checked = nullptr;
+    // The package as it was downloaded, still open (it is closed here); unset: packagePath is opened.
+    std::FILE *package = nullptr;
+    // Asked between the entries unpacked (and within large ones): the program is ending. The swap itself,
+    // once begun, is never stopped.
+    std::function<bool()> stopRequested = nullptr;
+    // Told true just before the swap begins and false once it is over.
+    std::function<void(bool)> swapping = nullptr;
+    // Tests only: called after every entry written and every step of the swap.
+    std::function<void()> stepDone = nullptr;
 };
 
 // The staging folders are made fresh inside appDir under names that begin with this.

@@ -74,6 +74,7 @@ DirectoryWalk PackageReader::ReadDirectory(int maxEntries, std::vector<PackageEn
         entry.crc = uint32_t(info.crc);
         entry.markedUtf8 = (info.flag & kUtf8NameFlag) != 0;
         entry.symbolicLink = ((info.external_fa >> 16) & 0170000u) == 0120000u;
+        entry.executable = (info.version >> 8) == 3 && ((info.external_fa >> 16) & 0100u) != 0;
         entry.directory = !entry.name.empty() && entry.name.back() == '/';
         entry.record = unzGetOffset64(file);
         entries.push_back(std::move(entry));

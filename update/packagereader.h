@@ -17,8 +17,9 @@ struct PackageEntry
     uint32_t crc = 0;  // CRC-32 the directory declares
     bool markedUtf8 = false;
     bool symbolicLink = false;
-    bool directory = false; // the name ends in '/'
-    uint64_t record = 0;    // where its directory record is
+    bool executable = false; // made on Unix with the owner's execute bit
+    bool directory = false;  // the name ends in '/'
+    uint64_t record = 0;     // where its directory record is
 };
 
 enum class DirectoryWalk

@@ -16,10 +16,11 @@ PackageCheckResult ScanEntries(PackageReader &zip, const PackageLimits &limits,
                                std::vector<PackageEntry> &entries, QByteArray *manifest,
                                QByteArray *signature, bool *hasManifest, bool *hasSignature);
 
-// The files' digests, in the order of the scan, for every entry that is a release file; the release
-// file's bytes into releaseText when it is there and small.
+// The files' digests, in the order of the scan, for every entry that is a release file; the release and
+// scope files' bytes into releaseText and scopeText when they are there and small.
 PackageCheckResult DigestFiles(PackageReader &zip, const std::vector<PackageEntry> &entries,
-                               std::vector<std::string> &digests, QByteArray *releaseText);
+                               std::vector<std::string> &digests, QByteArray *releaseText,
+                               QByteArray *scopeText = nullptr);
 
 // Every folder entry must be a folder of one of the files.
 PackageCheckResult FoldersHoldFiles(const std::vector<PackageEntry> &entries);

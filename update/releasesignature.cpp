@@ -14,6 +14,12 @@ const char kManifestEntryName[] = "Quillmark.manifest";
 const char kSignatureEntryName[] = "Quillmark.sig";
 const char kManifestHeader[] = "Quillmark release manifest 1";
 const char kReleaseEntryName[] = "Quillmark.release";
+const char kScopeEntryName[] = "Quillmark.scope";
+
+int64_t DefaultMaxPackageBytes()
+{
+    return int64_t(QUILLMARK_UPDATE_MAX_DOWNLOAD_MIB) << 20;
+}
 
 namespace {
 
@@ -28,8 +34,9 @@ struct MdCtxFree
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 
-// A release file is a number and a line end; anything longer is no release file.
+// A release file is a number and a line end, a scope file two short lines; anything longer is neither.
 constexpr uint64_t kReleaseTextBytes = 32;
+constexpr uint64_t kScopeTextBytes = 96;
 
 bool IsLowerHex(const char *text, int count)
 {
@@ -146,7 +153,8 @@ PackageCheckResult ScanEntries(PackageReader &zip, const PackageLimits &limits,
 }
 
 PackageCheckResult DigestFiles(PackageReader &zip, const std::vector<PackageEntry> &entries,
-                               std::vector<std::string> &digests, QByteArray *releaseText)
+                               std::vector<std::string> &digests, QByteArray *releaseText,
+                               QByteArray *scopeText)
 {
     digests.assign(entries.size(), std::string());
     for (size_t index = 0; index < entries.size(); ++index) {
@@ -159,17 +167,21 @@ PackageCheckResult DigestFiles(PackageReader &zip, const std::vector<PackageEntr
             }
             continue;
         }
-        // Read exactly as declared, so a release file declared small holds no more than that.
-        const bool keep =
-            releaseText != nullptr && entry.name == kReleaseEntryName && entry.size <= kReleaseTextBytes;
-        if (keep) {
-            releaseText->clear();
+        // Read exactly as declared, so a release or scope file declared small holds no more than that.
+        QByteArray *keep = nullptr;
+        if (entry.name == kReleaseEntryName && entry.size <= kReleaseTextBytes) {
+            keep = releaseText;
+        } else if (entry.name == kScopeEntryName && entry.size <= kScopeTextBytes) {
+            keep = scopeText;
+        }
+        if (keep != nullptr) {
+            keep->clear();
         }
         QCryptographicHash sha(QCryptographicHash::Sha256);
         const bool read = zip.ReadEntry(entry, [&](const char *data, size_t n) {
             sha.addData(data, int(n));
-            if (keep) {
-                releaseText->append(data, int(n));
+            if (keep != nullptr) {
+                keep->append(data, int(n));
             }
             return true;
         });
@@ -246,19 +258,29 @@ bool ParseManifest(const QByteArray &text, std::vector<ManifestEntry> &entries)
 
 uint64_t ParseReleaseNumber(const QByteArray &text)
 {
-    const int digits = text.size() - 1;
-    if (digits < 1 || digits > 18 || text.back() != '\n' || text[0] == '0') {
-        return 0;
+    return text.endsWith('\n') ? ParseDecimalRelease(text.left(text.size() - 1).toStdString()) : 0;
+}
+
+QByteArray ScopeText(const std::string &platform, const std::string &channel)
+{
+    return QByteArray::fromStdString("platform=" + platform + "\nchannel=" + channel + "\n");
+}
+
+bool ParseScope(const QByteArray &text, std::string &platform, std::string &channel)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.size() != 3 || !lines[2].isEmpty() || !lines[0].startsWith("platform=") ||
+        !lines[1].startsWith("channel=")) {
+        return false;
     }
-    uint64_t number = 0;
-    for (int i = 0; i < digits; ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9') {
-            return 0;
-        }
-        number = number * 10 + uint64_t(c - '0');
+    const std::string p = lines[0].mid(9).toStdString();
+    const std::string c = lines[1].mid(8).toStdString();
+    if (!IsScopeName(p) || !IsScopeName(c)) {
+        return false;
     }
-    return number;
+    platform = p;
+    channel = c;
+    return true;
 }
 
 bool VerifySignature(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature)
@@ -280,7 +302,7 @@ bool VerifySignature(const QByteArray &publicKey, const QByteArray &message, con
 }
 
 PackageCheckResult VerifyReleasePackage(PackageReader &zip, int64_t packageBytes, const QByteArray &publicKey,
-                                        uint64_t releaseAbove, const PackageLimits &limits)
+                                        const ReleaseExpectation &expected, const PackageLimits &limits)
 {
     if (publicKey.size() != kEd25519PublicKeyBytes) {
         return Result(PackageCheck::BadSignature, QStringLiteral("no usable public key"));
@@ -342,8 +364,8 @@ PackageCheckResult VerifyReleasePackage(PackageReader &zip, int64_t packageBytes
     }
 
     std::vector<std::string> digests;
-    QByteArray releaseText;
-    result = DigestFiles(zip, entries, digests, &releaseText);
+    QByteArray releaseText, scopeText;
+    result = DigestFiles(zip, entries, digests, &releaseText, &scopeText);
     if (result.check != PackageCheck::Verified) {
         return result;
     }
@@ -357,7 +379,8 @@ PackageCheckResult VerifyReleasePackage(PackageReader &zip, int64_t packageBytes
                           QStringLiteral("%1 has another digest").arg(Quoted(entry.name)));
         }
     }
-    // The number is read from the bytes whose digest was just compared, so the signature covers it.
+    // Number and scope are read from the bytes whose digests were just compared, so the signature covers
+    // them.
     if (files.count(kReleaseEntryName) == 0) {
         return Result(PackageCheck::ReleaseNumber, QStringLiteral("no release number"));
     }
@@ -365,31 +388,59 @@ PackageCheckResult VerifyReleasePackage(PackageReader &zip, int64_t packageBytes
     if (release == 0) {
         return Result(PackageCheck::ReleaseNumber, QStringLiteral("the release number is malformed"));
     }
-    if (release <= releaseAbove) {
+    if (release <= expected.releaseAbove) {
         result = Result(PackageCheck::ReleaseNumber,
-                        QStringLiteral("release %1 is not above %2").arg(release).arg(releaseAbove));
+                        QStringLiteral("release %1 is not above %2").arg(release).arg(expected.releaseAbove));
+        result.release = release;
+        return result;
+    }
+    std::string platform, channel;
+    if (files.count(kScopeEntryName) == 0 || !ParseScope(scopeText, platform, channel)) {
+        result = Result(PackageCheck::Scope, files.count(kScopeEntryName) == 0
+                                                 ? QStringLiteral("no platform and channel")
+                                                 : QStringLiteral("the platform and channel are malformed"));
         result.release = release;
         return result;
     }
     result = Result(PackageCheck::Verified, QString());
     result.release = release;
+    result.platform = platform;
+    result.channel = channel;
+    if ((!expected.platform.empty() && platform != expected.platform) ||
+        (!expected.channel.empty() && channel != expected.channel)) {
+        result.check = PackageCheck::Scope;
+        result.detail =
+            QStringLiteral("a release for %1, %2, not for %3, %4")
+                .arg(QString::fromStdString(platform), QString::fromStdString(channel),
+                     QString::fromStdString(expected.platform), QString::fromStdString(expected.channel));
+    }
     return result;
 }
 
 PackageCheckResult VerifyReleasePackage(const QString &packagePath, const QByteArray &publicKey,
-                                        uint64_t releaseAbove, const PackageLimits &limits)
+                                        const ReleaseExpectation &expected, const PackageLimits &limits)
 {
     QFile file(packagePath);
     if (!file.open(QIODevice::ReadOnly)) {
         return Result(PackageCheck::Unreadable, QStringLiteral("no package file"));
     }
     PackageReader zip(&file);
-    return VerifyReleasePackage(zip, file.size(), publicKey, releaseAbove, limits);
+    return VerifyReleasePackage(zip, file.size(), publicKey, expected, limits);
+}
+
+ReleaseExpectation BuiltInExpectation()
+{
+    const ReleaseIdentity &self = BuiltInReleaseKey().identity;
+    // A program whose identity did not parse requires what no package has: nothing installs.
+    if (self.release == 0) {
+        return ReleaseExpectation(UINT64_MAX, "?", "?");
+    }
+    return ReleaseExpectation(self.release, self.platform, self.channel);
 }
 
 bool ReleaseSignatureAccepted(PackageReader &package, int64_t packageBytes)
 {
     const ReleaseKey &key = BuiltInReleaseKey();
-    return !key.present ||
-           VerifyReleasePackage(package, packageBytes, key.key, key.release).check == PackageCheck::Verified;
+    return !key.present || VerifyReleasePackage(package, packageBytes, key.key, BuiltInExpectation()).check ==
+                               PackageCheck::Verified;
 }

@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The two entries at the top level of a signed package. A release holds no files of these names: the
@@ -20,6 +21,8 @@ extern const char kSignatureEntryName[];
 extern const char kManifestHeader[];
 // A listed file of every signed package: its release number in decimal and a LF.
 extern const char kReleaseEntryName[];
+// A listed file of every signed package: what the release is for, "platform=P\nchannel=C\n".
+extern const char kScopeEntryName[];
 
 constexpr int kEd25519PublicKeyBytes = 32;
 constexpr int kEd25519SignatureBytes = 64;
@@ -30,9 +33,12 @@ struct ManifestEntry
     std::string sha256Hex; // 64 lowercase hex digits
 };
 
+// The largest package, the same for the download and the check: QUILLMARK_UPDATE_MAX_DOWNLOAD_MIB.
+int64_t DefaultMaxPackageBytes();
+
 struct PackageLimits
 {
-    int64_t maxPackageBytes = int64_t(256) << 20;
+    int64_t maxPackageBytes = DefaultMaxPackageBytes();
     int64_t maxUnpackedBytes = int64_t(1) << 30; // sum of the files' sizes
     int maxEntries = 4096;
     int64_t maxManifestBytes = int64_t(1) << 20;
@@ -49,6 +55,7 @@ enum class PackageCheck
     Mismatch,      // the files differ from the manifest: one missing, added, twice in the package or changed;
                    // or a folder entry that holds no listed file
     ReleaseNumber, // the release number is missing, malformed, or not above the one required
+    Scope,         // the platform and channel are missing, malformed, or not the ones required
 };
 
 struct PackageCheckResult
@@ -56,6 +63,22 @@ struct PackageCheckResult
     PackageCheck check = PackageCheck::Unreadable;
     QString detail;       // for people: which entry, which limit
     uint64_t release = 0; // the package's release number once it was read
+    std::string platform; // and its platform and channel
+    std::string channel;
+};
+
+// What the checking program requires of a package: a release number above releaseAbove, and (when not
+// empty) this platform and channel.
+struct ReleaseExpectation
+{
+    ReleaseExpectation(uint64_t above = 0, std::string forPlatform = std::string(),
+                       std::string forChannel = std::string())
+        : releaseAbove(above), platform(std::move(forPlatform)), channel(std::move(forChannel))
+    {
+    }
+    uint64_t releaseAbove;
+    std::string platform;
+    std::string channel;
 };
 
 // Parses a manifest: the header line, then one line per file, "<64 lowercase hex>  <name>", every line
@@ -67,20 +90,28 @@ bool ParseManifest(const QByteArray &text, std::vector<ManifestEntry> &entries);
 // one LF and nothing else. 0 for anything else.
 uint64_t ParseReleaseNumber(const QByteArray &text);
 
+// The scope file's text, and the platform and channel of one: exactly "platform=P\nchannel=C\n" with two
+// scope names (releasekey.h). False for anything else.
+QByteArray ScopeText(const std::string &platform, const std::string &channel);
+bool ParseScope(const QByteArray &text, std::string &platform, std::string &channel);
+
 // True when signature is a valid Ed25519 signature of message under the 32-byte public key.
 bool VerifySignature(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature);
 
 // Checks a package against publicKey, reading only the zip (nothing is written). Every file entry must be
 // listed in the signed manifest exactly once with its digest, nothing else may be listed, every folder
-// entry must be a folder of a listed file, and the listed release file must hold a number above
-// releaseAbove.
+// entry must be a folder of a listed file, the listed release file must hold a number above
+// expected.releaseAbove, and the listed scope file must name the expected platform and channel.
 PackageCheckResult VerifyReleasePackage(PackageReader &package, int64_t packageBytes,
-                                        const QByteArray &publicKey, uint64_t releaseAbove,
+                                        const QByteArray &publicKey, const ReleaseExpectation &expected,
                                         const PackageLimits &limits = PackageLimits());
 PackageCheckResult VerifyReleasePackage(const QString &packagePath, const QByteArray &publicKey,
-                                        uint64_t releaseAbove = 0,
+                                        const ReleaseExpectation &expected = ReleaseExpectation(),
                                         const PackageLimits &limits = PackageLimits());
 
-// The key built into this program (see releasekey.h): true when there is none, otherwise true only for a
-// package that verifies with it and whose release number is above the program's own.
+// What the key built into this program (see releasekey.h) requires: a release above its own, for its
+// platform and channel.
+ReleaseExpectation BuiltInExpectation();
+// The key built into this program: true when there is none, otherwise true only for a package that
+// verifies with it and that BuiltInExpectation() allows.
 bool ReleaseSignatureAccepted(PackageReader &package, int64_t packageBytes);

@@ -1,5 +1,6 @@
 #include "update/releasesigning.h"
 
+#include "update/releasekey.h"
 #include "update/releasescan.h"
 
 #include <QCryptographicHash>
@@ -11,7 +12,9 @@
 #include <quazip.h>
 #include <quazipfile.h>
 #include <quazipnewinfo.h>
+#include <unzip.h>
 #include <zip.h>
+#include <zlib.h>
 
 using namespace releasescan;
 
@@ -46,26 +49,69 @@ Pkey ReadPrivateKey(const QByteArray &pem)
     return key;
 }
 
-bool AddEntries(const QString &path, const std::vector<std::pair<const char *, QByteArray>> &added)
+// The signed package: the signature, the manifest, the scope and the release file first, stored, so that
+// a program can judge a download from its first bytes; then every entry of the package as it is (its name
+// bytes, data, attributes and flags copied raw, never decoded and encoded again).
+bool WriteSignedPackage(QIODevice &source, const QString &target,
+                        const std::vector<std::pair<const char *, QByteArray>> &front)
 {
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdAdd)) {
+    QuaZip reader(&source);
+    reader.setAutoClose(false);
+    QFile::remove(target);
+    QFile out(target);
+    if (!reader.open(QuaZip::mdUnzip) || !out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         return false;
     }
-    for (const auto &entry : added) {
-        QuaZipFile file(&zip);
-        QuaZipNewInfo info(QString::fromLatin1(entry.first));
-        info.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-        if (!file.open(QIODevice::WriteOnly, info) || file.write(entry.second) != entry.second.size()) {
-            return false;
-        }
-        file.close();
-        if (file.getZipError() != ZIP_OK) {
-            return false;
-        }
+    QuaZip writer(&out);
+    // Sizes in every local header, so the entries can be read as they arrive.
+    writer.setDataDescriptorWritingEnabled(false);
+    if (!writer.open(QuaZip::mdCreate)) {
+        return false;
     }
-    zip.close();
-    return zip.getZipError() == ZIP_OK;
+    zipFile zf = writer.getZipFile();
+    bool ok = true;
+    for (const auto &entry : front) {
+        zip_fileinfo info = {};
+        info.external_fa = uLong(0100644u) << 16;
+        ok = ok &&
+             zipOpenNewFileInZip4_64(zf, entry.first, &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 0,
+                                     -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+                                     (3u << 8) | 20u, 0, 0) == ZIP_OK &&
+             zipWriteInFileInZip(zf, entry.second.constData(), unsigned(entry.second.size())) == ZIP_OK &&
+             zipCloseFileInZip(zf) == ZIP_OK;
+    }
+    unzFile uf = reader.getUnzFile();
+    std::vector<char> name(65536);
+    std::vector<char> block(65536);
+    for (int status = unzGoToFirstFile(uf); ok && status == UNZ_OK; status = unzGoToNextFile(uf)) {
+        unz_file_info64 info;
+        int method = 0, level = 0;
+        if (unzGetCurrentFileInfo64(uf, &info, name.data(), uLong(name.size()), nullptr, 0, nullptr, 0) !=
+                UNZ_OK ||
+            info.size_filename >= name.size() || unzOpenCurrentFile2(uf, &method, &level, 1) != UNZ_OK) {
+            ok = false;
+            break;
+        }
+        name[info.size_filename] = '\0';
+        zip_fileinfo copy = {};
+        copy.dosDate = info.dosDate;
+        copy.internal_fa = info.internal_fa;
+        copy.external_fa = info.external_fa;
+        constexpr uLong kUtf8NameFlag = 1u << 11;
+        ok = zipOpenNewFileInZip4_64(zf, name.data(), &copy, nullptr, 0, nullptr, 0, nullptr, method, level,
+                                     1, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, info.crc,
+                                     info.version, info.flag & kUtf8NameFlag,
+                                     info.uncompressed_size >= 0xffffffffu) == ZIP_OK;
+        for (int n = 0; ok && (n = unzReadCurrentFile(uf, block.data(), unsigned(block.size()))) != 0;) {
+            ok = n > 0 && zipWriteInFileInZip(zf, block.data(), unsigned(n)) == ZIP_OK;
+        }
+        ok = unzCloseCurrentFile(uf) == UNZ_OK && ok;
+        ok = ok && zipCloseFileInZipRaw64(zf, info.uncompressed_size, info.crc) == ZIP_OK;
+    }
+    writer.close();
+    reader.close();
+    out.close();
+    return ok && writer.getZipError() == ZIP_OK && out.error() == QFileDevice::NoError;
 }
 
 // The program's executable at the top level, under its Linux or its Windows name.
@@ -74,26 +120,37 @@ bool IsExecutableEntry(const std::string &name)
     return qstricmp(name.c_str(), "Quillmark") == 0 || qstricmp(name.c_str(), "Quillmark.exe") == 0;
 }
 
-// A program carries its key as the text it was configured with: lowercase hex or base64.
-bool CarriesKey(PackageReader &zip, const PackageEntry &entry, const QByteArray &publicKey)
+// What the release tool needs to know of the package's executable: whether it carries the public key (as
+// the text it was configured with: lowercase hex or base64), and the identities it carries.
+struct ExecutableFacts
+{
+    bool read = false;
+    bool carriesKey = false;
+    std::vector<ReleaseIdentity> identities;
+};
+
+ExecutableFacts ReadExecutable(PackageReader &zip, const PackageEntry &entry, const QByteArray &publicKey)
 {
     const QByteArray forms[] = {publicKey.toHex(), publicKey.toBase64()};
     int longest = 0;
     for (const QByteArray &form : forms) {
         longest = std::max(longest, form.size());
     }
-    bool found = false;
+    ExecutableFacts facts;
+    ReleaseIdentityScanner identities;
     QByteArray window;
-    const bool read = zip.ReadEntry(entry, [&](const char *data, size_t n) {
+    facts.read = zip.ReadEntry(entry, [&](const char *data, size_t n) {
+        identities.Feed(data, n);
         window.append(data, int(n));
         for (const QByteArray &form : forms) {
-            found = found || window.contains(form);
+            facts.carriesKey = facts.carriesKey || window.contains(form);
         }
         // Only what a match could still begin in is kept.
         window = window.right(longest - 1);
         return true;
     });
-    return read && found;
+    facts.identities = identities.Found();
+    return facts;
 }
 
 } // namespace
@@ -171,8 +228,9 @@ bool SignReleasePackage(const QString &packagePath, const QByteArray &privateKey
         return false;
     }
     std::vector<ManifestEntry> listed;
+    ReleaseIdentity identity;
+    QFile file(packagePath);
     {
-        QFile file(packagePath);
         if (!file.open(QIODevice::ReadOnly)) {
             error = QStringLiteral("the package cannot be read");
             return false;
@@ -200,7 +258,8 @@ bool SignReleasePackage(const QString &packagePath, const QByteArray &privateKey
         }
         bool executable = false;
         for (const PackageEntry &entry : entries) {
-            if (qstricmp(entry.name.c_str(), kReleaseEntryName) == 0) {
+            if (qstricmp(entry.name.c_str(), kReleaseEntryName) == 0 ||
+                qstricmp(entry.name.c_str(), kScopeEntryName) == 0) {
                 error = QStringLiteral("the package already holds %1").arg(Quoted(entry.name));
                 return false;
             }
@@ -211,10 +270,29 @@ bool SignReleasePackage(const QString &packagePath, const QByteArray &privateKey
             }
             if (IsExecutableEntry(entry.name)) {
                 executable = true;
-                if (!CarriesKey(zip, entry, publicKey)) {
+                const ExecutableFacts facts = ReadExecutable(zip, entry, publicKey);
+                if (!facts.carriesKey) {
                     error = QStringLiteral("%1 does not carry the public key of this signing key: it could "
                                            "never take a release signed with it")
                                 .arg(Quoted(entry.name));
+                    return false;
+                }
+                // The package says what the program it holds is, never more: once installed, that program
+                // compares the next release with its own number, and takes only its own platform and
+                // channel.
+                if (facts.identities.size() != 1) {
+                    error = QStringLiteral("%1 carries %2 release identities, not one")
+                                .arg(Quoted(entry.name))
+                                .arg(facts.identities.size());
+                    return false;
+                }
+                identity = facts.identities.front();
+                if (identity.release != release) {
+                    error = QStringLiteral("%1 was built as release %2, not %3: sign it as release %2, or "
+                                           "build it as release %3")
+                                .arg(Quoted(entry.name))
+                                .arg(identity.release)
+                                .arg(release);
                     return false;
                 }
             }
@@ -235,25 +313,32 @@ bool SignReleasePackage(const QString &packagePath, const QByteArray &privateKey
             }
         }
     }
+    const QByteArray scopeText = ScopeText(identity.platform, identity.channel);
     listed.push_back(ManifestEntry{
         kReleaseEntryName,
         QCryptographicHash::hash(releaseText, QCryptographicHash::Sha256).toHex().toStdString()});
+    listed.push_back(
+        ManifestEntry{kScopeEntryName,
+                      QCryptographicHash::hash(scopeText, QCryptographicHash::Sha256).toHex().toStdString()});
     const QByteArray manifest = BuildManifest(listed);
     const QByteArray signature = SignMessage(privateKeyPem, manifest);
     if (signature.isEmpty()) {
         error = QStringLiteral("the private key cannot sign");
         return false;
     }
-    // Signed on a copy that replaces the package only when complete: a failure leaves the package as it was.
+    // Signed into a new file that replaces the package only when complete: a failure leaves the package as
+    // it was.
     const QString signing = packagePath + QStringLiteral(".signing");
-    QFile::remove(signing);
-    if (!QFile::copy(packagePath, signing) || !AddEntries(signing, {{kReleaseEntryName, releaseText},
-                                                                    {kManifestEntryName, manifest},
-                                                                    {kSignatureEntryName, signature}})) {
+    if (!file.seek(0) || !WriteSignedPackage(file, signing,
+                                             {{kSignatureEntryName, signature},
+                                              {kManifestEntryName, manifest},
+                                              {kScopeEntryName, scopeText},
+                                              {kReleaseEntryName, releaseText}})) {
         QFile::remove(signing);
         error = QStringLiteral("the package cannot be written");
         return false;
     }
+    file.close();
     QFile::remove(packagePath);
     if (!QFile::rename(signing, packagePath)) {
         error = QStringLiteral("the signed package is left at %1").arg(signing);

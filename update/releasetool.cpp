@@ -5,13 +5,14 @@
 //                                           public key as 64 hex digits
 //   quillmark_release pubkey KEYFILE        prints the public key of KEYFILE
 //   quillmark_release sign --release N KEYFILE PACKAGE
-//                                           adds the release number N, the manifest and the signature to
-//                                           PACKAGE
+//                                           adds the release number N (the one the package's executable was
+//                                           built as), its platform and channel, the manifest and the
+//                                           signature to PACKAGE
 //   quillmark_release verify PUBKEY PACKAGE checks PACKAGE with the public key (hex or base64)
 //
 // Exit 0 done, 1 refused or failed, 2 wrong use.
 
-#include "platform/fileops.h"
+#include "platform/safefiles.h"
 #include "update/releasekey.h"
 #include "update/releasesigning.h"
 
@@ -51,9 +52,10 @@ int KeyGen(const char *path)
     if (pem.isEmpty()) {
         return Fail(QStringLiteral("no key could be made"));
     }
-    // Owner-only from the moment it exists: no other user can open it before the key is in it. Never
-    // over an existing key: a lost key cannot sign the releases that programs out there accept.
-    std::FILE *file = CreateNewFile(path, true);
+    // Owner-only from the moment it exists (on Windows an access list for the owner alone): no other user
+    // can open it before the key is in it. Never over an existing key: a lost key cannot sign the releases
+    // that programs out there accept.
+    std::FILE *file = CreateExclusiveFile(path, FileAccess::OwnerOnly, false);
     if (file == nullptr) {
         return Fail(QStringLiteral("%1 exists or cannot be created").arg(QString::fromLocal8Bit(path)));
     }
@@ -105,6 +107,12 @@ int main(int argc, char **argv)
             return Fail(
                 QStringLiteral("%1 holds no Ed25519 private key").arg(QString::fromLocal8Bit(argv[4])));
         }
+        if (FileReadableByOthers(argv[4])) {
+            std::fprintf(stderr,
+                         "quillmark_release: warning: %s can be read by other users; whoever reads it can "
+                         "sign releases that every program with its public key installs (chmod 600 it)\n",
+                         argv[4]);
+        }
         QString error;
         if (!SignReleasePackage(QString::fromLocal8Bit(argv[5]), pem, release, error)) {
             return Fail(error);
@@ -120,7 +128,9 @@ int main(int argc, char **argv)
         if (result.check != PackageCheck::Verified) {
             return Fail(QStringLiteral("refused: %1").arg(result.detail));
         }
-        std::printf("verified: release %llu\n", static_cast<unsigned long long>(result.release));
+        std::printf("verified: release %llu\nfor %s, channel %s\n",
+                    static_cast<unsigned long long>(result.release), result.platform.c_str(),
+                    result.channel.c_str());
         return 0;
     }
     return Usage();

@@ -50,6 +50,11 @@ void ThreadPost::RequestStop()
     stop_ = true;
 }
 
+bool ThreadPost::SwapUnderWay() const
+{
+    return swapping_;
+}
+
 void ThreadPost::startPost()
 {
     UpdateEnvironment env;
@@ -57,9 +62,10 @@ void ThreadPost::startPost()
     env.versionRequest = [](const std::string &host, const std::string &path, std::string &reply) {
         return HttpPost(host.c_str(), path.c_str(), "", reply);
     };
-    env.download = [this](const char *url, const char *path) {
-        return CancellableDownloadToFile(url, path, &stop_);
+    env.download = [this](const char *url, std::FILE *file, const DownloadWatch &watch) {
+        return DownloadIntoFile(url, file, DefaultDownloadLimits(), &stop_, watch);
     };
+    env.swapping = [this](bool on) { swapping_ = on; };
     env.now = [] { return static_cast<int64_t>(std::time(nullptr)); };
     // Pauses end early once the program is ending.
     env.sleep = [this](unsigned ms) {

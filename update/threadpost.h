@@ -16,9 +16,12 @@ class ThreadPost : public QObject
 public:
     explicit ThreadPost(QObject *parent = nullptr);
 
-    // From any thread: the check gives up at its next step; a pause or a download under way ends soon.
-    // A swap already under way is finished, so the program's folder is never left half updated.
+    // From any thread: the check gives up at its next step; a pause, a download or an unpacking under way
+    // ends soon (what was unpacked is removed). A swap already under way is finished: see SwapUnderWay.
     void RequestStop();
+    // From any thread: a swap has begun and is not over. Whoever ends the program waits for it (it only
+    // renames files); should the program be killed all the same, its next start finishes or undoes it.
+    bool SwapUnderWay() const;
 
     // Tests point the check at servers and files of their own (called at the start of every check, on the
     // worker's thread); also counts as configured servers. The program never sets it.
@@ -36,4 +39,5 @@ public slots:
 
 private:
     std::atomic<bool> stop_{false};
+    std::atomic<bool> swapping_{false};
 };

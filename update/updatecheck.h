@@ -2,12 +2,14 @@
 // One update check, with everything it touches reachable through UpdateEnvironment so that tests can point
 // it at loopback servers and a folder of their own.
 
+#include "platform/download.h"
 #include "update/filedigest.h"
 #include "update/packagenames.h"
 
 #include <QString>
 #include <QSystemTrayIcon>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -22,7 +24,7 @@ struct UpdateServer
 
 enum class UpdateOutcome
 {
-    Stopped,         // stopRequested said so (tests and benchmarks only)
+    Stopped,         // stopRequested said so: nothing changed
     Current,         // the running file matches the release
     DownloadFailed,  // the balloon was requested
     PackageRejected, // package and staging removed, nothing else changed
@@ -39,12 +41,15 @@ struct UpdateEnvironment
     std::function<UpdateServer(bool secondary)> server;
     // Version request with an empty body; the HttpPost result.
     std::function<int(const std::string &host, const std::string &path, std::string &reply)> versionRequest;
-    // Package download to a file; 0 on success.
-    std::function<int(const char *url, const char *path)> download;
+    // Package download into the open file, each piece shown to watch first (false from it stops the
+    // download); 0 on success, kDownloadStoppedByWatch when watch stopped it.
+    std::function<int(const char *url, std::FILE *file, const DownloadWatch &watch)> download;
     std::function<int64_t()> now; // seconds since 1970
     std::function<void(unsigned milliseconds)> sleep;
-    // Unset in the program, where the attempts go on for as long as it runs.
+    // The program is ending: asked between the attempts, and between the entries unpacked.
     std::function<bool()> stopRequested;
+    // Told true just before the swap begins and false once it is over (the swap is never stopped).
+    std::function<void(bool)> swapping;
     // The balloon is shown by a queued call on balloonContext's thread.
     QObject *balloonContext = nullptr;
     BalloonFunction showBalloon;
@@ -55,6 +60,11 @@ struct UpdateEnvironment
 };
 
 UpdateOutcome RunUpdateCheck(const UpdateEnvironment &env);
+
+// The pause before a version request, after failedRounds rounds in which neither server gave a release:
+// 511 ms at first, doubling with every failed round up to 5 minutes, so that an update server that is
+// down or unreachable is not asked twice a second for the whole session.
+unsigned VersionRequestPauseMs(int failedRounds);
 
 // The release value of a version reply (its "Quillmark" field). True only when it is an MD5: 32 hex
 // digits, in either case.

@@ -48,8 +48,16 @@ void CheckNamesAndPlan()
         std::vector<CheckedEntry> checked;
         if (CheckPackageNames(names, rules, checked)) {
             SwapPlan plan;
-            PlanSwap(checked, rules, "/opt/q/Quillmark_update.x/p", "/opt/q/Quillmark_update.x/d", "/opt/q/",
-                     "/opt/q/Quillmark", plan);
+            // Whatever the names, the plan's journal reads back as the same plan.
+            if (PlanSwap(checked, rules, "/opt/q/Quillmark_update.x", "/opt/q/", "/opt/q/Quillmark", plan)) {
+                SwapPlan read;
+                bool earlier = false;
+                if (!ParseSwapJournal(SwapJournalText(plan, true), "/opt/q/", "/opt/q/Quillmark_update.x",
+                                      read, earlier) ||
+                    read.files != plan.files || read.folders != plan.folders || !earlier) {
+                    std::abort();
+                }
+            }
         }
     }
 }

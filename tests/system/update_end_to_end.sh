@@ -3,11 +3,14 @@
 #   1. a copy of the program finds a newer release on a loopback server (port 80), downloads it, swaps
 #      itself, shows "成功升级新版本!", and after the box is closed restarts into the new executable, which
 #      finds itself current and downloads nothing;
-#   2. a second start whose download fails changes nothing (and shows the tray balloon);
+#   2. a second start finishes what an update cut off by a crash left (a journal of a swap half done is
+#      undone, an abandoned staging folder removed); its download fails, and it changes nothing else
+#      (and shows the tray balloon);
 #   3. with SIGNED_PROGRAM (built with the key of update_test_release_key.pem as release SIGNED_RELEASE):
 #      an unsigned package is refused and changes nothing; a genuine older signed release, replayed with
 #      its own MD5 in the version reply, is refused and changes nothing; the new package signed by
-#      RELEASE_TOOL with a higher release number is installed.
+#      RELEASE_TOOL with a higher release number is installed. Each release is the program with the release
+#      number it carries changed in place (same length), as the build of that release would carry it.
 # Usage: update_end_to_end.sh PROGRAM [SIGNED_PROGRAM RELEASE_TOOL SIGNED_RELEASE]
 #   (programs built with the loopback endpoints 127.0.83.1/.2)
 # Exit 77: skipped (a tool is missing or port 80 cannot be bound).
@@ -198,11 +201,21 @@ echo "update, restart and current check: ok"
 kill "$second"
 wait_until 10 sh -c "! kill -0 $second 2>/dev/null" || fail "the new executable did not end on SIGTERM"
 
-# --- 2. a failing download changes nothing
+# --- 2. what a crash left is finished at the start; a failing download changes nothing
 rm "$work/srv/Quillmark.zip"
 printf '{"Quillmark":"%s"}' "ffffffffffffffffffffffffffffffff" > "$work/srv/version.json"
 listing() { (cd "$work/app" && find . ! -name Quillmark.kov -exec md5sum {} + 2> /dev/null | sort); }
 before=$(listing)
+# A swap killed after it put the new read-me in place (the old one parked), and an unpacking killed
+# before its swap began.
+crash="$work/app/Quillmark_update.crash1"
+mkdir -p "$crash/p" "$crash/d" "$work/app/Quillmark_update.stale1/p/lang"
+cp "$work/app/readme.txt" "$crash/d/0"
+printf 'half-installed notes\n' > "$work/app/readme.txt"
+printf 'staged program\n' > "$crash/p/Quillmark"
+printf 'Quillmark swap journal 1\nprogram Quillmark\nbackup Quillmark_old\nnew p/Quillmark\nearlier 1\nfile readme.txt\nend\n' \
+    > "$crash/journal"
+printf 'unpacked\n' > "$work/app/Quillmark_update.stale1/p/lang/zh.txt"
 (cd "$work/app" && exec ./Quillmark -autorun > "$work/third.log" 2>&1) &
 third=$!
 pids+=($third)
@@ -227,16 +240,28 @@ else
 fi
 sleep 2
 kill -0 "$third" 2> /dev/null || fail "the program ended after a failed download"
-[ "$(listing)" = "$before" ] || fail "a failed download changed the program folder"
-echo "failed download changes nothing: ok"
+[ "$(listing)" = "$before" ] || fail "a failed download changed the program folder, or what a crash left stayed"
+echo "crashed swap undone and abandoned staging removed at the start; failed download changes nothing: ok"
 kill "$third"
 wait_until 10 sh -c "! kill -0 $third 2>/dev/null" || fail "the program did not end on SIGTERM"
 
 # --- 3. a program with a release key installs only a signed package
 if [ -n "$signed_program" ] && [ -n "$signed_release" ]; then
+    # FILE as the build of release N would be: the release number it carries, changed in place.
+    as_release() {
+        python3 - "$1" "$signed_release" "$2" <<'PY' || fail "cannot make $1 release $2"
+import sys
+path, old, new = sys.argv[1], sys.argv[2].encode(), sys.argv[3].encode()
+data = open(path, "rb").read()
+marker = b"quillmark-release-identity:release="
+assert len(old) == len(new) and data.count(marker + old + b";") == 1, "no single identity of release " + old.decode()
+open(path, "wb").write(data.replace(marker + old + b";", marker + new + b";"))
+PY
+    }
     mkdir -p "$work/sapp" "$work/srelease"
     cp "$signed_program" "$work/sapp/Quillmark"
     { cat "$signed_program"; printf '\nquillmark signed release 2\n'; } > "$work/srelease/Quillmark"
+    as_release "$work/srelease/Quillmark" $((signed_release + 1))
     signed_md5=$(md5sum < "$work/srelease/Quillmark" | cut -d' ' -f1)
     (cd "$work/srelease" && chmod 755 Quillmark && zip -q -X "$work/srelease.zip" Quillmark) ||
         fail "cannot pack the signed release"
@@ -261,6 +286,7 @@ if [ -n "$signed_program" ] && [ -n "$signed_release" ]; then
     # the update servers announces its MD5 and serves it, to roll the program back.
     mkdir -p "$work/oldrelease"
     { cat "$signed_program"; printf '\nquillmark signed release 0\n'; } > "$work/oldrelease/Quillmark"
+    as_release "$work/oldrelease/Quillmark" $((signed_release - 1))
     (cd "$work/oldrelease" && chmod 755 Quillmark && zip -q -X "$work/oldrelease.zip" Quillmark) ||
         fail "cannot pack the older release"
     "$release_tool" sign --release $((signed_release - 1)) "$here/update_test_release_key.pem" \
@@ -292,6 +318,7 @@ if [ -n "$signed_program" ] && [ -n "$signed_release" ]; then
     cmp -s "$work/sapp/Quillmark_old" "$signed_program" || fail "backup is not the old signed program"
     [ ! -e "$work/sapp/Quillmark.zip" ] || fail "signed package not deleted"
     [ "$(cat "$work/sapp/Quillmark.release")" = "$((signed_release + 1))" ] || fail "release file not unpacked"
+    grep -q '^platform=' "$work/sapp/Quillmark.scope" || fail "scope file not unpacked"
     first=$signed
     wait_until 10 close_box || fail "the program did not end after its box was closed"
     echo "signed package installed: ok"

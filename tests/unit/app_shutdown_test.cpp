@@ -22,8 +22,9 @@
 
 namespace {
 
-// Wine's URLDownloadToFileA reports progress only when a transfer ends, and stores a 404 reply as the file
-// (see windows_download_test): a download there can neither be broken off early nor fail on a 404.
+// Wine's URL Moniker (the download's URLOpenBlockingStreamA) fetches the whole transfer before it reports
+// anything, and hands on a 404 reply's page as the data (see windows_download_test): a download there can
+// neither be broken off early nor fail on a 404.
 bool WineDownloads()
 {
 #ifdef _WIN32

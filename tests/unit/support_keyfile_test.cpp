@@ -487,6 +487,43 @@ TEST(KeyFile, SaveKeepsTheFilesPermissions_Posix)
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
+// Another user who may create files beside the settings file plants its temporary name first: a link to a
+// file of the victim's, or a file open to everyone that the planter keeps a second name of. Neither is
+// written through or kept: the victim's file keeps its bytes and mode, and the settings file is a new
+// file that the planter cannot reach.
+TEST(KeyFile, PlantedTemporaryIsNeverUsed_Posix)
+{
+    using std::filesystem::perms;
+    for (const bool link : {true, false}) {
+        SCOPED_TRACE(link ? "link to another file" : "file open to everyone");
+        TempDir dir;
+        const std::string path = dir.File("Quillmark.kov");
+        WriteBytes(path, "a=1\r\n");
+        const std::string victim = dir.File("victim.txt");
+        WriteBytes(victim, "precious");
+        std::filesystem::permissions(victim, perms::owner_read | perms::owner_write);
+        const std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
+        const std::string planterHandle = dir.File("planter");
+        if (link) {
+            std::filesystem::create_symlink(victim, temporary);
+        } else {
+            WriteBytes(temporary, "planted");
+            std::filesystem::permissions(temporary, perms::all);
+            std::filesystem::create_hard_link(temporary, planterHandle);
+        }
+        ASSERT_EQ(SaveKeyFile(path.c_str(), "sourcePath=/y\r\n"), 0);
+        EXPECT_EQ(ReadBytes(victim), "precious");
+        EXPECT_EQ(std::filesystem::status(victim).permissions() & perms::all,
+                  perms::owner_read | perms::owner_write);
+        EXPECT_FALSE(std::filesystem::is_symlink(path));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temporary)));
+        if (!link) {
+            WriteBytes(planterHandle, "rewritten by the planter");
+        }
+        EXPECT_EQ(ReadBytes(path), "sourcePath=/y\r\n");
+    }
+}
+
 #endif
 
 } // namespace

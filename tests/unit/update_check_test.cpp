@@ -1,11 +1,13 @@
 // The update check against real loopback servers, with real zip packages in a folder of its own.
 
+#include "platform/download.h"
 #include "platform/net.h"
 #include "update/endpointcipher.h"
 #include "update/httppost_internal.h"
 #include "update/packageinstall.h"
 #include "update/updatecheck.h"
 #include "update_loopback_server.h"
+#include "update_qtfiles.h"
 #include "update_zipbytes.h"
 
 #include <QCryptographicHash>
@@ -20,21 +22,14 @@
 #include <quazip.h>
 #include <quazipfile.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 const int64_t kNow = 1733572800; // reversed: 0082753371
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
 
 std::string Md5Of(const QByteArray &data)
 {
@@ -229,6 +224,7 @@ public:
     QObject balloonTarget;
     QList<Balloon> balloons;
     std::function<bool()> stop;
+    std::function<void(unsigned)> sleep;
 
     explicit Harness(ProgramFolder &f) : folder(f) {}
 
@@ -241,7 +237,8 @@ public:
         };
         env.download = DownloadToFileForTest;
         env.now = [] { return kNow; };
-        env.sleep = [](unsigned ms) { QThread::msleep(ms); };
+        // The pauses of the program are not what these tests wait for.
+        env.sleep = sleep ? sleep : [](unsigned) {};
         env.stopRequested = stop;
         env.balloonContext = &balloonTarget;
         env.showBalloon = [this](const QString &title, const QString &text, QSystemTrayIcon::MessageIcon icon,
@@ -269,14 +266,13 @@ public:
         return outcome;
     }
 
-    static std::function<int(const char *, const char *)> DownloadToFileForTest;
+    static int DownloadToFileForTest(const char *url, std::FILE *file, const DownloadWatch &watch)
+    {
+        return DownloadIntoFile(url, file, DefaultDownloadLimits(), nullptr, watch);
+    }
 };
 
 } // namespace
-
-#include "platform/download.h"
-
-std::function<int(const char *, const char *)> Harness::DownloadToFileForTest = DownloadToFile;
 
 Q_DECLARE_METATYPE(UpdateOutcome)
 
@@ -422,8 +418,9 @@ private slots:
         QCOMPARE(QString::fromStdString(gets[0]), QString("/second/Quillmark.zip?t=0082753371"));
     }
 
-    // Neither answers at first: every 511 ms the primary, then the secondary, until one does.
-    void retriesPrimaryThenSecondaryEvery511Ms()
+    // Neither answers at first: the primary, then the secondary, round after round, with a pause before each
+    // round that starts at 511 ms and grows, until one answers.
+    void retriesPrimaryThenSecondaryWithGrowingPauses()
     {
         ProgramFolder folder;
         QStringList order;
@@ -437,16 +434,34 @@ private slots:
         first.failVersionRequests = 1000;
         second.failVersionRequests = 2;
         Harness h(folder);
+        std::vector<unsigned> pauses;
+        h.sleep = [&pauses](unsigned ms) { pauses.push_back(ms); };
         h.ports["127.0.0.1"] = first.port();
         h.ports["localhost"] = second.port();
         h.primary = {"127.0.0.1", "/v", "http://127.0.0.1/"};
         h.secondary = {"localhost", "/v", "http://127.0.0.1/"};
-        QElapsedTimer timer;
-        timer.start();
         QCOMPARE(h.Run(), UpdateOutcome::Current);
-        QVERIFY2(timer.elapsed() >= 3 * 511, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(pauses, (std::vector<unsigned>{511, 1022, 2044}));
         QCOMPARE(order.join(""), QString("PSPSPS"));
         QVERIFY(first.downloads().empty() && second.downloads().empty());
+    }
+
+    // The pause grows with every round that failed, and stops growing at five minutes.
+    void versionRequestPauses_data()
+    {
+        QTest::addColumn<int>("failedRounds");
+        QTest::addColumn<unsigned>("pauseMs");
+        QTest::newRow("first request") << 0 << 511u;
+        QTest::newRow("after one failed round") << 1 << 1022u;
+        QTest::newRow("after nine") << 9 << 261632u;
+        QTest::newRow("after ten: the longest") << 10 << 300000u;
+        QTest::newRow("after a day of them") << 100000 << 300000u;
+    }
+    void versionRequestPauses()
+    {
+        QFETCH(int, failedRounds);
+        QFETCH(unsigned, pauseMs);
+        QCOMPARE(VersionRequestPauseMs(failedRounds), pauseMs);
     }
 
     void noServerAnsweringShowsNothingAndDownloadsNothing()
@@ -834,6 +849,10 @@ private slots:
         QCOMPARE(readBytes("GBK-\xd6\xd0.txt"), QByteArray("gbk"));
         QCOMPARE(readBytes("lang/x\xef\xbf\xbd.txt"), QByteArray());
         QVERIFY(NoStagingLeft(folder));
+        // Names Qt cannot spell would outlast the temporary folder.
+        for (const char *name : {"lang/x\xff.txt", "GBK-\xd6\xd0.txt"}) {
+            std::remove((folder.appDir.toUtf8() + name).constData());
+        }
     }
 
     // A failure after the running program was moved aside puts it back.
@@ -858,6 +877,114 @@ private slots:
         QVERIFY(QFile::exists(folder.package()));
         QVERIFY(NoStagingLeft(folder));
         QVERIFY(h.balloons.isEmpty());
+    }
+
+#ifndef _WIN32
+    // Another user who may create files in the program's folder plants the package's name before the
+    // download: a link to a file of the victim's, or a file open to everyone that the planter keeps a
+    // second name of and rewrites after the download. Neither is written through or read: the victim's
+    // file keeps its bytes and mode, and what is installed is what the server sent.
+    void plantedPackageIsNeverUsed_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("link to another file") << true;
+        QTest::newRow("file open to everyone, rewritten after the download") << false;
+    }
+    void plantedPackageIsNeverUsed()
+    {
+        QFETCH(bool, link);
+        ProgramFolder folder;
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
+        ReleaseServer server;
+        server.versionBody = "{\"Quillmark\":\"" + Md5Of(newProgram) + "\"}";
+        const QString zip = folder.root.path() + "/p.zip";
+        QVERIFY(WriteZip(zip, {ZipEntry{"Quillmark", newProgram}, ZipEntry{"readme.txt", "genuine"}}));
+        server.package = ReadAll(zip);
+        const QString victim = folder.root.path() + "/victim.txt";
+        QVERIFY(WriteAll(victim, "precious"));
+        QVERIFY(QFile::setPermissions(victim, QFile::ReadOwner | QFile::WriteOwner));
+        const QString planterHandle = folder.root.path() + "/planter";
+        if (link) {
+            QVERIFY(QFile::link(victim, folder.package()));
+        } else {
+            QVERIFY(WriteAll(folder.package(), "planted"));
+            QVERIFY(QFile::setPermissions(folder.package(), QFileDevice::Permissions(0x7777)));
+            QVERIFY(::link(folder.package().toLocal8Bit().constData(),
+                           planterHandle.toLocal8Bit().constData()) == 0);
+        }
+        Harness h(folder);
+        UsePrimary(h, server);
+        UpdateEnvironment env = h.Environment();
+        // The planter's rewrite: the same package with another read-me, of the same length and CRC layout.
+        QByteArray rewritten = server.package;
+        rewritten.replace("genuine", "planted");
+        env.download = [&](const char *url, std::FILE *file, const DownloadWatch &watch) {
+            const int result = Harness::DownloadToFileForTest(url, file, watch);
+            if (!link) {
+                WriteAll(planterHandle, rewritten);
+            }
+            return result;
+        };
+        QCOMPARE(RunUpdateCheck(env), UpdateOutcome::Updated);
+        QCOMPARE(ReadAll(victim), QByteArray("precious"));
+        QCOMPARE(QFile::permissions(victim),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(ReadAll(folder.appDir + "readme.txt"), QByteArray("genuine"));
+        QCOMPARE(ReadAll(folder.exePath), newProgram);
+        QVERIFY(!QFileInfo::exists(folder.package()) && !QFileInfo(folder.package()).isSymLink());
+    }
+
+    // Modes are set, not taken from the umask: under umask 0 a package's files are 0644, or 0755 when it
+    // marks them executable, its folders 0755, and the new program takes the old one's execute bits.
+    void installedModesAreSetWhateverTheUmask()
+    {
+        ProgramFolder folder;
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
+        const QFile::Permissions everyone(0x7777);
+        QVERIFY(
+            WriteZip(folder.package(), {ZipEntry{"Quillmark", newProgram, QFile::ReadOwner},
+                                        ZipEntry{"readme.txt", "r", everyone & ~QFile::Permissions(0x1111)},
+                                        ZipEntry{"lang/tool", "t", everyone}}));
+        const mode_t saved = umask(0);
+        InstallRequest request{folder.package().toStdString(), folder.appDir.toStdString(),
+                               folder.exePath.toStdString(), Md5Of(newProgram), [](unsigned) {}};
+        const InstallResult result = InstallPackage(request);
+        umask(saved);
+        QCOMPARE(result, InstallResult::Installed);
+        const auto mode = [&folder](const char *name) {
+            struct stat info;
+            return ::stat((folder.appDir + name).toLocal8Bit().constData(), &info) == 0
+                       ? int(info.st_mode & 07777)
+                       : -1;
+        };
+        QCOMPARE(mode("Quillmark"), 0755);
+        QCOMPARE(mode("readme.txt"), 0644);
+        QCOMPARE(mode("lang"), 0755);
+        QCOMPARE(mode("lang/tool"), 0755);
+    }
+#endif
+
+    // The program ends while a package is unpacked: the unpacking stops between two entries, what was
+    // unpacked and the package go, and the program stays as it was.
+    void endingProgramStopsTheUnpacking()
+    {
+        ProgramFolder folder;
+        const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
+        QVERIFY(WriteZip(folder.package(), {ZipEntry{"a.txt", "a"}, ZipEntry{"b.txt", "b"},
+                                            ZipEntry{"Quillmark", newProgram}}));
+        const QStringList before = folder.entries();
+        InstallRequest request{folder.package().toStdString(), folder.appDir.toStdString(),
+                               folder.exePath.toStdString(), Md5Of(newProgram), [](unsigned) {}};
+        int written = 0;
+        request.stepDone = [&written] { ++written; };
+        request.stopRequested = [&written] { return written == 1; };
+        QCOMPARE(InstallPackage(request), InstallResult::Stopped);
+        QCOMPARE(written, 1);
+        QVERIFY(NoStagingLeft(folder));
+        QStringList expected = before;
+        expected.removeAll("app/Quillmark.zip");
+        QCOMPARE(folder.entries(), expected);
+        QCOMPARE(ReadAll(folder.exePath), folder.oldProgram);
     }
 
     // Whatever stands at the old staging name, a link above all, is neither unpacked into nor deleted.

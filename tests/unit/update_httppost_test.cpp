@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 namespace {
 
@@ -142,6 +143,56 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"ClosedBeforeAnyByte", LoopbackHttpServer::Text(""), -102, ""},
         ReplyCase{"ClosedInsideTheHeaderAfterTwoHundred", LoopbackHttpServer::Text("HTTP/1.0 200 OK\r\nX: y"),
                   0, ""}),
+    [](const testing::TestParamInfo<ReplyCase> &info) { return std::string(info.param.name); });
+
+// The request offers gzip and deflate, as it always has: a server or proxy that compresses its reply is
+// read all the same, within the body's limit before and after decompressing.
+std::string Compressed(const std::string &text, int windowBits)
+{
+    z_stream stream = {};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, static_cast<uLong>(text.size())) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef *>(&out[0]);
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+const std::string kVersion = "{\"Quillmark\":\"0123456789abcdef0123456789abcdef\"}";
+const std::string kGzip = Compressed(kVersion, 16 + MAX_WBITS);
+
+LoopbackReply Encoded(const std::string &coding, const std::string &body)
+{
+    return LoopbackHttpServer::Text("HTTP/1.1 200 OK\r\nContent-Encoding: " + coding + "\r\n\r\n" + body);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Compressed, HttpPostReply,
+    testing::Values(
+        ReplyCase{"Gzip", Encoded("gzip", kGzip), 0, kVersion},
+        ReplyCase{"XGzipInCapitals", Encoded("X-GZIP", kGzip), 0, kVersion},
+        ReplyCase{"DeflateAsZlibData", Encoded("deflate", Compressed(kVersion, MAX_WBITS)), 0, kVersion},
+        ReplyCase{"DeflateAsRawData", Encoded("deflate", Compressed(kVersion, -MAX_WBITS)), 0, kVersion},
+        ReplyCase{"GzipWithItsContentLength",
+                  LoopbackReply{{"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                                 std::to_string(kGzip.size()) + "\r\n\r\n" + kGzip},
+                                0,
+                                20000},
+                  0, kVersion},
+        ReplyCase{"GzipLongerThanOnePiece", Encoded("gzip", Compressed(kLongBody, 16 + MAX_WBITS)), 0,
+                  kLongBody},
+        ReplyCase{"IdentityNamed", Encoded("identity", kVersion), 0, kVersion},
+        ReplyCase{"CodingNotOffered", Encoded("br", kGzip), -106, ""},
+        ReplyCase{"TwoCodingsStacked", Encoded("deflate, gzip", kGzip), -106, ""},
+        ReplyCase{"GzipCutShort", Encoded("gzip", kGzip.substr(0, kGzip.size() - 6)), -106, ""},
+        ReplyCase{"GzipThatIsNot", Encoded("gzip", kVersion), -106, ""},
+        // A megabyte and a byte of zeros in about a kilobyte.
+        ReplyCase{"GzipOverTheBodyLimitOnceDecompressed",
+                  Encoded("gzip", Compressed(std::string((1 << 20) + 1, '0'), 16 + MAX_WBITS)), -104, ""}),
     [](const testing::TestParamInfo<ReplyCase> &info) { return std::string(info.param.name); });
 
 TEST(HttpPost, RefusedConnectionGives101AndLeavesTheReply)

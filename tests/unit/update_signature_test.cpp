@@ -1,10 +1,14 @@
 // Signed release packages: real zip files checked against real Ed25519 keys, the release tool as a
 // process, and the install refusing what this executable's built-in key does not verify.
 
+#include "platform/download.h"
 #include "platform/selfpath.h"
 #include "update/packageinstall.h"
 #include "update/releasekey.h"
 #include "update/releasesigning.h"
+#include "update/updatecheck.h"
+#include "update_loopback_server.h"
+#include "update_qtfiles.h"
 #include "update_zipbytes.h"
 
 #include <QCryptographicHash>
@@ -24,18 +28,6 @@ struct Entry
     QByteArray data;
 };
 using Entries = QList<Entry>;
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
 
 bool WriteZip(const QString &path, const Entries &entries, QuaZip::Mode mode = QuaZip::mdCreate)
 {
@@ -96,15 +88,33 @@ const Entries kRelease = {
     {"lang/zh.txt", "语言文件"},
     {"empty.txt", ""},
     {kReleaseEntryName, "8\n"},
+    {kScopeEntryName, "platform=linux-x86_64\nchannel=stable\n"},
 };
 
-// The release before signing: no release file yet, and an executable that carries the public keys of
-// keys, as a program built with them does.
-Entries UnsignedRelease(const QList<QByteArray> &keys)
+// What this test program is (its release number, platform and channel), as its build made it.
+const ReleaseIdentity &Own()
+{
+    return BuiltInReleaseKey().identity;
+}
+
+// The text a program built as release carries, for this program's platform and channel unless given.
+QByteArray IdentityOf(uint64_t release, const std::string &platform = std::string(),
+                      const std::string &channel = std::string())
+{
+    ReleaseIdentity identity = Own();
+    identity.release = release;
+    identity.platform = platform.empty() ? identity.platform : platform;
+    identity.channel = channel.empty() ? identity.channel : channel;
+    return QByteArray::fromStdString(ReleaseIdentityText(identity));
+}
+
+// The release before signing: no release or scope file yet, and an executable that carries the public keys
+// of keys and the identity of release, as a program built with them does.
+Entries UnsignedRelease(const QList<QByteArray> &keys, uint64_t release)
 {
     Entries files;
     for (const Entry &e : kRelease) {
-        if (e.name == kReleaseEntryName) {
+        if (e.name == kReleaseEntryName || e.name == kScopeEntryName) {
             continue;
         }
         files.append(e);
@@ -112,9 +122,16 @@ Entries UnsignedRelease(const QList<QByteArray> &keys)
             for (const QByteArray &key : keys) {
                 files.last().data += " key " + PublicKeyOfPem(key).toHex();
             }
+            files.last().data += " " + IdentityOf(release);
         }
     }
     return files;
+}
+
+// This program's scope file: a package for it carries this one.
+Entry OwnScope()
+{
+    return Entry{kScopeEntryName, ScopeText(Own().platform, Own().channel)};
 }
 
 // A package of files with the given manifest, signed by key; signature empty: no signature entry.
@@ -210,6 +227,8 @@ private slots:
             "a second record named as a file",              // 21
             "no release file",                              // 22
             "a name that is not UTF-8",                     // 23
+            "no scope file",                                // 24
+            "a scope file with a third line",               // 25
         };
         const PackageCheck expected[] = {
             PackageCheck::Verified,     PackageCheck::BadSignature,  PackageCheck::Mismatch,
@@ -220,6 +239,7 @@ private slots:
             PackageCheck::Unreadable,   PackageCheck::Verified,      PackageCheck::Mismatch,
             PackageCheck::Mismatch,     PackageCheck::Mismatch,      PackageCheck::Unreadable,
             PackageCheck::Unreadable,   PackageCheck::ReleaseNumber, PackageCheck::Verified,
+            PackageCheck::Scope,        PackageCheck::Scope,
         };
         for (int i = 0; i < kinds.size(); ++i) {
             QTest::newRow(qPrintable(kinds[i])) << i << expected[i];
@@ -342,6 +362,14 @@ private slots:
             QVERIFY(WriteAll(package, bytes));
             break;
         }
+        case 24:
+        case 25: {
+            const Entries files = kind == 24 ? Without(kRelease, kScopeEntryName)
+                                             : With(kRelease, kScopeEntryName,
+                                                    "platform=linux-x86_64\nchannel=stable\nextra=1\n");
+            QVERIFY(WriteSignedPackage(package, files, ManifestOf(files)));
+            break;
+        }
         }
         const PackageCheckResult result = VerifyReleasePackage(package, PublicKeyOfPem(SigningKey()));
         QVERIFY2(result.check == expected,
@@ -397,7 +425,8 @@ private slots:
         const Entries files = {{"a.bin", QByteArray(600, 'a')},
                                {"b.bin", QByteArray(600, 'b')},
                                {"c", "c"},
-                               {kReleaseEntryName, "8\n"}};
+                               {kReleaseEntryName, "8\n"},
+                               OwnScope()};
         const QString package = path("limits.zip");
         QVERIFY(WriteSignedPackage(package, files, ManifestOf(files)));
         PackageLimits limits;
@@ -408,13 +437,13 @@ private slots:
             limits.maxPackageBytes = QFileInfo(package).size() - 1;
             break;
         case 1:
-            limits.maxEntries = 5; // four files and two signature entries
+            limits.maxEntries = 6; // five files and two signature entries
             break;
         case 2:
             limits.maxUnpackedBytes = 599;
             break;
         case 3:
-            limits.maxUnpackedBytes = 1202;
+            limits.maxUnpackedBytes = 1202 + OwnScope().data.size();
             break;
         case 4:
             limits.maxManifestBytes = ManifestOf(files).size() - 1;
@@ -450,12 +479,15 @@ private slots:
     void signingProducesAVerifiedPackage()
     {
         const QString package = path("tosign.zip");
-        QVERIFY(WriteZip(package, UnsignedRelease({SigningKey()})));
+        QVERIFY(WriteZip(package, UnsignedRelease({SigningKey()}, 12)));
         QString error;
         QVERIFY2(SignReleasePackage(package, SigningKey(), 12, error), qPrintable(error));
         const PackageCheckResult result = VerifyReleasePackage(package, PublicKeyOfPem(SigningKey()));
         QCOMPARE(result.check, PackageCheck::Verified);
         QCOMPARE(result.release, uint64_t(12));
+        // The scope is the executable's own.
+        QCOMPARE(result.platform, Own().platform);
+        QCOMPARE(result.channel, Own().channel);
         QCOMPARE(VerifyReleasePackage(package, PublicKeyOfPem(SigningKey()), 11).check,
                  PackageCheck::Verified);
         QCOMPARE(VerifyReleasePackage(package, PublicKeyOfPem(SigningKey()), 12).check,
@@ -472,8 +504,15 @@ private slots:
         file.close();
         QVERIFY(zip.setCurrentFile(kManifestEntryName));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll().contains(QByteArray("  ") + kReleaseEntryName + "\n"));
+        const QByteArray manifest = file.readAll();
+        QVERIFY(manifest.contains(QByteArray("  ") + kReleaseEntryName + "\n"));
+        QVERIFY(manifest.contains(QByteArray("  ") + kScopeEntryName + "\n"));
         file.close();
+        // The signature entries, the scope and the release file come first: a download can be judged by
+        // its beginning.
+        QStringList front = zip.getFileNameList().mid(0, 4);
+        QCOMPARE(front,
+                 (QStringList{kSignatureEntryName, kManifestEntryName, kScopeEntryName, kReleaseEntryName}));
         zip.close();
         // Signing twice would leave two manifests.
         QVERIFY(!SignReleasePackage(package, SigningKey(), 13, error));
@@ -502,6 +541,19 @@ private slots:
         QTest::newRow("a release file in another case")
             << Entries{{"quillmark.RELEASE", "9\n"}} << true << none << 8ull << SigningKey();
         QTest::newRow("release number 0") << Entries{{"x", "x"}} << true << none << 0ull << SigningKey();
+        // The package says what its program is, never more: that program compares the next release with
+        // its own number.
+        QTest::newRow("executable built as another release")
+            << Entries{{"x", "x"}} << true << none << 9ull << SigningKey();
+        QTest::newRow("executable without a release identity")
+            << Entries{{"Quillmark", "program " + PublicKeyOfPem(SigningKey()).toHex()}} << false << none
+            << 8ull << SigningKey();
+        QTest::newRow("executable with two release identities")
+            << Entries{{"Quillmark", "program " + PublicKeyOfPem(SigningKey()).toHex() + IdentityOf(8) +
+                                         IdentityOf(8, "zz-other")}}
+            << false << none << 8ull << SigningKey();
+        QTest::newRow("a scope file already") << Entries{{"quillmark.scope", "platform=x\nchannel=y\n"}}
+                                              << true << none << 8ull << SigningKey();
         QTest::newRow("an empty folder")
             << Entries{{"x", "x"}, {"plugins/", ""}} << true << none << 8ull << SigningKey();
         QTest::newRow("a second record named as a folder")
@@ -512,8 +564,8 @@ private slots:
             << Entries{{"Quillmark", "a program built with another key"}} << false << none << 8ull
             << SigningKey();
         QTest::newRow("windows executable without the key")
-            << Entries{{"Quillmark", "key " + PublicKeyOfPem(SigningKey()).toHex()},
-                       {"Quillmark.exe", "MZ built with another key"}}
+            << Entries{{"Quillmark", "key " + PublicKeyOfPem(SigningKey()).toHex() + IdentityOf(8)},
+                       {"Quillmark.exe", "MZ built with another key" + IdentityOf(8)}}
             << false << none << 8ull << SigningKey();
     }
 
@@ -525,7 +577,8 @@ private slots:
         QFETCH(qulonglong, release);
         QFETCH(QByteArray, key);
         if (withExecutable) {
-            entries.prepend(Entry{"Quillmark", "program " + PublicKeyOfPem(SigningKey()).toHex()});
+            entries.prepend(
+                Entry{"Quillmark", "program " + PublicKeyOfPem(SigningKey()).toHex() + IdentityOf(8)});
         }
         const QString package = path("refused.zip");
         QFile::remove(package);
@@ -559,7 +612,7 @@ private slots:
         QFETCH(QByteArray, carried);
         const QString package = path("keyforms.zip");
         QFile::remove(package);
-        QVERIFY(WriteZip(package, {{"Quillmark.exe", "MZ" + carried + "rest"}}));
+        QVERIFY(WriteZip(package, {{"Quillmark.exe", "MZ" + carried + "rest" + IdentityOf(3)}}));
         QString error;
         QVERIFY2(SignReleasePackage(package, SigningKey(), 3, error), qPrintable(error));
         QCOMPARE(VerifyReleasePackage(package, PublicKeyOfPem(SigningKey())).check, PackageCheck::Verified);
@@ -614,8 +667,9 @@ private slots:
         const QString exeName = QString::fromLatin1(InstanceExecutableName());
         const QString exe = app.filePath(exeName);
         const QByteArray oldProgram = "old program";
-        const QByteArray newProgram =
-            "new program " + PublicKeyOfPem(testKey).toHex() + " " + PublicKeyOfPem(SigningKey()).toHex();
+        const QByteArray newProgram = "new program " + PublicKeyOfPem(testKey).toHex() + " " +
+                                      PublicKeyOfPem(SigningKey()).toHex() +
+                                      IdentityOf(TEST_PROGRAM_RELEASE + 1);
         QVERIFY(WriteAll(exe, oldProgram));
         const QString package = app.filePath("Quillmark.zip");
         QVERIFY(WriteZip(package, {{exeName, newProgram}, {"readme.txt", "notes"}}));
@@ -648,30 +702,49 @@ private slots:
     {
         QTest::addColumn<QByteArray>("releaseFile"); // null: none in the package
         QTest::addColumn<bool>("installed");
+        QTest::addColumn<QByteArray>("scopeFile"); // null: this program's scope
+        // Scope: a genuine release signed with the same key, but for another platform or channel.
+        const QByteArray higher = QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n";
+        QTest::newRow("another platform") << higher << false << ScopeText("zz-other", Own().channel);
+        QTest::newRow("another channel") << higher << false << ScopeText(Own().platform, "beta");
+        QTest::newRow("no scope") << higher << false << QByteArray("");
+        QTest::newRow("scope with CR LF")
+            << higher << false
+            << ("platform=" + QByteArray::fromStdString(Own().platform) +
+                "\r\nchannel=" + QByteArray::fromStdString(Own().channel) + "\r\n");
         const QByteArray own = QByteArray::number(TEST_PROGRAM_RELEASE);
-        QTest::newRow("higher") << QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n" << true;
-        QTest::newRow("much higher") << QByteArray("123456789012345678\n") << true;
-        QTest::newRow("equal") << own + "\n" << false;
-        QTest::newRow("lower") << QByteArray::number(TEST_PROGRAM_RELEASE - 1) + "\n" << false;
-        QTest::newRow("missing") << QByteArray() << false;
-        QTest::newRow("empty") << QByteArray("") << false;
-        QTest::newRow("without its line end") << QByteArray::number(TEST_PROGRAM_RELEASE + 1) << false;
-        QTest::newRow("CR LF") << QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\r\n" << false;
-        QTest::newRow("leading zero") << "0" + QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n" << false;
-        QTest::newRow("blank in front") << " " + QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n" << false;
-        QTest::newRow("sign in front") << "+" + QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n" << false;
-        QTest::newRow("two lines") << QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n\n" << false;
-        QTest::newRow("19 digits") << QByteArray("1234567890123456789\n") << false;
-        QTest::newRow("zero") << QByteArray("0\n") << false;
-        QTest::newRow("not a number") << QByteArray("next\n") << false;
+        QTest::newRow("higher") << QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n"
+                                << true << QByteArray();
+        QTest::newRow("much higher") << QByteArray("123456789012345678\n") << true << QByteArray();
+        QTest::newRow("equal") << own + "\n" << false << QByteArray();
+        QTest::newRow("lower") << QByteArray::number(TEST_PROGRAM_RELEASE - 1) + "\n"
+                               << false << QByteArray();
+        QTest::newRow("missing") << QByteArray() << false << QByteArray();
+        QTest::newRow("empty") << QByteArray("") << false << QByteArray();
+        QTest::newRow("without its line end")
+            << QByteArray::number(TEST_PROGRAM_RELEASE + 1) << false << QByteArray();
+        QTest::newRow("CR LF") << QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\r\n"
+                               << false << QByteArray();
+        QTest::newRow("leading zero") << "0" + QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n"
+                                      << false << QByteArray();
+        QTest::newRow("blank in front") << " " + QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n"
+                                        << false << QByteArray();
+        QTest::newRow("sign in front") << "+" + QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n"
+                                       << false << QByteArray();
+        QTest::newRow("two lines") << QByteArray::number(TEST_PROGRAM_RELEASE + 1) + "\n\n"
+                                   << false << QByteArray();
+        QTest::newRow("19 digits") << QByteArray("1234567890123456789\n") << false << QByteArray();
+        QTest::newRow("zero") << QByteArray("0\n") << false << QByteArray();
+        QTest::newRow("not a number") << QByteArray("next\n") << false << QByteArray();
     }
 
     void releaseNumberDecides()
     {
         QFETCH(QByteArray, releaseFile);
         QFETCH(bool, installed);
+        QFETCH(QByteArray, scopeFile);
         const QByteArray testKey = ReadAll(QStringLiteral(TEST_RELEASE_KEY_PEM));
-        QCOMPARE(BuiltInReleaseKey().release, uint64_t(TEST_PROGRAM_RELEASE));
+        QCOMPARE(Own().release, uint64_t(TEST_PROGRAM_RELEASE));
         QTemporaryDir app;
         QVERIFY(app.isValid());
         const QString exeName = QString::fromLatin1(InstanceExecutableName());
@@ -682,6 +755,11 @@ private slots:
         Entries files = {{exeName, newProgram}, {"readme.txt", "notes"}};
         if (!releaseFile.isNull()) {
             files.append(Entry{kReleaseEntryName, releaseFile});
+        }
+        if (scopeFile.isNull()) {
+            files.append(OwnScope());
+        } else if (!scopeFile.isEmpty()) {
+            files.append(Entry{kScopeEntryName, scopeFile});
         }
         const QString package = app.filePath("Quillmark.zip");
         QVERIFY(WriteSignedPackage(package, files, ManifestOf(files), testKey));
@@ -711,7 +789,8 @@ private slots:
         const QString exeName = QString::fromLatin1(InstanceExecutableName());
         const QString exe = app.filePath(exeName);
         QVERIFY(WriteAll(exe, "old program"));
-        const QByteArray newProgram = "new program " + PublicKeyOfPem(testKey).toHex();
+        const QByteArray newProgram =
+            "new program " + PublicKeyOfPem(testKey).toHex() + IdentityOf(TEST_PROGRAM_RELEASE + 1);
         const QString package = app.filePath("Quillmark.zip");
         QVERIFY(WriteZip(package, {{exeName, newProgram}, {"readme.txt", "signed notes"}}));
         QString error;
@@ -766,7 +845,7 @@ private slots:
         QCOMPARE(p.readAllStandardOutput().trimmed(), publicHex);
 
         const QString package = path("tool.zip");
-        QVERIFY(WriteZip(package, UnsignedRelease({pem})));
+        QVERIFY(WriteZip(package, UnsignedRelease({pem}, 41)));
         p.start(tool, {"verify", QString::fromLatin1(publicHex), package});
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), 1);
@@ -777,14 +856,22 @@ private slots:
             QVERIFY(p.waitForFinished(30000));
             QVERIFY(p.exitCode() != 0);
         }
+        // The executable was built as release 41: no other number is signed for it.
+        p.start(tool, {"sign", "--release", "42", key, package});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardError().contains("built as release 41, not 42"));
         p.start(tool, {"sign", "--release", "41", key, package});
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), 0);
+        QVERIFY(!p.readAllStandardError().contains("warning"));
         const QByteArray base64 = QByteArray::fromHex(publicHex).toBase64();
         p.start(tool, {"verify", QString::fromLatin1(base64), package});
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), 0);
-        QCOMPARE(p.readAllStandardOutput().trimmed(), QByteArray("verified: release 41"));
+        QCOMPARE(p.readAllStandardOutput().trimmed().replace("\r\n", "\n"),
+                 "verified: release 41\nfor " + QByteArray::fromStdString(Own().platform) + ", channel " +
+                     QByteArray::fromStdString(Own().channel));
         QCOMPARE(VerifyReleasePackage(package, QByteArray::fromHex(publicHex)).check, PackageCheck::Verified);
         p.start(tool, {"verify", QString::fromLatin1(PublicKeyOfPem(SigningKey()).toHex()), package});
         QVERIFY(p.waitForFinished(30000));
@@ -792,9 +879,110 @@ private slots:
         p.start(tool, {"sign", key});
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), 2);
+#ifndef _WIN32
+        // A key file that others may read signs all the same, with a warning.
+        QVERIFY(QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        const QString second = path("tool2.zip");
+        QVERIFY(WriteZip(second, UnsignedRelease({pem}, 41)));
+        p.start(tool, {"sign", "--release", "41", key, second});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardError().contains("warning: " + key.toLocal8Bit() +
+                                                  " can be read by other users"));
+#endif
     }
 
     // The private key is the owner's alone from the moment its file exists, whatever the umask.
+    // A package signed for another platform or channel, or as an older release, is refused by its first
+    // bytes while it downloads, long before its end, without a word to the user, and nothing changes. One
+    // laid out otherwise is fetched whole and refused by the whole check.
+    void foreignPackageIsRefusedByItsFront_data()
+    {
+        QTest::addColumn<QByteArray>("identity"); // the executable's; empty: not signed by the tool
+        QTest::addColumn<bool>("atTheFront");
+        QTest::newRow("another platform") << IdentityOf(TEST_PROGRAM_RELEASE + 1, "zz-other") << true;
+        QTest::newRow("another channel") << IdentityOf(TEST_PROGRAM_RELEASE + 1, "", "beta") << true;
+        QTest::newRow("an older release") << IdentityOf(TEST_PROGRAM_RELEASE - 1) << true;
+        QTest::newRow("laid out otherwise") << QByteArray() << false;
+    }
+    void foreignPackageIsRefusedByItsFront()
+    {
+        QFETCH(QByteArray, identity);
+        QFETCH(bool, atTheFront);
+        const QByteArray testKey = ReadAll(QStringLiteral(TEST_RELEASE_KEY_PEM));
+        QTemporaryDir app;
+        QVERIFY(app.isValid());
+        const QString exeName = QString::fromLatin1(InstanceExecutableName());
+        QVERIFY(WriteAll(app.filePath(exeName), "old program"));
+        // A large release that does not compress: its data would take long to arrive on a slow line.
+        QByteArray filler(1 << 20, '\0');
+        quint32 x = 99;
+        for (char &c : filler) {
+            x = x * 1103515245u + 12345u;
+            c = char(x >> 16);
+        }
+        const QByteArray newProgram = "program " + PublicKeyOfPem(testKey).toHex() + identity;
+        const Entries files = {{exeName, newProgram}, {"data.bin", filler}};
+        const QString package = path("foreign.zip");
+        QFile::remove(package);
+        if (identity.isEmpty()) {
+            // Signed, but with the signature at the end, for another platform.
+            const Entries listed = files + Entries{{kReleaseEntryName, "99\n"},
+                                                   {kScopeEntryName, ScopeText("zz-other", Own().channel)}};
+            QVERIFY(WriteSignedPackage(package, listed, ManifestOf(listed), testKey));
+        } else {
+            QVERIFY(WriteZip(package, files));
+            const uint64_t release =
+                identity.mid(identity.indexOf("release=") + 8).split(';')[0].toULongLong();
+            QString error;
+            QVERIFY2(SignReleasePackage(package, testKey, release, error), qPrintable(error));
+        }
+        const std::string served = ReadAll(package).toStdString();
+        LoopbackHttpServer server([&](const std::string &) {
+            return LoopbackHttpServer::Text(
+                "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(served.size()) + "\r\n\r\n" + served);
+        });
+        QVERIFY(server.listening());
+        const QStringList before = QDir(app.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+        UpdateEnvironment env;
+        env.server = [&](bool) {
+            return UpdateServer{"127.0.0.1", "/v", "http://127.0.0.1:" + std::to_string(server.port()) + "/"};
+        };
+        const std::string md5 =
+            QCryptographicHash::hash(newProgram, QCryptographicHash::Md5).toHex().toStdString();
+        env.versionRequest = [&](const std::string &, const std::string &, std::string &reply) {
+            reply = "{\"Quillmark\":\"" + md5 + "\"}";
+            return 0;
+        };
+        size_t seen = 0;
+        env.download = [&](const char *url, std::FILE *file, const DownloadWatch &watch) {
+            return DownloadIntoFile(url, file, DefaultDownloadLimits(), nullptr,
+                                    [&](const char *data, size_t n) {
+                                        seen += n;
+                                        return watch(data, n);
+                                    });
+        };
+        env.now = [] { return int64_t(1); };
+        env.sleep = [](unsigned) {};
+        bool balloon = false;
+        QObject context;
+        env.balloonContext = &context;
+        env.showBalloon = [&](const QString &, const QString &, QSystemTrayIcon::MessageIcon, int) {
+            balloon = true;
+        };
+        env.exePath = app.filePath(exeName).toStdString();
+        env.appDir = app.path().toStdString() + "/";
+        env.packagePath = app.filePath("Quillmark.zip").toStdString();
+        QCOMPARE(int(RunUpdateCheck(env)), int(UpdateOutcome::PackageRejected));
+        QCoreApplication::processEvents();
+        qInfo("%s: %zu of %zu bytes fetched", QTest::currentDataTag(), seen, served.size());
+        QCOMPARE(seen < served.size() / 10, atTheFront);
+        QVERIFY(!balloon);
+        QCOMPARE(QDir(app.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+        QCOMPARE(ReadAll(app.filePath(exeName)), QByteArray("old program"));
+    }
+
     void keyFileIsOwnerOnlyUnderAPermissiveUmask()
     {
 #ifdef _WIN32

@@ -1,6 +1,8 @@
 // The swap on Windows: a running copy of a program is moved aside and replaced in a folder with a Chinese
-// name (code page 936) and backslash paths, and a failure part-way puts everything back.
+// name (code page 936) and backslash paths, a failure part-way puts everything back, and so does the
+// next start after the swap was cut off at any step.
 
+#include "tests/unit/update_cutoff.h"
 #include "tests/windows/wintest.h"
 #include "update/packagenames.h"
 #include "update/swap.h"
@@ -49,7 +51,7 @@ protected:
         // Entry names as a zip holds them: forward slashes, the executable in another case.
         ASSERT_TRUE(
             CheckPackageNames({"readme.txt", "lang/zh.txt", "lang/en.txt", "quillmark.EXE"}, rules, checked));
-        ASSERT_TRUE(PlanSwap(checked, rules, staged, stage + "\\d", app, exe, plan));
+        ASSERT_TRUE(PlanSwap(checked, rules, stage, app, exe, plan));
         ASSERT_EQ(staged + "\\quillmark.EXE", plan.stagedExecutable);
         ASSERT_EQ(app + "Quillmark_old", plan.backupPath);
         ASSERT_TRUE(running.Start(exe));
@@ -93,6 +95,39 @@ TEST_F(WindowsSwap, EarlierBackupStillRunningDoesNotStopTheSwap)
     EXPECT_EQ(oldProgram, wintest::ReadBytes(backup));
     TerminateProcess(backupRunning.Handle(), 0);
     backupRunning.WaitForExit(5000);
+}
+
+// Cut off after every step in turn while the old program runs (an exception out of the step skips every
+// way back, as a kill would), then what the next start does: the folder holds the old release or the new
+// one, whole. Windows renames the running program to its backup name just before the new one takes its
+// name: cut off between the two, no program stands at its name until the next start of the program from
+// anywhere puts it back (here, the test runs that start's recovery itself).
+TEST_F(WindowsSwap, CutOffAtAnyStepIsFinishedOrUndoneByTheNextStart)
+{
+    for (int cutAfter = 1;; ++cutAfter) {
+        SCOPED_TRACE("cut off after step " + std::to_string(cutAfter));
+        if (cutAfter > 1) {
+            TearDown();
+            SetUp();
+        }
+        const bool cut = SwapCutOffAfter(plan, cutAfter);
+        const RecoveryCounts counts = RecoverUnfinishedUpdates(app);
+        EXPECT_EQ(0, counts.kept);
+        const bool isNew = wintest::ReadBytes(exe) == newProgram;
+        EXPECT_EQ(isNew ? newProgram : oldProgram, wintest::ReadBytes(exe));
+        EXPECT_EQ(isNew ? oldProgram : "<missing>", wintest::ReadBytes(app + "Quillmark_old"));
+        EXPECT_EQ(isNew ? "new readme" : "old readme", wintest::ReadBytes(app + "readme.txt"));
+        EXPECT_EQ(isNew ? "new zh" : "old zh", wintest::ReadBytes(app + "lang\\zh.txt"));
+        EXPECT_EQ(isNew ? "new en" : "<missing>", wintest::ReadBytes(app + "lang\\en.txt"));
+        EXPECT_EQ("kept", wintest::ReadBytes(app + wintest::kGbkFileName));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((app + "Quillmark_update.t1").c_str()));
+        EXPECT_FALSE(running.WaitForExit(0));
+        if (!cut) {
+            EXPECT_TRUE(isNew);
+            EXPECT_GT(cutAfter, 6) << "fewer steps than the scene needs";
+            break;
+        }
+    }
 }
 
 TEST_F(WindowsSwap, FileHeldOpenPartWayRestoresEverything)

@@ -2,7 +2,7 @@
 """The self-update of the Windows program under Wine, end to end: the package unpacked into a fresh
 prefix, its Quillmark.exe replaced by the build with the loopback update servers and the test release
 key; a release server on 127.0.83.1:80 offers a signed package with a newer Quillmark.exe. The program
-asks, downloads (URLDownloadToFileA), checks the signature, swaps itself while it runs, shows
+asks, downloads (URLOpenBlockingStreamA into a file of its own), checks the signature, swaps itself while it runs, shows
 "成功升级新版本!", and after the box is closed the new executable runs and finds itself current.
 
     windows_update_e2e.py ZIP LOOPBACK_PROGRAM RELEASE_TOOL KEY_PEM RELEASE SDK WININFO SCREENSHOT_DIR WORK_DIR
@@ -79,8 +79,13 @@ def main():
         original = open(exe, "rb").read()
 
         # The release: the same program with bytes of its own at the end (a different digest, still a
-        # program that runs), and a read-me; signed with the test key.
-        new = original + b"\r\nquillmark release 2\r\n"
+        # program that runs) and the next release number in place of its own, as the next release's build
+        # would carry it; and a read-me; signed with the test key.
+        marker = b"quillmark-release-identity:release="
+        own, nxt = str(int(release)).encode(), str(int(release) + 1).encode()
+        check(len(own) == len(nxt) and original.count(marker + own + b";") == 1,
+              "the program carries no single identity of release %s" % release)
+        new = original.replace(marker + own + b";", marker + nxt + b";") + b"\r\nquillmark release 2\r\n"
         package = os.path.join(srv, "Quillmark.zip")
         with zipfile.ZipFile(package, "w", zipfile.ZIP_DEFLATED) as z:
             z.writestr("Quillmark.exe", new)
