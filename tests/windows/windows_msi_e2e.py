@@ -10,7 +10,7 @@ windows_wininfo.exe.
 In order: the older package installed with AUTOSTART=1; the self-update imitated (a changed executable, its
 backup, package, staging folder, files of a newer release) and the program started by the Run key's
 command; the upgrade to MSI with the program running; the same release packed again installed over it; the
-program started from the Start menu shortcut's target; the folder menu's command on a folder of stand-in
+older package refused; the program started from the Start menu shortcut's target; the folder menu's command on a folder of stand-in
 documents (its box read and pictured, no other window shown); the removal with the program running, which
 leaves nothing but the settings file.
 Exit code 0 when every check passed, 1 otherwise, 77 when a needed tool is missing.
@@ -243,6 +243,17 @@ def test_same_version(win, rebuilt, new_payload):
     print("ok - the same release packed again replaced the installed one: one product, %s" % products[0][0])
 
 
+def test_older_refused(win):
+    """The older package over the newer release: refused by its launch condition, nothing changed. (Wine's
+    Windows Installer logs no message text under /qn; the package's own is checked when it is built.)"""
+    before = (win.products(), win.files())
+    code, log = win.msiexec(["/i", "C:\\older.msi"], "downgrade.log")
+    check(code != 0 and "WIX_DOWNGRADE_DETECTED = {" in log and "LaunchConditions。返回值 0" in log,
+          "the older package over the newer: exit code %d" % code)
+    check((win.products(), win.files()) == before, "the refused package changed the installation")
+    print("ok - the older package over the newer release: refused (exit code %d), nothing changed" % code)
+
+
 def test_shortcut(win):
     """The Start menu's 澄笺 points at the installed program, which starts from there with its window."""
     link = os.path.join(win.profile, *SHORTCUT)
@@ -430,6 +441,7 @@ def main():
         test_upgrade(win, release, older_payload, new_payload)
         report_made(win)
         test_same_version(win, rebuilt, new_payload)
+        test_older_refused(win)
         test_shortcut(win)
         test_folder_verb(desktop, win, Server(wine), shots)
         test_remove(win)
