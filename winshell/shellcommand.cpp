@@ -1,6 +1,8 @@
 #include "winshell/shellcommand.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <regex>
 #include <vector>
 
 namespace {
@@ -25,18 +27,8 @@ std::size_t SkipBlanks(const std::wstring &text, std::size_t at)
 // "[12/50] 报告\三月.docx": the command line's line for a document as it starts.
 bool IsProgressLine(const std::wstring &line)
 {
-    std::size_t at = 1;
-    if (line.empty() || line[0] != L'[')
-        return false;
-    for (int part = 0; part < 2; ++part) {
-        const std::size_t digits = at;
-        while (at < line.size() && line[at] >= L'0' && line[at] <= L'9')
-            ++at;
-        if (at == digits || at >= line.size() || line[at] != (part == 0 ? L'/' : L']'))
-            return false;
-        ++at;
-    }
-    return at < line.size() && line[at] == L' ';
+    static const std::wregex progress(L"\\[[0-9]+/[0-9]+\\] .*");
+    return std::regex_match(line, progress);
 }
 
 std::vector<std::wstring> SummaryLines(const std::wstring &output)
@@ -75,19 +67,13 @@ std::wstring FolderName(const std::wstring &folder)
     return last;
 }
 
-bool EqualsIgnoringAsciiCase(const std::wstring &a, const wchar_t *b)
+bool EqualsIgnoringAsciiCase(const std::wstring &a, const std::wstring &b)
 {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i] != 0; ++i) {
-        wchar_t x = a[i], y = b[i];
-        if (x >= L'A' && x <= L'Z')
-            x = static_cast<wchar_t>(x - L'A' + L'a');
-        if (y >= L'A' && y <= L'Z')
-            y = static_cast<wchar_t>(y - L'A' + L'a');
-        if (x != y)
-            return false;
-    }
-    return i == a.size() && b[i] == 0;
+    const auto lower = [](wchar_t c) {
+        return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](wchar_t x, wchar_t y) { return lower(x) == lower(y); });
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // What the installer test asks of Windows the way Explorer and a user would: read a shortcut, start a
 // command line as Explorer starts a folder verb's or the login starts the Run key's, read and close a
 // message box.
-//   windows_shellhelper link FILE.lnk        prints "target T", "arguments A", "folder W"
+//   windows_shellhelper link FILE.lnk        prints "target T" and "folder W"
 //   windows_shellhelper run COMMAND_LINE     starts it as given, waits, prints "exit N"
 //   windows_shellhelper start COMMAND_LINE   starts it as given, does not wait, prints "pid N"
 //   windows_shellhelper box TITLE [ok]       prints the texts of the message box TITLE; "ok" closes it
@@ -39,8 +39,6 @@ int ReadLink(const wchar_t *path)
     if (FAILED(link->GetPath(text, MAX_PATH * 4, nullptr, SLGP_RAWPATH)))
         return 1;
     Print(L"target", text);
-    link->GetArguments(text, MAX_PATH * 4);
-    Print(L"arguments", text);
     link->GetWorkingDirectory(text, MAX_PATH * 4);
     Print(L"folder", text);
     file->Release();
@@ -96,12 +94,12 @@ int main()
 {
     int argc = 0;
     wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argv != nullptr && argc == 3 && std::wstring(argv[1]) == L"link")
+    const std::wstring what = argv != nullptr && argc >= 3 ? argv[1] : L"";
+    if (what == L"link" && argc == 3)
         return ReadLink(argv[2]);
-    if (argv != nullptr && argc == 3 &&
-        (std::wstring(argv[1]) == L"run" || std::wstring(argv[1]) == L"start"))
-        return Start(argv[2], std::wstring(argv[1]) == L"run");
-    if (argv != nullptr && (argc == 3 || argc == 4) && std::wstring(argv[1]) == L"box")
+    if ((what == L"run" || what == L"start") && argc == 3)
+        return Start(argv[2], what == L"run");
+    if (what == L"box" && argc <= 4)
         return Box(argv[2], argc == 4 && std::wstring(argv[3]) == L"ok");
     std::fprintf(stderr, "usage: see shellhelper.cpp\n");
     return 2;
