@@ -17,7 +17,9 @@ release=""
 msi_only=0
 while [ $# -gt 0 ]; do
     case $1 in
-    --release) release=${2:-}; shift 2 || { echo "package-windows.sh: --release needs a number" >&2; exit 1; } ;;
+    --release)
+        release=${2:-}
+        shift 2 || { echo "package-windows.sh: --release needs a number" >&2; exit 1; } ;;
     --msi-only) msi_only=1; shift ;;
     *) break ;;
     esac
@@ -78,7 +80,8 @@ find "$dir" -name "*.dll" -exec "$strip" --strip-unneeded {} +
 
 # Read-me for Windows users: UTF-8 with a byte order mark and CR LF, so that Notepad shows it right.
 printf '\xef\xbb\xbf' > "$dir/README.txt"
-sed -e "s/@VERSION@/$version/g" -e "s/@RELEASE@/$release/g" -e 's/$/\r/' "$root/resources/windows/README.txt" >> "$dir/README.txt"
+sed -e "s/@VERSION@/$version/g" -e "s/@RELEASE@/$release/g" -e 's/$/\r/' "$root/resources/windows/README.txt" \
+    >> "$dir/README.txt"
 
 mkdir -p "$out"
 msi=$out/Quillmark-$version.$release-win32.msi
@@ -86,7 +89,6 @@ rm -f "$msi"
 python3 "$root/packaging/windows/build-msi.py" "$dir" "$msi" "$version.$release" || die "the installer was not built"
 echo "$msi"
 [ "$msi_only" = 1 ] && exit 0
-mkdir -p "$out"
 rm -f "$out/$name.zip"
 (cd "$stage" && python3 - "$out/$name.zip" "$name" <<'PY'
 import os, sys, zipfile
