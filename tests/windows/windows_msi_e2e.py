@@ -6,8 +6,8 @@ display with a tray host, the stand-in word processor registered as "Word.Applic
 
 MSI is the package of RELEASE; packages of RELEASE - 1 and of RELEASE again are made from BUILD_DIR with
 scripts/package-windows.sh. In order: the older one installed with AUTOSTART=1; the self-update imitated and
-the program started by the Run value; the upgrade with it running; the same release packed again; the older
-one refused; the Start menu shortcut; the folder menu's command on stand-in documents (its box read and
+the program started by the Run value; the upgrade with it running; the same release packed again with
+AUTOSTART=0; the older one refused; MSI again with AUTOSTART=1; the Start menu shortcut; the folder menu's command on stand-in documents (its box read and
 pictured); the removal with the program running. Exit code 0 when every check passed, 1 otherwise, 77 when
 a needed tool is missing.
 """
@@ -162,17 +162,23 @@ def test_install_update_upgrade(desktop, win, release, newer):
           "Quillmark.kov and AUTOSTART kept")
 
 
-def test_reinstalls(win, rebuilt_files, rebuilt_code):
-    code, _ = win.msiexec("/i", "C:\\rebuilt.msi")
+def test_reinstalls(win, rebuilt_files, codes):
+    """The same release packed again replaces the installed one, here with AUTOSTART=0; the older package is
+    refused; the first package again, with AUTOSTART=1."""
+    code, _ = win.msiexec("/i", "C:\\rebuilt.msi", "AUTOSTART=0")
     before = win.tree()
-    check(code == 0 and [p[0] for p in win.products()] == [rebuilt_code]
+    check(code == 0 and [p[0] for p in win.products()] == [codes[2]] and win.reg(RUN_KEY, "Quillmark") is None
           and before == dict(rebuilt_files, **{"Quillmark.kov": SETTINGS}),
           "the same release packed again: exit code %d, products %r" % (code, win.products()))
     code, log = win.msiexec("/i", "C:\\older.msi")
     # Wine's Windows Installer logs no message under /qn: the package's own is checked when it is built.
-    check(code != 0 and "LaunchConditions。返回值 0" in log and [p[0] for p in win.products()] == [rebuilt_code]
+    check(code != 0 and "LaunchConditions。返回值 0" in log and [p[0] for p in win.products()] == [codes[2]]
           and win.tree() == before, "the older package over the newer: exit code %d" % code)
-    print("ok - the same release packed again replaced the installed one; the older package was refused")
+    code, _ = win.msiexec("/i", "C:\\new.msi", "AUTOSTART=1")
+    check(code == 0 and [p[0] for p in win.products()] == [codes[1]]
+          and win.reg(RUN_KEY, "Quillmark") == win.run_value, "AUTOSTART=1 again: exit code %d" % code)
+    print("ok - the same release packed again replaced the installed one (AUTOSTART=0: no Run value), the "
+          "older package was refused, AUTOSTART=1 again")
 
 
 def test_shortcut(win):
@@ -221,7 +227,7 @@ def test_folder_menu(desktop, win, server, shots):
 def test_remove(win, codes):
     check(len(win.running()) == 1, "the program is not running before the removal")
     write_files(win.folder, LEFTOVERS)
-    code, log = win.msiexec("/x", "C:\\rebuilt.msi")
+    code, log = win.msiexec("/x", "C:\\new.msi")
     check(code == 0, "msiexec /x: exit code %d\n%s" % (code, log[-2000:]))
     check(win.running() == [], "the program still runs after the removal")
     check(win.tree() == {"Quillmark.kov": SETTINGS}, "left in the folder: %s" % sorted(win.tree()))
@@ -278,10 +284,11 @@ def main():
               "the stand-in could not be registered")
         win = Windows(wine, helper)
         test_install_update_upgrade(desktop, win, release, newer)
-        test_reinstalls(win, rebuilt_files, rebuilt_code)
+        codes = [older_code, new_code, rebuilt_code]
+        test_reinstalls(win, rebuilt_files, codes)
         test_shortcut(win)
         test_folder_menu(desktop, win, Server(wine), shots)
-        test_remove(win, [older_code, new_code, rebuilt_code])
+        test_remove(win, codes)
     except (Failure, subprocess.CalledProcessError, subprocess.TimeoutExpired, OSError) as e:
         print("FAIL: %s" % e)
         print_logs(workdir)
