@@ -18,7 +18,7 @@ test_pkgs=(
     procps psmisc zip unzip python3 desktop-file-utils
     clang-14 libclang-rt-14-dev
 )
-windows_pkgs=(g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 locales)
+windows_pkgs=(g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 locales wixl msitools)
 
 pkgs=("${build_pkgs[@]}")
 if [ "$what" = all ]; then

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Windows tier: cross-builds the whole program and its tests for 32-bit Windows with MinGW-w64 and the SDK
 # in ../shared/windows-sdk/ (Qt 5.15 with ActiveQt, QuaZip, OpenSSL; see its README), packs
-# dist/Quillmark-<version>-win32.zip (scripts/package-windows.sh), and runs under Wine, on an Xvfb display
-# of its own: the Qt-free core tests, the Qt tests, and the package unpacked into a fresh prefix.
+# dist/Quillmark-<version>-win32.zip and the installer beside it (scripts/package-windows.sh), and runs
+# under Wine, on an Xvfb display of its own: the Qt-free core tests, the Qt tests, the package unpacked into
+# a fresh prefix and the installer installed into one.
 # Installs the cross compiler, Wine, the X tools and the zh_CN.UTF-8 locale when missing.
 # Environment: QUILLMARK_WINDOWS_BUILD_DIR (default build-windows), QUILLMARK_WINDOWS_TIMEOUT (seconds per
 # test program, default 600), QUILLMARK_WINDOWS_SDK (the SDK archive, default
@@ -21,8 +22,8 @@ sudo=""
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 # --- packages ----------------------------------------------------------------------------------------
-pkgs=(g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 locales cmake ninja-build googletest libssl-dev xz-utils
-      xvfb trayer xdotool imagemagick x11-utils fonts-wqy-microhei python3)
+pkgs=(g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine32:i386 locales cmake ninja-build googletest libssl-dev
+      xz-utils xvfb trayer xdotool imagemagick x11-utils fonts-wqy-microhei python3 wixl msitools)
 missing=()
 for p in "${pkgs[@]}"; do
     installed "$p" || missing+=("$p")

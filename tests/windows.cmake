@@ -68,6 +68,20 @@ if(NOT QUILLMARK_CORE_ONLY)
                 ${QUILLMARK_WINDOWS_SDK} $<TARGET_FILE:windows_wininfo> ${CMAKE_BINARY_DIR}/screenshots
                 ${CMAKE_BINARY_DIR}/e2e)
     set_tests_properties(windows_update_e2e PROPERTIES LABELS windows TIMEOUT 600 SKIP_RETURN_CODE 77)
+
+    # The installer of scripts/package-windows.sh in a fresh prefix: an older one built for the upgrade,
+    # install, Run key, the self-update's leftovers, upgrade, Start menu, the folder menu on stand-in
+    # documents, removal. The helper does what Explorer and a user do with shortcuts, commands and a box.
+    add_executable(windows_shellhelper ${_win}/shellhelper.cpp)
+    target_link_libraries(windows_shellhelper PRIVATE ole32 shell32 uuid)
+    target_link_options(windows_shellhelper PRIVATE -static)
+    add_test(NAME windows_msi_e2e
+        COMMAND ${Python3_EXECUTABLE} ${_win}/windows_msi_e2e.py
+                ${PROJECT_SOURCE_DIR}/dist/Quillmark-${PROJECT_VERSION}.${QUILLMARK_RELEASE}-win32.msi
+                ${CMAKE_BINARY_DIR} ${QUILLMARK_RELEASE} $<TARGET_FILE:wordstandin> $<TARGET_FILE:windows_shellhelper>
+                $<TARGET_FILE:windows_wininfo> ${CMAKE_BINARY_DIR}/screenshots ${CMAKE_BINARY_DIR}/e2e)
+    set_tests_properties(windows_msi_e2e PROPERTIES LABELS windows TIMEOUT 600 SKIP_RETURN_CODE 77
+                         RESOURCE_LOCK wine_desktop)
 endif()
 
 # stand-in COM server tests (i14b)
