@@ -270,8 +270,9 @@ MoveResult MoveFileBelow(const char *source, const char *base, const char *relat
 EntryKind QueryEntryNoFollow(const char *path)
 {
     struct stat info;
+    // Only what is surely not there is missing: a name that cannot be looked at may still be taken.
     if (lstat(path, &info) != 0)
-        return EntryKind::Missing;
+        return errno == ENOENT || errno == ENOTDIR ? EntryKind::Missing : EntryKind::Other;
     if (S_ISLNK(info.st_mode))
         return EntryKind::Link;
     if (S_ISDIR(info.st_mode))

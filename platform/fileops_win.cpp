@@ -147,10 +147,16 @@ MoveResult MoveFileBelow(const char *source, const char *base, const char *relat
 EntryKind QueryEntryNoFollow(const char *path)
 {
     const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return EntryKind::Missing;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Only what is surely not there is missing: a name that cannot be looked at may still be taken.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EntryKind::Missing
+                                                                              : EntryKind::Other;
+    }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return EntryKind::Link;
+    if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0)
+        return EntryKind::Other;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
 }
 

@@ -3,6 +3,8 @@
 // exclusively (never through anything that was there), contents and names pushed to the disk, modes set
 // rather than left to the umask, and checks that what the program holds is its own. Local 8-bit paths.
 
+#include "platform/fileops.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -52,15 +54,6 @@ bool LinkFile(const char *source, const char *target);
 // Removes a file or a link (never what it points at); read-only files too on Windows.
 bool RemoveFile(const char *path);
 
-enum class EntryKind
-{
-    Missing,
-    File,
-    Folder, // a real folder, not a link to one
-    Other,  // a link, a junction, a device, ...
-};
-// What is at path itself; a link is never followed.
-EntryKind EntryAt(const char *path);
 // A real folder (not a link, not a junction) that this user owns (Windows: not judged by owner).
 bool IsOwnFolder(const char *path);
 // Makes a folder with mode 0755, whatever the umask (Windows: the inherited access list).

@@ -127,18 +127,6 @@ bool RemoveFile(const char *path)
     return unlink(path) == 0;
 }
 
-EntryKind EntryAt(const char *path)
-{
-    struct stat info;
-    if (lstat(path, &info) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? EntryKind::Missing : EntryKind::Other;
-    }
-    if (S_ISREG(info.st_mode)) {
-        return EntryKind::File;
-    }
-    return S_ISDIR(info.st_mode) ? EntryKind::Folder : EntryKind::Other;
-}
-
 bool IsOwnFolder(const char *path)
 {
     struct stat info;

@@ -159,23 +159,9 @@ bool RemoveFile(const char *path)
     return DeleteFileA(path) != 0;
 }
 
-EntryKind EntryAt(const char *path)
-{
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EntryKind::Missing
-                                                                              : EntryKind::Other;
-    }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
-        return EntryKind::Other;
-    }
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
-}
-
 bool IsOwnFolder(const char *path)
 {
-    return EntryAt(path) == EntryKind::Folder;
+    return QueryEntryNoFollow(path) == EntryKind::Folder;
 }
 
 bool MakeSharedFolder(const char *path)
@@ -212,7 +198,7 @@ bool RunningProgramsCanBeReplaced()
 
 intptr_t HoldFolder(const char *path)
 {
-    if (EntryAt(path) != EntryKind::Folder) {
+    if (QueryEntryNoFollow(path) != EntryKind::Folder) {
         return -1;
     }
     // Delete access shared with no one: a second such handle, from any process, is refused while this one

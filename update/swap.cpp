@@ -126,7 +126,7 @@ SwapFileSystem PlatformFileSystem()
     fs.keepCopy = [](const std::string &s, const std::string &t) {
         return LinkFile(s.c_str(), t.c_str()) || CopyFileNew(s, t);
     };
-    fs.entry = [](const std::string &p) { return EntryAt(p.c_str()); };
+    fs.entry = [](const std::string &p) { return QueryEntryNoFollow(p.c_str()); };
     fs.ownFolder = [](const std::string &p) { return IsOwnFolder(p.c_str()); };
     fs.makeFolder = [](const std::string &p) { return MakeSharedFolder(p.c_str()); };
     fs.removeEmptyFolder = [](const std::string &p) { return RemoveEmptyFolder(p.c_str()); };

@@ -73,10 +73,10 @@ TEST(SafeFiles, HeldFolderIsHeldOnce)
 #ifndef _WIN32
     ASSERT_EQ(0, symlink(folder.c_str(), dir.File("link").c_str()));
     EXPECT_EQ(-1, HoldFolder(dir.File("link").c_str()));
-    EXPECT_EQ(EntryKind::Other, EntryAt(dir.File("link").c_str()));
+    EXPECT_EQ(EntryKind::Link, QueryEntryNoFollow(dir.File("link").c_str()));
 #endif
-    EXPECT_EQ(EntryKind::Folder, EntryAt(folder.c_str()));
-    EXPECT_EQ(EntryKind::Missing, EntryAt(dir.File("none").c_str()));
+    EXPECT_EQ(EntryKind::Folder, QueryEntryNoFollow(folder.c_str()));
+    EXPECT_EQ(EntryKind::Missing, QueryEntryNoFollow(dir.File("none").c_str()));
 }
 
 } // namespace
