@@ -14,14 +14,16 @@ extern "C" __declspec(dllexport) HRESULT __stdcall DllGetClassObject(REFCLSID cl
 {
     if (!IsEqualCLSID(clsid, kClsid))
         return CLASS_E_CLASSNOTAVAILABLE;
+    // The DLL stays loaded for the rest of the process, while each test case registers a folder of its own:
+    // the logs and the control file follow the registration.
     if (!started) {
         started = true;
-        folder = RegisteredFolder();
-        bool singleThreaded = false;
-        ReadControl(&singleThreaded);
         InitLog();
-        Log(L"in-process server loaded");
     }
+    UseFolder(RegisteredFolder());
+    bool singleThreaded = false;
+    ReadControl(&singleThreaded);
+    Log(L"in-process server loaded");
     return factory.QueryInterface(iid, out);
 }
 

@@ -23,6 +23,8 @@ extern bool userInstance; // started by the user: visible, keeps a document of t
 extern std::wstring userDocument;
 
 void InitLog();
+// Logs go to where from now on (an in-process server outlives the test case that loaded it).
+void UseFolder(const std::wstring &where);
 void Log(const std::wstring &text);
 // Appends one line to a log of the folder (prints.log, ...), closing it at once.
 void Append(const wchar_t *name, const std::wstring &line);

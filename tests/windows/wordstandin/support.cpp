@@ -311,6 +311,13 @@ void InitLog()
         openDocuments.push_back(userDocument);
 }
 
+void UseFolder(const std::wstring &where)
+{
+    EnterCriticalSection(&logLock);
+    folder = where;
+    LeaveCriticalSection(&logLock);
+}
+
 // "t=<ms since boot> <text>": the tests read the pauses between calls from it.
 void Log(const std::wstring &text)
 {
