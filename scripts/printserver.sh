@@ -12,11 +12,14 @@
 #   printserver.sh add-queue DIR NAME OUT   a further capture queue NAME (not the default) keeping its
 #                                           jobs in OUT
 #   printserver.sh hold|release DIR   hold every new job in the queue (the printer stays idle) or not
+#   printserver.sh pace DIR JOB [PAGE]  a slow printer from now on: each job takes JOB seconds plus PAGE
+#                                       seconds a page (decimals allowed; 0 0: as fast as it can)
 # PRINTSERVER_JOB_HISTORY=No at start: finished jobs are forgotten at once, as some servers are set up.
+# PRINTSERVER_MAX_JOBS=N at start: the scheduler takes at most N jobs at once and refuses more.
 set -euo pipefail
 
 usage() {
-    sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -76,6 +79,18 @@ if [ $# -ge 6 ]; then
 else
     cat >"$part" || { rm -f "$part"; exit 1; }
 fi
+# A slow printer: the pace file in the server's folder holds seconds a job and seconds a page.
+pace="${CUPS_SERVERROOT:-/nonexistent}/pace"
+if [ -r "$pace" ]; then
+    read -r job page <"$pace" || true
+    pages=0
+    case "${page:-0}" in
+    0 | 0.0 | '') ;;
+    *) pages=$(pdfinfo "$part" 2>/dev/null | sed -n 's/^Pages: *//p') ;;
+    esac
+    delay=$(awk -v j="${job:-0}" -v p="${page:-0}" -v n="${pages:-0}" 'BEGIN { printf "%.3f", j + p * n }')
+    sleep "$delay"
+fi
 chmod 644 "$part"
 # A raw queue hands the copy count to the backend (argument 4) instead of repeating the pages: a job for
 # more than one copy says so beside its pages, before they appear.
@@ -116,6 +131,7 @@ LogLevel warn
 MaxLogSize 0
 ErrorPolicy abort-job
 PreserveJobHistory ${PRINTSERVER_JOB_HISTORY:-Yes}
+MaxJobs ${PRINTSERVER_MAX_JOBS:-0}
 DefaultAuthType None
 <Location />
   Order allow,deny
@@ -228,6 +244,12 @@ release)
     for job in $(lpstat -o "$queue" 2>/dev/null | awk '{print $1}'); do
         lp -i "$job" -H resume >/dev/null 2>&1 || true
     done
+    ;;
+pace)
+    [ $# -ge 3 ] || usage
+    printf '%s %s\n' "$3" "${4:-0}" >"$dir/pace.part"
+    chmod 644 "$dir/pace.part"
+    mv -f "$dir/pace.part" "$dir/pace"
     ;;
 *)
     usage
