@@ -13,7 +13,8 @@
 #                                           jobs in OUT
 #   printserver.sh hold|release DIR   hold every new job in the queue (the printer stays idle) or not
 #   printserver.sh pace DIR JOB [PAGE]  a slow printer from now on: each job takes JOB seconds plus PAGE
-#                                       seconds a page (decimals allowed; 0 0: as fast as it can)
+#                                       seconds a page (decimals allowed); OUT/pace.log gets a line
+#                                       "job began ended" (seconds since 1970) for each job
 # PRINTSERVER_JOB_HISTORY=No at start: finished jobs are forgotten at once, as some servers are set up.
 # PRINTSERVER_MAX_JOBS=N at start: the scheduler takes at most N jobs at once and refuses more.
 set -euo pipefail
@@ -74,6 +75,7 @@ fi
 out=${DEVICE_URI#capture:}
 name=$(printf 'job-%05d.pdf' "$1")
 part="$out/$name.part"
+began=$(date +%s.%N)
 if [ $# -ge 6 ]; then
     cat -- "$6" >"$part" || { rm -f "$part"; exit 1; }
 else
@@ -99,6 +101,8 @@ if [ "${4:-1}" != 1 ]; then
     chmod 644 "$out/$name.copies"
 fi
 mv -f "$part" "$out/$name"
+# For a slow printer, when each job began and ended: how busy the printer was kept.
+[ -r "$pace" ] && echo "$1 $began $(date +%s.%N)" >>"$out/pace.log"
 exit 0
 EOF
     # As root, a backend that only its owner may execute runs as root, so it can write anywhere.
