@@ -101,6 +101,22 @@ std::vector<int> QueueShape(std::vector<Job> active)
     return shape;
 }
 
+bool QueueMoved(const std::vector<int> &before, const std::vector<int> &after)
+{
+    for (size_t i = 0; i + 2 < before.size(); i += 3) {
+        bool same = false, found = false;
+        for (size_t j = 0; j + 2 < after.size() && !found; j += 3) {
+            if (after[j] != before[i])
+                continue;
+            found = true;
+            same = after[j + 1] == before[i + 1] && after[j + 2] == before[i + 2];
+        }
+        if (!found || !same)
+            return true;
+    }
+    return false;
+}
+
 Verdict Judge(const Followed &followed, const Job *job, const Seen &seen, TimePoint now, const Limits &limits)
 {
     if (!seen.answered) {
@@ -133,6 +149,8 @@ Verdict Judge(const Followed &followed, const Job *job, const Seen &seen, TimePo
         // Held for release at the printer: only the job itself can move.
         return now - changed > limits.motionless ? Verdict::Unconfirmed : Verdict::Waiting;
     // Waiting behind other jobs: as long as the queue moves, the printer is only slow.
+    if (seen.stuck)
+        return Verdict::Unconfirmed;
     const TimePoint moved = std::max(changed, seen.queueMovedAt);
     return now - moved > limits.motionless ? Verdict::Unconfirmed : Verdict::Waiting;
 }

@@ -77,9 +77,11 @@ enum class Look
 Look LookAgain(TimePoint start, std::optional<TimePoint> firstAnswer, TimePoint now, milliseconds appear,
                milliseconds unanswered);
 
-// What the whole queue looks like: every unfinished job's id, state and progress, in id order. The
-// queue has moved when this changed.
+// What the whole queue looks like: every unfinished job's id, state and progress, in id order.
 std::vector<int> QueueShape(std::vector<Job> active);
+// Whether the queue moved from one shape to the next: a job left it, or changed its state or progress. A
+// job that only arrived moves nothing.
+bool QueueMoved(const std::vector<int> &before, const std::vector<int> &after);
 
 // A job the run follows.
 struct Followed
@@ -108,6 +110,9 @@ struct Seen
     TimePoint unansweredSince;
     TimePoint queueMovedAt;
     bool stopped = false;
+    // A job of the run was given up on because the queue stood still, and it has not moved since: the
+    // printer is stuck, and a job sent into it now is not waited for all over again.
+    bool stuck = false;
 };
 
 // The verdict on one followed job. job: its entry in the list, nullptr when the list answered without it.

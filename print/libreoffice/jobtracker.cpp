@@ -52,6 +52,7 @@ struct JobTracker::Shared
     int waiters = 0;        // calls waiting for a result or for room
     std::vector<int> shape; // the whole queue as last seen
     TimePoint queueMovedAt;
+    bool stuck = false; // see jobs::Seen
 
     bool known(int key) const
     {
@@ -74,10 +75,11 @@ struct JobTracker::Shared
             return active;
         std::vector<int> seen = jobs::QueueShape(*active);
         std::lock_guard<std::mutex> lock(mutex);
-        if (seen != shape) {
-            shape = std::move(seen);
+        if (jobs::QueueMoved(shape, seen)) {
             queueMovedAt = at;
+            stuck = false;
         }
+        shape = std::move(seen);
         return active;
     }
 
@@ -121,6 +123,7 @@ struct JobTracker::Shared
             seen.unansweredSince = unansweredSince.value_or(at);
             seen.queueMovedAt = queueMovedAt;
             seen.stopped = knownStopped || seenProblem == Problem::Stopped;
+            seen.stuck = stuck;
             if (lookNow && seenProblem != Problem::None)
                 problem = seenProblem;
             std::vector<int> cancels;
@@ -154,6 +157,8 @@ struct JobTracker::Shared
                     outcome = Outcome::NotPrinted;
                     break;
                 case jobs::Verdict::Unconfirmed:
+                    if (job && job->state == jobs::Pending)
+                        stuck = true; // given up on for a queue that stood still
                     break;
                 }
                 results.push_back({p->key, outcome});
@@ -333,7 +338,7 @@ bool JobTracker::waitAfterRefusal(TimePoint refusedSince)
         std::unique_lock<std::mutex> lock(shared_->mutex);
         if (first)
             before = shared_->shape;
-        else if (shared_->shape != before)
+        else if (jobs::QueueMoved(before, shared_->shape))
             return true; // a job left or advanced: there may be room now
         first = false;
         const int waiting = active ? int(active->size()) : 0;

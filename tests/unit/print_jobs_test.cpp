@@ -83,6 +83,7 @@ struct JudgeRow
     std::chrono::seconds queueStill; // since anybody's job last moved
     bool stopped;
     jobs::Verdict expected;
+    bool stuck = false;
 };
 
 class JudgeTest : public testing::TestWithParam<JudgeRow>
@@ -110,6 +111,7 @@ TEST_P(JudgeTest, Verdict)
     seen.unansweredSince = now - 6s;
     seen.queueMovedAt = now - row.queueStill;
     seen.stopped = row.stopped;
+    seen.stuck = row.stuck;
     EXPECT_EQ(jobs::Judge(followed, row.state ? &job : nullptr, seen, now, limits), row.expected);
 }
 
@@ -137,7 +139,10 @@ INSTANTIATE_TEST_SUITE_P(
         JudgeRow{"stoppedQueueWaiting", jobs::Pending, 1s, {}, jobs::Pending, true, 1s, true, V::Cancel},
         JudgeRow{"stoppedQueuePrinting", jobs::Processing, 1s, 1s, jobs::Processing, true, 1s, true,
                  V::Waiting},
-        JudgeRow{"unansweredPastLimit", jobs::Pending, 1s, {}, {}, false, 1s, false, V::Unconfirmed}),
+        JudgeRow{"unansweredPastLimit", jobs::Pending, 1s, {}, {}, false, 1s, false, V::Unconfirmed},
+        // A queue already given up on as stuck: a job just sent into it is not waited for all over again.
+        JudgeRow{"sentIntoAStuckQueue", -1, 0s, {}, jobs::Pending, true, 900s, false, V::Unconfirmed, true},
+        JudgeRow{"sentIntoAStillQueue", -1, 0s, {}, jobs::Pending, true, 900s, false, V::Waiting}),
     [](const testing::TestParamInfo<JudgeRow> &info) { return std::string(info.param.name); });
 
 struct RefusedRow
@@ -175,6 +180,55 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusedRow{"emptyQueue", true, 0, 1s, 1s, jobs::Refused::GiveUp},
                     RefusedRow{"destinationStopped", false, 4, 1s, 1s, jobs::Refused::GiveUp}),
     [](const testing::TestParamInfo<RefusedRow> &info) { return std::string(info.param.name); });
+
+struct MovedRow
+{
+    const char *name;
+    std::vector<Job> before, after;
+    bool moved;
+};
+
+class QueueMovedTest : public testing::TestWithParam<MovedRow>
+{
+};
+
+TEST_P(QueueMovedTest, OnlyALeavingOrAdvancingJobMovesTheQueue)
+{
+    const MovedRow &row = GetParam();
+    EXPECT_EQ(jobs::QueueMoved(jobs::QueueShape(row.before), jobs::QueueShape(row.after)), row.moved);
+}
+
+Job WithProgress(int id, int state, int progress)
+{
+    Job job = MakeJob(id, state);
+    job.progress = progress;
+    return job;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, QueueMovedTest,
+    testing::Values(MovedRow{"same",
+                             {MakeJob(1, jobs::Processing), MakeJob(2, jobs::Pending)},
+                             {MakeJob(2, jobs::Pending), MakeJob(1, jobs::Processing)},
+                             false},
+                    MovedRow{"jobLeft",
+                             {MakeJob(1, jobs::Processing), MakeJob(2, jobs::Pending)},
+                             {MakeJob(2, jobs::Pending)},
+                             true},
+                    MovedRow{
+                        "jobCompleted", {MakeJob(1, jobs::Processing)}, {MakeJob(1, jobs::Completed)}, true},
+                    MovedRow{"jobTaken", {MakeJob(2, jobs::Pending)}, {MakeJob(2, jobs::Processing)}, true},
+                    MovedRow{"pagesDone",
+                             {WithProgress(1, jobs::Processing, 3)},
+                             {WithProgress(1, jobs::Processing, 4)},
+                             true},
+                    // Someone sending more jobs into a stuck printer does not make it move.
+                    MovedRow{"onlyArrivals",
+                             {MakeJob(1, jobs::Processing)},
+                             {MakeJob(1, jobs::Processing), MakeJob(5, jobs::Pending)},
+                             false},
+                    MovedRow{"emptyStaysEmpty", {}, {}, false}),
+    [](const testing::TestParamInfo<MovedRow> &info) { return std::string(info.param.name); });
 
 TEST(Window, RoomWhileFewerThanTheWindow)
 {
