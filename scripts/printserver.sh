@@ -135,7 +135,7 @@ LogLevel warn
 MaxLogSize 0
 ErrorPolicy abort-job
 PreserveJobHistory ${PRINTSERVER_JOB_HISTORY:-Yes}
-MaxJobs ${PRINTSERVER_MAX_JOBS:-0}
+${PRINTSERVER_MAX_JOBS:+MaxJobs $PRINTSERVER_MAX_JOBS}
 DefaultAuthType None
 <Location />
   Order allow,deny

@@ -169,7 +169,19 @@ Problem DestinationProblem(const std::string &destination)
 
 std::optional<std::vector<Job>> OwnJobs(const std::string &destination, int firstId)
 {
+    // The scheduler answers with at most 500 jobs, the oldest first: a longer list comes in pages.
+    constexpr size_t FullPage = 500;
     std::optional<std::vector<Job>> jobs = ListJobs(destination, "all", true, firstId);
+    for (size_t page = jobs ? jobs->size() : 0; page >= FullPage;) {
+        int last = 0;
+        for (const Job &job : *jobs)
+            last = std::max(last, job.id);
+        std::optional<std::vector<Job>> more = ListJobs(destination, "all", true, last + 1);
+        if (!more)
+            return std::nullopt;
+        page = more->size();
+        jobs->insert(jobs->end(), more->begin(), more->end());
+    }
     if (!jobs)
         return jobs;
     // Should a scheduler list other users' jobs all the same, they are still not ours.
@@ -204,13 +216,20 @@ std::optional<Job> GetJob(int jobId)
 
 int HighestJobId(const std::string &destination)
 {
-    const std::optional<std::vector<Job>> jobs = OwnJobs(destination, 0);
-    if (!jobs)
-        return -1;
+    // Page by page up the ids until nothing newer comes, whatever number a page holds: a scheduler that
+    // keeps a long history lists only its oldest jobs in one answer.
     int highest = 0;
-    for (const Job &job : *jobs)
-        highest = std::max(highest, job.id);
-    return highest;
+    for (;;) {
+        const std::optional<std::vector<Job>> jobs = ListJobs(destination, "all", true, highest + 1);
+        if (!jobs)
+            return -1;
+        int newest = highest;
+        for (const Job &job : *jobs)
+            newest = std::max(newest, job.id);
+        if (newest == highest)
+            return highest;
+        highest = newest;
+    }
 }
 
 void CancelJob(const std::string &destination, int jobId)

@@ -278,6 +278,7 @@ private slots:
     void nonAsciiNamesUnderCLocale();
     void replacementOfficeCannotStart();
     void keptProfileNeverShared();
+    void longJobHistory();
 
 private:
     QString tpl(const QString &name) const { return templates_.filePath(name); }
@@ -2034,6 +2035,41 @@ void PrintSystemTest::keptProfileNeverShared()
     QVERIFY(settings.open(QIODevice::ReadOnly));
     QVERIFY(settings.readAll() != "damaged");
     QVERIFY(server_.waitIdle());
+}
+
+// A scheduler that keeps every job (no MaxJobs) lists only its oldest 500 in one answer: the run's own job,
+// above them, is still found.
+void PrintSystemTest::longJobHistory()
+{
+    qputenv("PRINTSERVER_MAX_JOBS", "0");
+    PrintServer other;
+    QString error;
+    const bool started = other.start(&error);
+    qunsetenv("PRINTSERVER_MAX_JOBS");
+    QVERIFY2(started, qPrintable(error));
+    QVERIFY(other.command("hold"));
+    cupsSetServer(other.socket().toLocal8Bit().constData());
+    for (int i = 0; i < 1010; ++i) {
+        const int id = cupsCreateJob(CUPS_HTTP_DEFAULT, "capture", "old job", 0, nullptr);
+        QVERIFY(id > 0);
+        QVERIFY(cupsStartDocument(CUPS_HTTP_DEFAULT, "capture", id, "old", CUPS_FORMAT_TEXT, 1) ==
+                HTTP_STATUS_CONTINUE);
+        QVERIFY(cupsWriteRequestData(CUPS_HTTP_DEFAULT, "x\n", 2) == HTTP_STATUS_CONTINUE);
+        QVERIFY(cupsFinishDocument(CUPS_HTTP_DEFAULT, "capture") == IPP_STATUS_OK);
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, "capture", id, 0);
+    }
+    cupsSetServer(nullptr);
+    QVERIFY(other.command("release"));
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
+    const RunResult r = run(root, 0, QString());
+    QVERIFY(r.enabled);
+    QCOMPARE(r.labels.last(), Count(1));
+    QVERIFY(other.waitIdle());
+    QCOMPARE(other.captured().size(), 1);
+    other.stop();
+    server_.use();
 }
 
 int main(int argc, char **argv)
