@@ -1953,14 +1953,14 @@ void PrintSystemTest::nonAsciiNamesUnderCLocale()
 void PrintSystemTest::replacementOfficeCannotStart()
 {
     // The office's installation as a tree of links, so that its soffice.bin can be swapped mid-run.
-    QTemporaryDir farm;
+    QTemporaryDir linked;
     const QDir real(LibreOfficeWordProcessor::DefaultProgramDir());
     const QDir top(real.absoluteFilePath(".."));
     const auto entries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden;
     for (const QFileInfo &entry : top.entryInfoList(entries))
         if (entry.fileName() != real.dirName())
-            QVERIFY(QFile::link(entry.absoluteFilePath(), farm.filePath(entry.fileName())));
-    const QString program = farm.filePath(real.dirName());
+            QVERIFY(QFile::link(entry.absoluteFilePath(), linked.filePath(entry.fileName())));
+    const QString program = linked.filePath(real.dirName());
     QVERIFY(QDir().mkpath(program));
     for (const QFileInfo &entry : real.entryInfoList(entries))
         QVERIFY(QFile::link(entry.absoluteFilePath(), program + "/" + entry.fileName()));
