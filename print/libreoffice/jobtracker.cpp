@@ -52,7 +52,8 @@ struct JobTracker::Shared
     int waiters = 0;        // calls waiting for a result or for room
     std::vector<int> shape; // the whole queue as last seen
     TimePoint queueMovedAt;
-    bool stuck = false; // see jobs::Seen
+    bool stuck = false;   // see jobs::Seen
+    unsigned settled = 0; // results the tracker came to so far
 
     bool known(int key) const
     {
@@ -162,6 +163,7 @@ struct JobTracker::Shared
                     break;
                 }
                 results.push_back({p->key, outcome});
+                ++settled;
                 p = pending.erase(p);
                 done = true;
             }
@@ -330,22 +332,34 @@ jobs::TimePoint JobTracker::now() const
 bool JobTracker::waitAfterRefusal(TimePoint refusedSince)
 {
     std::vector<int> before;
+    unsigned settledBefore = 0;
     bool first = true;
     for (;;) {
         const Problem problem = shared_->source->problem();
         const TimePoint at = shared_->now();
         const std::optional<std::vector<Job>> active = shared_->lookAtQueue(at);
         std::unique_lock<std::mutex> lock(shared_->mutex);
-        if (first)
+        if (first) {
             before = shared_->shape;
-        else if (jobs::QueueMoved(before, shared_->shape))
-            return true; // a job left or advanced: there may be room now
+            settledBefore = shared_->settled;
+        } else if (shared_->pending.empty() ? jobs::QueueMoved(before, shared_->shape)
+                                            : shared_->settled != settledBefore) {
+            // Room now. While jobs of the run wait, only once one of them was seen to its end: the next job
+            // may make the scheduler forget a finished one, and it must not be one not yet seen finished.
+            return true;
+        }
         first = false;
         const int waiting = active ? int(active->size()) : 0;
         if (jobs::OnRefused(problem == Problem::None && active, waiting, refusedSince, shared_->queueMovedAt,
                             at, limits_) == jobs::Refused::GiveUp)
             return false;
-        if (!shared_->pause(lock, limits_.stateEvery))
+        ++shared_->waiters;
+        shared_->wake.notify_all();
+        shared_->finished.wait_for(lock, limits_.stateEvery, [&] {
+            return shared_->aborted || shared_->stop || shared_->settled != settledBefore;
+        });
+        --shared_->waiters;
+        if (shared_->aborted || shared_->stop)
             return false;
     }
 }

@@ -371,6 +371,28 @@ TEST(Tracker, RefusedJobWaitsForTheQueueToMove)
     EXPECT_FALSE(tracker.waitAfterRefusal(tracker.now()));
 }
 
+// The scheduler may forget a finished job as soon as another arrives: a refused job of the run is sent
+// again only once its earlier job was seen to its end.
+TEST(Tracker, RefusedJobWaitsUntilTheRunsFinishedJobIsSeen)
+{
+    auto source = std::make_shared<ScriptedSource>();
+    JobTracker tracker("capture", source, QuickLimits(3));
+    source->add(MakeJob(1, jobs::Processing, {"a [qm1-1].docx"}));
+    source->add(MakeJob(2, jobs::Pending)); // someone else's, taken by the printer meanwhile
+    tracker.follow(1, 1);
+    std::thread printer([&] {
+        std::this_thread::sleep_for(30ms);
+        source->set(2, jobs::Processing); // the queue moves, but the run's job is not done yet
+        std::this_thread::sleep_for(30ms);
+        source->set(1, jobs::Completed);
+    });
+    EXPECT_TRUE(tracker.waitAfterRefusal(tracker.now()));
+    const std::vector<JobTracker::Result> results = tracker.take(JobTracker::NoKey);
+    printer.join();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].outcome, JobTracker::Outcome::Printed);
+}
+
 // --- the link's name ---
 
 struct NameRow
