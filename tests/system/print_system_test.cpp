@@ -754,6 +754,8 @@ void PrintSystemTest::officeHangs_data()
 void PrintSystemTest::officeHangs()
 {
     QFETCH(int, afterMs);
+    // The watchdog's limit scaled down: a stopped office makes no progress at all.
+    qputenv("QUILLMARK_OFFICE_STALL_SECONDS", "3");
     QTemporaryDir tmp;
     const QString root = tmp.path() + "/";
     QVERIFY(CopyFile(doc("A", "docx"), root + "0.docx"));
@@ -782,6 +784,7 @@ void PrintSystemTest::officeHangs()
     });
     if (stopper.joinable())
         stopper.join();
+    qunsetenv("QUILLMARK_OFFICE_STALL_SECONDS");
     QCOMPARE(stopped.size(), 1);
     QVERIFY(r.enabled);
     // The office stops as the run turns to the second document: the check before its load notices (the
@@ -912,7 +915,8 @@ void PrintSystemTest::abortMidRun()
 
     const QString trigger = duringPause ? QStringLiteral("延时:60000毫秒!") : root + "1.docx";
     bool aborted = false;
-    const RunResult r = run(root, 60000, QString(), [&](const QString &label) {
+    // A long pause to be cut short; a short one before the document that is cut off while it loads.
+    const RunResult r = run(root, duringPause ? 60000 : 300, QString(), [&](const QString &label) {
         if (label == trigger && !aborted) {
             aborted = true;
             ThreadObject::AbortRuns();
