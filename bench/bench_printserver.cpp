@@ -46,3 +46,8 @@ bool BenchPrintServer::waitIdle() const
 {
     return QProcess::execute(Script(), {"wait", dir, "300"}) == 0;
 }
+
+bool BenchPrintServer::pace(double secondsPerJob) const
+{
+    return QProcess::execute(Script(), {"pace", dir, QString::number(secondsPerJob)}) == 0;
+}

@@ -16,6 +16,8 @@ public:
     bool started() const { return started_; }
     int captured() const;  // jobs kept so far
     bool waitIdle() const; // no job pending; false after five minutes
+    // A slow printer from now on: each job takes this long.
+    bool pace(double secondsPerJob) const;
 
     const QString dir, out;
 

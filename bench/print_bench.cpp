@@ -7,10 +7,14 @@
 // timed on the machine as it is (quiet) and with one core kept busy by a spinning process that the
 // benchmark starts itself (loaded).
 //
-//   bench_print [files] [runs] [quiet|loaded|both|batch]   (defaults: 50 files, 1 run, both)
+//   bench_print [files] [runs] [quiet|loaded|both|batch|pace]   (defaults: 50 files, 1 run, both)
 //
-// Targets (medians): the run at least 10x faster than cli; at most 1.15x the bare loop and at most
-// 1.15x the one-call soffice -p, quiet and loaded.
+// Targets (medians): the run at least 10x faster than cli; at most 1.05x the bare loop and at most
+// 1.0x the one-call soffice -p, quiet and loaded.
+//
+// pace prints on a slow printer (0.5 s a job) at the default limits: every document must print, none
+// unconfirmed, and the printer be busy at least 95 % of the time from the first job's start to the
+// last one's end.
 //
 // batch times the command line's batch modes on the same folder: checking against printing (target: at
 // most half the time), PDF export against `soffice --headless --convert-to pdf` with every file in one
@@ -109,6 +113,23 @@ double TimeConvert(const QStringList &files, const QString &profile, const QStri
     return elapsed;
 }
 
+// The office's start as the client makes it (create, then quit): on a fresh profile, and on the profile
+// kept between runs.
+double TimeOfficeStart(const QString &cache)
+{
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+    QElapsedTimer timer;
+    timer.start();
+    {
+        LibreOfficeWordProcessor office;
+        if (!office.create())
+            Fail("the office did not start");
+        office.quit();
+    }
+    qunsetenv("XDG_CACHE_HOME");
+    return timer.elapsed();
+}
+
 void Batch(const QString &folder, const QStringList &files, const QString &profile, const Server &server,
            const QString &tmp, int runs)
 {
@@ -184,11 +205,52 @@ void Batch(const QString &folder, const QStringList &files, const QString &profi
     if (count > 1)
         std::printf("per further document: PDF export %.1f ms, convert-to %.1f ms\n", (e - e1) / (count - 1),
                     (v - v1) / (count - 1));
+    std::vector<double> fresh, kept;
+    for (int r = 0; r < runs; ++r) {
+        const QString cache = tmp + QStringLiteral("/cache-%1").arg(r);
+        fresh.push_back(TimeOfficeStart(cache)); // the first start fills the kept profile
+        kept.push_back(TimeOfficeStart(cache));
+    }
+    std::printf("office start and end:         %8.0f ms fresh profile, %.0f ms kept profile\n", Median(fresh),
+                Median(kept));
     std::printf("encrypted, right password:    %8.0f ms\n", one);
     std::printf("encrypted, wrong then right:  %8.0f ms\n", two);
     std::printf("a wrong password costs:       %8.1f ms per document (the office kept)\n",
                 (two - one) / count);
     std::fflush(stdout);
+}
+
+void Pace(const QString &folder, int count, const Server &server, int runs)
+{
+    if (!server.pace(0.5))
+        Fail("cannot slow the printer down");
+    std::vector<double> shares, times;
+    for (int r = 0; r < runs; ++r) {
+        QFile::remove(server.out + "/pace.log");
+        const int before = server.captured();
+        times.push_back(TimeRun(folder, server)); // fails unless every document was counted printed
+        if (server.captured() - before != count)
+            Fail("the slow printer printed " + QString::number(server.captured() - before));
+        QFile log(server.out + "/pace.log");
+        if (!log.open(QIODevice::ReadOnly))
+            Fail("no pace log");
+        double first = 1e300, last = 0, busy = 0;
+        for (const QByteArray &line : log.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() != 3)
+                continue;
+            const double began = fields[1].toDouble(), ended = fields[2].toDouble();
+            first = std::min(first, began);
+            last = std::max(last, ended);
+            busy += ended - began;
+        }
+        shares.push_back(last > first ? busy / (last - first) : 0);
+        std::printf("pace run %d: %.0f ms, printer busy %.1f %%\n", r + 1, times.back(), 100 * shares.back());
+        std::fflush(stdout);
+    }
+    std::printf("== pace: %d documents at 0.5 s a job, every one printed, medians of %d\n", count, runs);
+    std::printf("run:                     %8.0f ms\n", Median(times));
+    std::printf("printer busy:            %8.1f %% (target >= 95 %%)\n", 100 * Median(shares));
 }
 
 double TimeCli(const QStringList &files, const QString &profile, const Server &server)
@@ -307,6 +369,10 @@ int main(int argc, char **argv)
         Batch(folder, files, profile, server, tmp.path(), runs);
         return 0;
     }
+    if (which == "pace") {
+        Pace(folder, count, server, runs);
+        return 0;
+    }
     QList<bool> modes;
     if (which != "loaded")
         modes << false;
@@ -323,7 +389,8 @@ int main(int argc, char **argv)
             int before = server.captured();
             run.push_back(TimeRun(folder, server));
             check(before, "the print run");
-            if (!loaded) {
+            // Once per file is slow and far behind: timed in the first round only.
+            if (!loaded && r == 0) {
                 before = server.captured();
                 cli.push_back(TimeCli(files, profile, server));
                 check(before, "soffice -p per file");
@@ -338,7 +405,8 @@ int main(int argc, char **argv)
                 "%s run %d: print run %.0f ms, soffice -p per file %s ms, soffice -p one call %.0f ms, "
                 "bare UNO loop %.0f ms\n",
                 loaded ? "loaded" : "quiet", r + 1, run.back(),
-                loaded ? "-" : qPrintable(QString::number(cli.back(), 'f', 0)), one.back(), bare.back());
+                loaded || r > 0 ? "-" : qPrintable(QString::number(cli.back(), 'f', 0)), one.back(),
+                bare.back());
             std::fflush(stdout);
         }
         const double a = Median(run), c = Median(bare), o = Median(one);
@@ -352,8 +420,8 @@ int main(int argc, char **argv)
         }
         std::printf("soffice -p one call:     %8.0f ms\n", o);
         std::printf("bare UNO loop:           %8.0f ms\n", c);
-        std::printf("print run / bare loop:   %8.2fx (target <= 1.15x)\n", a / c);
-        std::printf("print run / one call:    %8.2fx (target <= 1.15x)\n", a / o);
+        std::printf("print run / bare loop:   %8.2fx (target <= 1.05x)\n", a / c);
+        std::printf("print run / one call:    %8.2fx (target <= 1.0x)\n", a / o);
         std::fflush(stdout);
     }
     return 0;

@@ -94,8 +94,13 @@ do_uninstall() {
         rm -f -- "$file"
         prune "$(dirname "$file")"
     done <"$record"
-    rm -f -- "$prefix/Quillmark.kov" "$prefix/Quillmark_old" "$prefix/Quillmark.zip" "$record"
-    rm -rf -- "$prefix/Quillmark_update"
+    rm -f -- "$prefix/Quillmark.kov" "$prefix/Quillmark_old" "$prefix/Quillmark.zip" "$prefix/Quillmark.zip.part" \
+        "$prefix/Quillmark.release" "$prefix/Quillmark.scope" "$prefix/Quillmark.manifest" "$prefix/Quillmark.sig" \
+        "$prefix"/Quillmark.kov.*.tmp "$record"
+    rm -rf -- "$prefix/Quillmark_update" "$prefix"/Quillmark_update.*
+    # What the program keeps for the user elsewhere: the office profile reused between runs (a cache) and the
+    # record of the PDFs it made (without it --overwrite only keeps more PDFs).
+    rm -rf -- "${XDG_CACHE_HOME:-$HOME/.cache}/quillmark" "$data_home/quillmark"
     find "$prefix" -depth -type d -empty -delete 2>/dev/null || true
     refresh_menus
     if [ -d "$prefix" ]; then

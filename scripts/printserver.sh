@@ -12,11 +12,15 @@
 #   printserver.sh add-queue DIR NAME OUT   a further capture queue NAME (not the default) keeping its
 #                                           jobs in OUT
 #   printserver.sh hold|release DIR   hold every new job in the queue (the printer stays idle) or not
+#   printserver.sh pace DIR JOB [PAGE]  a slow printer from now on: each job takes JOB seconds plus PAGE
+#                                       seconds a page (decimals allowed); OUT/pace.log gets a line
+#                                       "job began ended" (seconds since 1970) for each job
 # PRINTSERVER_JOB_HISTORY=No at start: finished jobs are forgotten at once, as some servers are set up.
+# PRINTSERVER_MAX_JOBS=N at start: the scheduler takes at most N jobs at once and refuses more.
 set -euo pipefail
 
 usage() {
-    sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -71,10 +75,23 @@ fi
 out=${DEVICE_URI#capture:}
 name=$(printf 'job-%05d.pdf' "$1")
 part="$out/$name.part"
+began=$(date +%s.%N)
 if [ $# -ge 6 ]; then
     cat -- "$6" >"$part" || { rm -f "$part"; exit 1; }
 else
     cat >"$part" || { rm -f "$part"; exit 1; }
+fi
+# A slow printer: the pace file in the server's folder holds seconds a job and seconds a page.
+pace="${CUPS_SERVERROOT:-/nonexistent}/pace"
+if [ -r "$pace" ]; then
+    read -r job page <"$pace" || true
+    pages=0
+    case "${page:-0}" in
+    0 | 0.0 | '') ;;
+    *) pages=$(pdfinfo "$part" 2>/dev/null | sed -n 's/^Pages: *//p') ;;
+    esac
+    delay=$(awk -v j="${job:-0}" -v p="${page:-0}" -v n="${pages:-0}" 'BEGIN { printf "%.3f", j + p * n }')
+    sleep "$delay"
 fi
 chmod 644 "$part"
 # A raw queue hands the copy count to the backend (argument 4) instead of repeating the pages: a job for
@@ -84,6 +101,8 @@ if [ "${4:-1}" != 1 ]; then
     chmod 644 "$out/$name.copies"
 fi
 mv -f "$part" "$out/$name"
+# For a slow printer, when each job began and ended: how busy the printer was kept.
+[ -r "$pace" ] && echo "$1 $began $(date +%s.%N)" >>"$out/pace.log"
 exit 0
 EOF
     # As root, a backend that only its owner may execute runs as root, so it can write anywhere.
@@ -116,6 +135,7 @@ LogLevel warn
 MaxLogSize 0
 ErrorPolicy abort-job
 PreserveJobHistory ${PRINTSERVER_JOB_HISTORY:-Yes}
+${PRINTSERVER_MAX_JOBS:+MaxJobs $PRINTSERVER_MAX_JOBS}
 DefaultAuthType None
 <Location />
   Order allow,deny
@@ -228,6 +248,12 @@ release)
     for job in $(lpstat -o "$queue" 2>/dev/null | awk '{print $1}'); do
         lp -i "$job" -H resume >/dev/null 2>&1 || true
     done
+    ;;
+pace)
+    [ $# -ge 3 ] || usage
+    printf '%s %s\n' "$3" "${4:-0}" >"$dir/pace.part"
+    chmod 644 "$dir/pace.part"
+    mv -f "$dir/pace.part" "$dir/pace"
     ;;
 *)
     usage

@@ -25,6 +25,18 @@ if(UNIX)
     target_include_directories(print_officeprocess_test PRIVATE ${PROJECT_SOURCE_DIR})
 endif()
 
+# The run's decisions about its jobs (matching, window, following, a full scheduler) with a fake clock and
+# a scripted scheduler, and the office's environment and link names.
+if(UNIX AND TARGET print_native)
+    find_package(Cups)
+    set(_lo ${PROJECT_SOURCE_DIR}/print/libreoffice)
+    quillmark_add_gtest(print_jobs_test LABELS unit
+                        SOURCES unit/print_jobs_test.cpp ${_lo}/jobpolicy.cpp ${_lo}/jobtracker.cpp
+                                ${_lo}/cupsqueue.cpp ${_lo}/documentlinks.cpp ${_lo}/officeprocess.cpp
+                        LIBS platform_qt Cups::Cups Threads::Threads)
+    target_include_directories(print_jobs_test PRIVATE ${PROJECT_SOURCE_DIR})
+endif()
+
 # The real print run: LibreOffice printing into a private CUPS server (scripts/printserver.sh).
 if(TARGET print_native AND TARGET Quillmark::Uno)
     add_executable(print_system_test system/print_system_test.cpp

@@ -29,6 +29,7 @@ public:
     bool followsJobs() const override;
     std::vector<JobResult> takeJobResults(Document waitFor) override;
     OpenFailure lastOpenFailure() const override;
+    Breakdown breakdown() const override;
     bool setPrintOptions(const PrintOptions &options) override;
     bool exportsPdf() const override { return true; }
     bool exportPdf(Document document, const QString &target) override;

@@ -1,5 +1,6 @@
 #include "print/libreoffice/officeprocess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -21,15 +22,20 @@ OfficeProcess::~OfficeProcess()
     reap();
 }
 
-bool OfficeProcess::spawn(const std::vector<std::string> &arguments)
+bool OfficeProcess::spawn(const std::vector<std::string> &arguments,
+                          const std::vector<std::string> &environment)
 {
     if (arguments.empty())
         return false;
-    std::vector<std::string> args = arguments;
-    std::vector<char *> argv;
+    std::vector<std::string> args = arguments, env = environment;
+    std::vector<char *> argv, envp;
     for (auto &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    for (auto &e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    char **const childEnvironment = env.empty() ? environ : envp.data();
     const pid_t parent = getpid();
 
     const pid_t pid = fork();
@@ -55,7 +61,7 @@ bool OfficeProcess::spawn(const std::vector<std::string> &arguments)
 #endif
             for (int fd = 3; fd < 4096; ++fd)
                 ::close(fd);
-        execv(argv[0], argv.data());
+        execve(argv[0], argv.data(), childEnvironment);
         _exit(127);
     }
     if (pid <= 0)
@@ -238,6 +244,23 @@ bool ProcessGone(const std::string &digits)
     return ::kill(pid_t(std::stol(digits)), 0) != 0 && errno == ESRCH;
 }
 
+bool NamesUtf8(const std::string &locale)
+{
+    std::string lower = locale;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return lower.find("utf-8") != std::string::npos || lower.find("utf8") != std::string::npos;
+}
+
+std::string Value(const std::vector<std::string> &environment, const std::string &name)
+{
+    for (const std::string &entry : environment)
+        if (entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 &&
+            entry[name.size()] == '=')
+            return entry.substr(name.size() + 1);
+    return std::string();
+}
+
 std::string RandomTag()
 {
     std::random_device device;
@@ -318,6 +341,47 @@ void RemoveLeftovers(const std::function<std::string(const std::string &profileD
             std::filesystem::remove(entry.path(), ignored);
         }
     }
+}
+
+std::vector<std::string> OfficeEnvironment(const std::vector<std::string> &caller, const std::string &tmpDir)
+{
+    static const char *const categories[] = {
+        "LC_NUMERIC", "LC_TIME",    "LC_COLLATE",   "LC_MONETARY",    "LC_MESSAGES",      "LC_PAPER",
+        "LC_NAME",    "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"};
+    const std::string all = Value(caller, "LC_ALL");
+    std::string ctype = !all.empty() ? all : Value(caller, "LC_CTYPE");
+    if (ctype.empty())
+        ctype = Value(caller, "LANG");
+    const bool utf8 = NamesUtf8(ctype);
+    std::vector<std::string> result;
+    for (const std::string &entry : caller) {
+        const std::string name = entry.substr(0, entry.find('='));
+        if (name == "TMPDIR")
+            continue;
+        if (!utf8 && (name == "LC_CTYPE" || (name == "LC_ALL" && !all.empty())))
+            continue;
+        // LC_ALL gives way to LC_CTYPE: each other category keeps LC_ALL's value.
+        if (!utf8 && !all.empty() &&
+            std::find(std::begin(categories), std::end(categories), name) != std::end(categories))
+            continue;
+        result.push_back(entry);
+    }
+    if (!utf8) {
+        result.push_back("LC_CTYPE=C.UTF-8");
+        if (!all.empty())
+            for (const char *category : categories)
+                result.push_back(std::string(category) + "=" + all);
+    }
+    result.push_back("TMPDIR=" + tmpDir);
+    return result;
+}
+
+std::vector<std::string> CurrentEnvironment()
+{
+    std::vector<std::string> result;
+    for (char **entry = environ; entry && *entry; ++entry)
+        result.emplace_back(*entry);
+    return result;
 }
 
 } // namespace officefiles

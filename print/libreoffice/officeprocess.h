@@ -17,8 +17,9 @@ public:
 
     // Starts argv[0] with argv in a new process group. The process is killed when the thread that
     // started it ends (or this program dies). Once abort() was called, whatever starts is killed at once.
-    // The starting thread owns the process: spawn, exited and reap are called there only.
-    bool spawn(const std::vector<std::string> &argv);
+    // The starting thread owns the process: spawn, exited and reap are called there only. environment:
+    // the whole environment of the new process ("NAME=value" each); empty: this program's.
+    bool spawn(const std::vector<std::string> &argv, const std::vector<std::string> &environment = {});
     pid_t pid() const { return pid_; }
     // From any thread: the running process's id (also its group's), 0 when none runs.
     pid_t group() const { return group_; }
@@ -62,6 +63,14 @@ private:
 };
 
 namespace officefiles {
+
+// The environment the office runs in, from the caller's ("NAME=value" each): whatever the caller's
+// locale, its character type is UTF-8 (else the office refuses every non-ASCII file name when given a
+// filter); the other categories stay as the caller set them. TMPDIR is tmpDir, so that what a killed
+// office leaves behind goes with its profile.
+std::vector<std::string> OfficeEnvironment(const std::vector<std::string> &caller, const std::string &tmpDir);
+// This program's environment, as OfficeEnvironment takes it.
+std::vector<std::string> CurrentEnvironment();
 
 // The folder for profiles: TMPDIR, else /tmp.
 std::string TempRoot();

@@ -134,12 +134,12 @@ std::string FileUrl(const QString &path)
 }
 
 Loaded Load(const uno::Reference<frame::XDesktop2> &desktop, const QString &path, const std::string &filter,
-            const QString &password)
+            const QString &password, const QString &original)
 {
     Loaded loaded;
     rtl::Reference<AbortingHandler> handler(new AbortingHandler);
     try {
-        const uno::Sequence<beans::PropertyValue> args =
+        uno::Sequence<beans::PropertyValue> args =
             Args({Property("Hidden", uno::Any(true)),
                   // Read-only: otherwise a lock file is written beside the user's document, and a stale one
                   // (after a crash, or another user's) makes the load fail.
@@ -149,6 +149,10 @@ Loaded Load(const uno::Reference<frame::XDesktop2> &desktop, const QString &path
                   Property("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE)),
                   Property("InteractionHandler",
                            uno::Any(uno::Reference<task::XInteractionHandler>(handler.get())))});
+        if (!original.isEmpty() && original != path) {
+            args.realloc(args.getLength() + 1);
+            args[args.getLength() - 1] = Property("DocumentBaseURL", uno::Any(ToUno(FileUrl(original))));
+        }
         uno::Reference<frame::XComponentLoader> loader(desktop, uno::UNO_QUERY_THROW);
         uno::Reference<lang::XComponent> component =
             loader->loadComponentFromURL(ToUno(FileUrl(path)), "_blank", 0, args);

@@ -33,8 +33,11 @@ struct Loaded
 // percent-encoded outside the unreserved characters, so that any name loads.
 std::string FileUrl(const QString &path);
 
+// original: the document's own path when path is a link to it; what the document refers to by a
+// relative address is looked for beside the original, not beside the link. Empty: path itself.
 Loaded Load(const com::sun::star::uno::Reference<com::sun::star::frame::XDesktop2> &desktop,
-            const QString &path, const std::string &filter, const QString &password);
+            const QString &path, const std::string &filter, const QString &password,
+            const QString &original = QString());
 
 struct Printed
 {

@@ -45,6 +45,12 @@ QString Count(int n)
     return QStringLiteral("成功打印%1个word文件!").arg(n);
 }
 
+QString Unconfirmed(int n)
+{
+    return QStringLiteral(" 另有%1个文档已交给打印机，但未能确认是否打印出来（失败列表中标为“[未确认]”）。")
+        .arg(n);
+}
+
 QString Marker(const QString &id)
 {
     return QStringLiteral("QMARK-%1").arg(id);
@@ -154,6 +160,7 @@ public:
     bool waitIdle() const { return QProcess::execute(Script(), {"wait", dir_, "60"}) == 0; }
 
     QString outDir() const { return out_; }
+    QString dir() const { return dir_; }
     QStringList captured() const { return QDir(out_).entryList({"job-*.pdf"}, QDir::Files, QDir::Name); }
 
     // The text of one captured job, pages separated by form feeds.
@@ -265,6 +272,13 @@ private slots:
     void oddNamesMatchTheirOwnJob_data();
     void oddNamesMatchTheirOwnJob();
     void officeRenewedOnMemory();
+    void slowPrinterSetsThePace_data();
+    void slowPrinterSetsThePace();
+    void nonAsciiNamesUnderCLocale_data();
+    void nonAsciiNamesUnderCLocale();
+    void replacementOfficeCannotStart();
+    void keptProfileNeverShared();
+    void longJobHistory();
 
 private:
     QString tpl(const QString &name) const { return templates_.filePath(name); }
@@ -273,6 +287,7 @@ private:
                   const std::function<void(const QString &)> &onLabel = nullptr);
     QString encrypted(const QString &name) const;
 
+    QTemporaryDir private_;
     QTemporaryDir templates_;
     PrintServer server_;
     QMutex viewedMutex_;
@@ -285,6 +300,18 @@ void PrintSystemTest::initTestCase()
         QSKIP("LibreOffice is not installed");
     qunsetenv("PRINTER");
     qunsetenv("LPDEST");
+    // Temporary files and the kept office profile in folders of this test: what an office leaves behind
+    // shows there, and the user's own cache is not touched.
+    QVERIFY(private_.isValid());
+    QVERIFY(QDir().mkpath(private_.filePath("tmp")) && QDir().mkpath(private_.filePath("cache")));
+    // Print servers made in it must stay reachable by the scheduler's helpers and by another user.
+    const auto open = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                      QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                      QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(private_.path(), open) &&
+            QFile::setPermissions(private_.filePath("tmp"), open));
+    qputenv("TMPDIR", QFile::encodeName(private_.filePath("tmp")));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(private_.filePath("cache")));
     QString error;
     QVERIFY2(server_.start(&error), qPrintable(error));
 
@@ -342,6 +369,8 @@ void PrintSystemTest::cleanup()
     QCOMPARE(QDir("/tmp").entryList({QStringLiteral("OSL_PIPE_%1_quillmark_%2_*").arg(getuid()).arg(pid)},
                                     QDir::AllEntries | QDir::System),
              QStringList());
+    // A killed office's temporary files (a spooled copy of a document among them) go with its profile.
+    QCOMPARE(QDir(QDir::tempPath()).entryList({"lu*.tmp"}, QDir::AllEntries | QDir::Hidden), QStringList());
 }
 
 QString PrintSystemTest::encrypted(const QString &name) const
@@ -725,6 +754,8 @@ void PrintSystemTest::officeHangs_data()
 void PrintSystemTest::officeHangs()
 {
     QFETCH(int, afterMs);
+    // The watchdog's limit scaled down: a stopped office makes no progress at all.
+    qputenv("QUILLMARK_OFFICE_STALL_SECONDS", "3");
     QTemporaryDir tmp;
     const QString root = tmp.path() + "/";
     QVERIFY(CopyFile(doc("A", "docx"), root + "0.docx"));
@@ -753,6 +784,7 @@ void PrintSystemTest::officeHangs()
     });
     if (stopper.joinable())
         stopper.join();
+    qunsetenv("QUILLMARK_OFFICE_STALL_SECONDS");
     QCOMPARE(stopped.size(), 1);
     QVERIFY(r.enabled);
     // The office stops as the run turns to the second document: the check before its load notices (the
@@ -883,7 +915,8 @@ void PrintSystemTest::abortMidRun()
 
     const QString trigger = duringPause ? QStringLiteral("延时:60000毫秒!") : root + "1.docx";
     bool aborted = false;
-    const RunResult r = run(root, 60000, QString(), [&](const QString &label) {
+    // A long pause to be cut short; a short one before the document that is cut off while it loads.
+    const RunResult r = run(root, duringPause ? 60000 : 300, QString(), [&](const QString &label) {
         if (label == trigger && !aborted) {
             aborted = true;
             ThreadObject::AbortRuns();
@@ -958,6 +991,10 @@ void PrintSystemTest::officeDiesWithProgram()
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(HoldOfficeVariable, "1");
+    // Without a cache folder its office takes a fresh profile in the temporary folder, where what the
+    // killed program leaves is looked for.
+    env.remove("XDG_CACHE_HOME");
+    env.insert("HOME", "");
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(), QStringList());
     QVERIFY(child.waitForReadyRead(60000));
@@ -1132,8 +1169,9 @@ void PrintSystemTest::quitWhileAJobIsHeld()
     QVERIFY(abortedAt != 0);
     // The run's end (its last label) within 2 s of the abort.
     QVERIFY2(endedAfterMs >= 0 && endedAfterMs < 2000, qPrintable(QString::number(endedAfterMs)));
-    QVERIFY2(r.labels.last() == Count(0) + " 打印已中止。", qPrintable(r.labels.last()));
-    QVERIFY(r.failureList.isEmpty());
+    // Both are listed as unconfirmed: whether they print is up to the queue.
+    QVERIFY2(r.labels.last() == Count(0) + Unconfirmed(2) + " 打印已中止。", qPrintable(r.labels.last()));
+    QCOMPARE(r.failureList, QStringLiteral("[未确认] %1a.docx\n[未确认] %1b.docx\n").arg(root).toUtf8());
     QVERIFY(OfficeChildren().isEmpty());
     // The jobs stay in the queue and print once it lets them.
     QCOMPARE(other.pendingJobs().size(), 2);
@@ -1251,11 +1289,14 @@ const char ColleagueUser[] = "quillmark-colleague";
 
 // A job of another local user on the server's queue; its id, 0 when it could not be made. As root the user
 // is a real one (made here when missing); otherwise the scheduler is told the name, as it takes it.
-int ColleaguePrints(const QString &socket, const QString &title, const QByteArray &content)
+int ColleaguePrints(const QString &socket, const QString &title, const QByteArray &content,
+                    bool sameUser = false)
 {
     QString program = QStringLiteral("lp");
     QStringList args{"-d", "capture", "-t", title};
-    if (getuid() == 0) {
+    if (sameUser) {
+        // The user, by hand, with a file of the same name.
+    } else if (getuid() == 0) {
         QProcess id;
         id.start("id", {"-u", ColleagueUser});
         if (!id.waitForFinished(10000) || id.exitCode() != 0)
@@ -1269,6 +1310,7 @@ int ColleaguePrints(const QString &socket, const QString &title, const QByteArra
     QProcess lp;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("CUPS_SERVER", socket);
+    env.insert("TMPDIR", "/tmp"); // this test's own is closed to the other user
     lp.setProcessEnvironment(env);
     lp.start(program, args);
     lp.write(content);
@@ -1327,12 +1369,6 @@ QList<QueueJob> ActiveJobs(const QString &socket)
     return jobs;
 }
 
-QString Unconfirmed(int n)
-{
-    return QStringLiteral(" 另有%1个文档已交给打印机，但未能确认是否打印出来（失败列表中标为“[未确认]”）。")
-        .arg(n);
-}
-
 // Sets an environment variable for the time of one test.
 struct ScopedEnv
 {
@@ -1357,13 +1393,16 @@ void RecordWarning(QtMsgType type, const QMessageLogContext &, const QString &te
 void PrintSystemTest::colleaguePrintsBetweenDocuments_data()
 {
     QTest::addColumn<bool>("colleagueCancelled"); // else ours is cancelled and the colleague's prints
-    QTest::newRow("colleague's job cancelled, ours printed") << true;
-    QTest::newRow("colleague's job printed, ours cancelled") << false;
+    QTest::addColumn<bool>("sameUser");           // the user's own job, sent by hand
+    QTest::newRow("colleague's job cancelled, ours printed") << true << false;
+    QTest::newRow("colleague's job printed, ours cancelled") << false << false;
+    QTest::newRow("own hand job printed, ours cancelled") << false << true;
 }
 
 void PrintSystemTest::colleaguePrintsBetweenDocuments()
 {
     QFETCH(bool, colleagueCancelled);
+    QFETCH(bool, sameUser);
     PrintServer other;
     QString error;
     QVERIFY2(other.start(&error), qPrintable(error));
@@ -1382,7 +1421,8 @@ void PrintSystemTest::colleaguePrintsBetweenDocuments()
         if (label != second || settler.joinable())
             return;
         // Same title as ours, as when both print the same form.
-        colleagueJob = ColleaguePrints(other.socket(), QStringLiteral("申请表.docx"), colleaguePage);
+        colleagueJob =
+            ColleaguePrints(other.socket(), QStringLiteral("申请表.docx"), colleaguePage, sameUser);
         settler = std::thread([&] {
             QList<QueueJob> jobs;
             for (int i = 0; i < 600 && (jobs = ActiveJobs(other.socket())).size() < 3; ++i)
@@ -1641,9 +1681,8 @@ void PrintSystemTest::oddNamesMatchTheirOwnJob_data()
         << QByteArray("titled.docx") << QStringLiteral("季度报告 Title");
 }
 
-// Each document is matched to its own job at once: the job's name in the queue is what the client looks
-// for, whatever the file is called. A name that did not match would be said on the error output and
-// cost the 10 s the lookup waits.
+// Each document is matched to its own job by the mark its job's name carries, whatever the file is
+// called. A name that did not match would be said on the error output.
 void PrintSystemTest::oddNamesMatchTheirOwnJob()
 {
     QFETCH(QByteArray, name);
@@ -1687,7 +1726,6 @@ with open(path, 'wb') as f, zipfile.ZipFile(f, 'w') as z:
     }
     const QtMessageHandler previous = qInstallMessageHandler(RecordWarning);
     const QStringList before = server_.captured();
-    qint64 printMs = -1;
     std::vector<WordProcessor::JobResult> results;
     {
         LibreOfficeWordProcessor office;
@@ -1696,10 +1734,7 @@ with open(path, 'wb') as f, zipfile.ZipFile(f, 'w') as z:
         const WordProcessor::Document document =
             office.open(DecodeFileName(path), false, false, false, QString(), QString(), true);
         QVERIFY(document != WordProcessor::NoDocument);
-        QElapsedTimer timer;
-        timer.start();
         QVERIFY(office.printOut(document)); // the job is looked for before this returns
-        printMs = timer.elapsed();
         office.close(document, false);
         results = office.takeJobResults(document);
         office.quit();
@@ -1708,7 +1743,6 @@ with open(path, 'wb') as f, zipfile.ZipFile(f, 'w') as z:
     QCOMPARE(warnings, QStringList());
     QCOMPARE(results.size(), size_t(1));
     QVERIFY(results.front().printed);
-    QVERIFY2(printMs < 1000, qPrintable(QString::number(printMs)));
     QVERIFY(server_.waitIdle());
     QStringList jobs = server_.captured();
     for (const QString &job : before)
@@ -1821,6 +1855,225 @@ void PrintSystemTest::passwordTriesKeepTheOffice()
     QVERIFY2(!content.isEmpty(), "the PDF is blank");
     if (!marker.isEmpty())
         QVERIFY2(content.contains(marker), qPrintable(content));
+}
+
+// A slow printer, and a scheduler that takes a set number of jobs: the run keeps only a window of its jobs in
+// the queue, sends the next when one leaves, and waits for room when the scheduler refuses one. Every
+// document prints once, in order; none is unconfirmed or refused, though with the wide window each waits
+// in the queue longer than the (scaled-down) limit: the queue moves.
+void PrintSystemTest::slowPrinterSetsThePace_data()
+{
+    QTest::addColumn<int>("maxJobs");
+    QTest::addColumn<int>("window");
+    // Each job waits behind up to five others, 2.5 s, longer than the limit.
+    QTest::newRow("wide window") << 10 << 6;
+    QTest::newRow("scheduler takes fewer jobs than the window") << 2 << 3;
+}
+
+void PrintSystemTest::slowPrinterSetsThePace()
+{
+    QFETCH(int, maxJobs);
+    QFETCH(int, window);
+    const ScopedEnv limit("QUILLMARK_JOB_WAIT_SECONDS", "2");
+    const ScopedEnv windowSize("QUILLMARK_JOB_WINDOW", QByteArray::number(window));
+    qputenv("PRINTSERVER_MAX_JOBS", QByteArray::number(maxJobs));
+    PrintServer other;
+    QString error;
+    const bool started = other.start(&error);
+    qunsetenv("PRINTSERVER_MAX_JOBS");
+    QVERIFY2(started, qPrintable(error));
+    QCOMPARE(QProcess::execute(PrintServer::Script(), {"pace", other.dir(), "0.5"}), 0);
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    const QStringList ids{"A", "B", "C", "D", "E", "F", "G", "H"};
+    for (int i = 0; i < ids.size(); ++i)
+        QVERIFY(CopyFile(doc(ids[i], "docx"), root + QStringLiteral("%1.docx").arg(i)));
+    std::atomic<bool> done{false};
+    std::atomic<int> mostWaiting{0};
+    std::thread watcher([&] {
+        while (!done) {
+            mostWaiting = std::max(mostWaiting.load(), int(ActiveJobs(other.socket()).size()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const RunResult r = run(root, 0, QString());
+    done = true;
+    watcher.join();
+    cupsSetServer(nullptr);
+    QVERIFY(r.enabled);
+    QCOMPARE(r.labels.last(), Count(ids.size()));
+    QCOMPARE(r.failureList, QByteArray());
+    QVERIFY(other.waitIdle());
+    const QStringList jobs = other.captured();
+    QCOMPARE(jobs.size(), ids.size());
+    for (int i = 0; i < ids.size(); ++i)
+        QVERIFY2(other.text(jobs[i]).contains(Marker(ids[i])), qPrintable(jobs[i]));
+    // Never more than the window waiting; more than one, so that the printer never waited for the office.
+    QVERIFY2(mostWaiting <= std::min(window, maxJobs) && mostWaiting >= 2,
+             qPrintable(QString::number(mostWaiting)));
+    other.stop();
+    server_.use();
+}
+
+// Started from cron, a service or a container, the program has no UTF-8 locale; the office is given one,
+// so names that are not ASCII still load.
+void PrintSystemTest::nonAsciiNamesUnderCLocale_data()
+{
+    QTest::addColumn<QByteArray>("variable");
+    QTest::newRow("LANG=C") << QByteArray("LANG");
+    QTest::newRow("LC_ALL=C") << QByteArray("LC_ALL");
+}
+
+void PrintSystemTest::nonAsciiNamesUnderCLocale()
+{
+    QFETCH(QByteArray, variable);
+    const char *const names[] = {"LANG", "LC_ALL", "LC_CTYPE"};
+    QByteArray saved[3];
+    for (int i = 0; i < 3; ++i) {
+        saved[i] = qgetenv(names[i]);
+        qunsetenv(names[i]);
+    }
+    qputenv(variable.constData(), "C");
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QVERIFY(CopyFile(doc("A", "docx"), root + QStringLiteral("季度报告.docx")));
+    QVERIFY(CopyFile(doc("B", "doc"), root + QStringLiteral("中文目录/通知 #2.doc")));
+    const RunResult r = run(root, 0, QString());
+    for (int i = 0; i < 3; ++i) {
+        qunsetenv(names[i]);
+        if (!saved[i].isNull())
+            qputenv(names[i], saved[i]);
+    }
+    QVERIFY(r.enabled);
+    QCOMPARE(r.labels.last(), Count(2));
+    QCOMPARE(r.failureList, QByteArray());
+    QCOMPARE(r.texts.size(), 2);
+    QVERIFY(r.texts[0].contains(Marker("A")));
+    QVERIFY(r.texts[1].contains(Marker("B")));
+}
+
+// The office dies mid-run and no fresh one can start (it was upgraded or removed under the run): the run
+// ends as one without a word processor, the rest not tried and none of them called damaged.
+void PrintSystemTest::replacementOfficeCannotStart()
+{
+    // The office's installation as a tree of links, so that its soffice.bin can be swapped mid-run.
+    QTemporaryDir linked;
+    const QDir real(LibreOfficeWordProcessor::DefaultProgramDir());
+    const QDir top(real.absoluteFilePath(".."));
+    const auto entries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden;
+    for (const QFileInfo &entry : top.entryInfoList(entries))
+        if (entry.fileName() != real.dirName())
+            QVERIFY(QFile::link(entry.absoluteFilePath(), linked.filePath(entry.fileName())));
+    const QString program = linked.filePath(real.dirName());
+    QVERIFY(QDir().mkpath(program));
+    for (const QFileInfo &entry : real.entryInfoList(entries))
+        QVERIFY(QFile::link(entry.absoluteFilePath(), program + "/" + entry.fileName()));
+    qputenv("QUILLMARK_OFFICE_PROGRAM", QFile::encodeName(program));
+
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    for (const QString id : {"a", "b", "c", "d"})
+        QVERIFY(CopyFile(doc(id.toUpper(), "docx"), root + id + ".docx"));
+    const RunResult r = run(root, 0, QString(), [&](const QString &label) {
+        if (label != root + "b.docx")
+            return;
+        QFile::remove(program + "/soffice.bin");
+        WriteFile(program + "/soffice.bin", "#!/bin/sh\nexit 1\n");
+        QFile::setPermissions(program + "/soffice.bin", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        for (int pid : OfficeChildren())
+            kill(pid, SIGKILL);
+    });
+    qunsetenv("QUILLMARK_OFFICE_PROGRAM");
+    QVERIFY(r.enabled);
+    QCOMPARE(r.labels.last(),
+             Count(1) + " " +
+                 QStringLiteral("未找到可用的文字处理软件（Word、WPS 或 LibreOffice），未能打印。"));
+    QCOMPARE(r.failureList, QByteArray());
+    QVERIFY(!r.labels.contains(root + "c.docx"));
+    QCOMPARE(r.texts.size(), 1);
+    QVERIFY(r.texts[0].contains(Marker("A")));
+}
+
+// The office profile kept between runs (it spares the slow first start of a fresh one): a second run at
+// the same time gets a fresh profile instead, and a kept one whose office did not end cleanly is made anew.
+void PrintSystemTest::keptProfileNeverShared()
+{
+    const QString kept = private_.filePath("cache/quillmark/office-profile");
+    const QString pid = QString::number(getpid());
+    const auto freshProfiles = [&] {
+        return QDir(QDir::tempPath()).entryList({"quillmark-office-" + pid + "-*"}, QDir::Dirs).size();
+    };
+    const auto printOne = [&](LibreOfficeWordProcessor &office, const QString &id) {
+        if (!office.printerProblem().isEmpty())
+            return false;
+        const WordProcessor::Document document =
+            office.open(doc(id, "docx"), false, false, false, QString(), QString(), true);
+        if (document == WordProcessor::NoDocument || !office.printOut(document))
+            return false;
+        office.close(document, false);
+        const std::vector<WordProcessor::JobResult> results = office.takeJobResults(document);
+        return results.size() == 1 && results.front().printed;
+    };
+    {
+        LibreOfficeWordProcessor first, second;
+        QVERIFY(first.create());
+        const int before = freshProfiles();
+        QVERIFY(second.create());
+        QCOMPARE(freshProfiles(), before + 1);
+        QVERIFY(printOne(first, "A"));
+        QVERIFY(printOne(second, "B"));
+        first.quit();
+        second.quit();
+    }
+    QVERIFY(QFileInfo(kept + "/user").isDir());
+    QVERIFY(!QFileInfo::exists(kept + "/.quillmark-in-use")); // its office ended cleanly
+    QVERIFY(WriteFile(kept + "/.quillmark-in-use", ""));
+    QVERIFY(WriteFile(kept + "/user/registrymodifications.xcu", "damaged"));
+    {
+        LibreOfficeWordProcessor office;
+        QVERIFY(office.create());
+        QVERIFY(printOne(office, "C"));
+        office.quit();
+    }
+    QFile settings(kept + "/user/registrymodifications.xcu");
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QVERIFY(settings.readAll() != "damaged");
+    QVERIFY(server_.waitIdle());
+}
+
+// A scheduler that keeps every job (no MaxJobs) lists only its oldest 500 in one answer: the run's own job,
+// above them, is still found.
+void PrintSystemTest::longJobHistory()
+{
+    qputenv("PRINTSERVER_MAX_JOBS", "0");
+    PrintServer other;
+    QString error;
+    const bool started = other.start(&error);
+    qunsetenv("PRINTSERVER_MAX_JOBS");
+    QVERIFY2(started, qPrintable(error));
+    QVERIFY(other.command("hold"));
+    cupsSetServer(other.socket().toLocal8Bit().constData());
+    for (int i = 0; i < 1010; ++i) {
+        const int id = cupsCreateJob(CUPS_HTTP_DEFAULT, "capture", "old job", 0, nullptr);
+        QVERIFY(id > 0);
+        QVERIFY(cupsStartDocument(CUPS_HTTP_DEFAULT, "capture", id, "old", CUPS_FORMAT_TEXT, 1) ==
+                HTTP_STATUS_CONTINUE);
+        QVERIFY(cupsWriteRequestData(CUPS_HTTP_DEFAULT, "x\n", 2) == HTTP_STATUS_CONTINUE);
+        QVERIFY(cupsFinishDocument(CUPS_HTTP_DEFAULT, "capture") == IPP_STATUS_OK);
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, "capture", id, 0);
+    }
+    cupsSetServer(nullptr);
+    QVERIFY(other.command("release"));
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + "/";
+    QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
+    const RunResult r = run(root, 0, QString());
+    QVERIFY(r.enabled);
+    QCOMPARE(r.labels.last(), Count(1));
+    QVERIFY(other.waitIdle());
+    QCOMPARE(other.captured().size(), 1);
+    other.stop();
+    server_.use();
 }
 
 int main(int argc, char **argv)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -282,3 +283,55 @@ TEST(OfficeFilesNames, PipeNamesDifferAndCarryTheProcessId)
     EXPECT_EQ(a.rfind("quillmark_" + std::to_string(getpid()) + "_1_", 0), 0u) << a;
     EXPECT_EQ(officefiles::PipePath(a), "/tmp/OSL_PIPE_" + std::to_string(getuid()) + "_" + a);
 }
+
+namespace {
+
+struct EnvironmentRow
+{
+    const char *name;
+    std::vector<std::string> caller;
+    std::vector<std::string> expected; // sorted
+};
+
+class OfficeEnvironmentTest : public testing::TestWithParam<EnvironmentRow>
+{
+};
+
+TEST_P(OfficeEnvironmentTest, CharacterTypeIsUtf8AndTmpdirIsPrivate)
+{
+    std::vector<std::string> got = officefiles::OfficeEnvironment(GetParam().caller, "/p/tmp");
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, GetParam().expected);
+}
+
+std::vector<std::string> WithAllCategories(const std::string &value, std::vector<std::string> rest)
+{
+    for (const char *c : {"LC_NUMERIC", "LC_TIME", "LC_COLLATE", "LC_MONETARY", "LC_MESSAGES", "LC_PAPER",
+                          "LC_NAME", "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"})
+        rest.push_back(std::string(c) + "=" + value);
+    std::sort(rest.begin(), rest.end());
+    return rest;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, OfficeEnvironmentTest,
+    testing::Values(
+        EnvironmentRow{"langC",
+                       {"LANG=C", "HOME=/h", "TMPDIR=/t"},
+                       {"HOME=/h", "LANG=C", "LC_CTYPE=C.UTF-8", "TMPDIR=/p/tmp"}},
+        EnvironmentRow{"nothingSet", {"PATH=/bin"}, {"LC_CTYPE=C.UTF-8", "PATH=/bin", "TMPDIR=/p/tmp"}},
+        // LC_ALL overrides everything: it gives way, and each other category keeps its value.
+        EnvironmentRow{"lcAllC",
+                       {"LC_ALL=C", "LANG=zh_CN.UTF-8", "LC_PAPER=x"},
+                       WithAllCategories("C", {"LANG=zh_CN.UTF-8", "LC_CTYPE=C.UTF-8", "TMPDIR=/p/tmp"})},
+        EnvironmentRow{"gbkCtype",
+                       {"LANG=zh_CN.UTF-8", "LC_CTYPE=zh_CN.GBK"},
+                       {"LANG=zh_CN.UTF-8", "LC_CTYPE=C.UTF-8", "TMPDIR=/p/tmp"}},
+        // Already UTF-8: left alone.
+        EnvironmentRow{"utf8All", {"LC_ALL=zh_CN.utf8"}, {"LC_ALL=zh_CN.utf8", "TMPDIR=/p/tmp"}},
+        EnvironmentRow{"utf8Lang",
+                       {"LANG=en_US.UTF-8", "LC_NUMERIC=de_DE"},
+                       {"LANG=en_US.UTF-8", "LC_NUMERIC=de_DE", "TMPDIR=/p/tmp"}}),
+    [](const testing::TestParamInfo<EnvironmentRow> &info) { return std::string(info.param.name); });
+
+} // namespace
