@@ -11,6 +11,7 @@
 #include "update_loopback_server.h"
 #include "update_qtfiles.h"
 #include "update_zipbytes.h"
+#include "winedownloads.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -24,9 +25,7 @@
 #include <quazip.h>
 #include <quazipfile.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -80,18 +79,6 @@ bool WriteZip(const QString &path, const QList<ZipEntry> &entries)
 QByteArray SampleProgram()
 {
     return ReadAll(QStringLiteral(UPDATE_SAMPLE_PROGRAM));
-}
-
-// Wine's URL Moniker (the Windows download) fetches the whole transfer before it reports anything, and hands
-// on a 404 reply's page as the data: there a download can neither be broken off early nor fail on a 404.
-bool WineDownloads()
-{
-#ifdef _WIN32
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
 }
 
 // The program's file name on this system, as a package carries it ("Quillmark.exe" on Windows), and the
@@ -937,7 +924,7 @@ private slots:
         ReleaseServer server;
         server.versionBody = "{\"Quillmark\":\"" + Md5Of(newProgram) + "\"}";
         const QString zip = folder.root.path() + "/p.zip";
-        QVERIFY(WriteZip(zip, {ZipEntry{ExeName, newProgram}, ZipEntry { "readme.txt", "genuine" }}));
+        QVERIFY(WriteZip(zip, {ZipEntry{ExeName, newProgram}, ZipEntry{"readme.txt", "genuine"}}));
         server.package = ReadAll(zip);
         const QString victim = folder.root.path() + "/victim.txt";
         QVERIFY(WriteAll(victim, "precious"));
@@ -980,13 +967,10 @@ private slots:
         ProgramFolder folder;
         const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
         const QFile::Permissions everyone(0x7777);
-        QVERIFY(WriteZip(folder.package(),
-                         {ZipEntry{ExeName, newProgram, QFile::ReadOwner},
-                          ZipEntry{"readme.txt", "r", everyone & ~QFile::Permissions(0x1111)}, ZipEntry {
-                              "lang/tool",
-                              "t",
-                              everyone
-                          }}));
+        QVERIFY(
+            WriteZip(folder.package(), {ZipEntry{ExeName, newProgram, QFile::ReadOwner},
+                                        ZipEntry{"readme.txt", "r", everyone & ~QFile::Permissions(0x1111)},
+                                        ZipEntry{"lang/tool", "t", everyone}}));
         const mode_t saved = umask(0);
         InstallRequest request{folder.package().toStdString(), folder.appDir.toStdString(),
                                folder.exePath.toStdString(), Md5Of(newProgram), [](unsigned) {}};
