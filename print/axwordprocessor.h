@@ -8,9 +8,9 @@
 // (Breakdown::NotAnswering). A server that holds documents this run did not open (the user's own) is
 // never quit or ended: it is left running and shown.
 //
-// The batch options are Word's own: PrintOut's Copies, Range with Pages and Collate, Document.
-// ExportAsFixedFormat for PDFs and ComputeStatistics for the page count (print/axbatch.cpp). Word's
-// PrintOut has no per-job duplex, so --duplex is refused.
+// The batch options are Word's own calls (print/axbatch.cpp): PrintOut's Copies, Range with Pages and
+// Collate; ExportAsFixedFormat for PDFs; ComputeStatistics for the page count. PrintOut has no per-job
+// duplex, so --duplex is refused.
 
 #include "print/wordprocessor.h"
 
@@ -117,7 +117,7 @@ private:
     Document next_ = 1;
     PrintOptions options_;
     std::map<Document, int> pageCounts_; // as Word counted them, while the document is open
-    mutable bool toldNoExport_ = false;
+    bool toldNoExport_ = false;
     bool visible_ = false;
     bool alerts_ = true;
     bool lost_ = false; // ended or died: the next document needs a fresh server
