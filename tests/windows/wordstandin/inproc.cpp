@@ -16,10 +16,15 @@ extern "C" __declspec(dllexport) HRESULT __stdcall DllGetClassObject(REFCLSID cl
         return CLASS_E_CLASSNOTAVAILABLE;
     if (!started) {
         started = true;
-        folder = RegisteredFolder();
+        InitLog();
+    }
+    // Each test registers it anew for a folder of its own, and the library stays loaded in between: the
+    // folder registered now is the one to log into.
+    const std::wstring registered = RegisteredFolder();
+    if (registered != folder) {
+        UseFolder(registered);
         bool singleThreaded = false;
         ReadControl(&singleThreaded);
-        InitLog();
         Log(L"in-process server loaded");
     }
     return factory.QueryInterface(iid, out);

@@ -24,6 +24,8 @@ extern bool userInstance; // started by the user: visible, keeps a document of t
 extern std::wstring userDocument;
 
 void InitLog();
+// Logs into path from now on; the spool time is the default again until ReadControl reads path's.
+void UseFolder(const std::wstring &path);
 void Log(const std::wstring &text);
 // Appends one line to a log of the folder (prints.log, ...), closing it at once.
 void Append(const wchar_t *name, const std::wstring &line);

@@ -12,7 +12,8 @@ const CLSID kClsid = {0x6c1f2e4b, 0x9a0d, 0x4d8e, {0xb3, 0xa1, 0x5f, 0x7c, 0x2d,
 const wchar_t kClsidText[] = L"{6C1F2E4B-9A0D-4D8E-B3A1-5F7C2D9E0B41}";
 const wchar_t kProgId[] = L"Word.Application";
 std::wstring folder;
-DWORD spoolMs = 300;
+constexpr DWORD kDefaultSpoolMs = 300;
+DWORD spoolMs = kDefaultSpoolMs;
 DWORD mainThread = 0;
 bool userInstance = false;
 std::wstring userDocument;
@@ -350,6 +351,14 @@ void InitLog()
     InitializeCriticalSection(&stateLock);
     if (!userDocument.empty())
         openDocuments.push_back(userDocument);
+}
+
+void UseFolder(const std::wstring &path)
+{
+    EnterCriticalSection(&logLock);
+    folder = path;
+    spoolMs = kDefaultSpoolMs;
+    LeaveCriticalSection(&logLock);
 }
 
 // "t=<ms since boot> <text>": the tests read the pauses between calls from it.
