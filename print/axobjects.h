@@ -2,6 +2,7 @@
 // The Windows client's inner parts, shared by its two files: the server's objects and how the client
 // speaks to the user.
 
+#include "print/axdispatch.h"
 #include "print/axwordprocessor.h"
 
 #include <QString>
@@ -28,3 +29,6 @@ void AxTell(const QString &text);
 
 // Lets go of one reference to a server's object; on the call thread only.
 void AxRelease(IDispatch *&object);
+
+// PrintOut's call with the print options as its named arguments.
+DispatchCall WithPrintOptions(DispatchCall call, const WordProcessor::PrintOptions &options);

@@ -251,6 +251,7 @@ void AxWordProcessor::releaseObjects()
     }
     objects_.reset();
     ownOpen_ = 0;
+    pageCounts_.clear();
 }
 
 // Lets go of a server that is gone or to be replaced: ended first when it is still running (and not the

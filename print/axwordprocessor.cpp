@@ -171,19 +171,36 @@ WordProcessor::Document AxWordProcessor::open(const QString &path, bool confirmC
 
 bool AxWordProcessor::printOut(Document document)
 {
-    if (aborted_ || lost_ || !objects_ || !objects_->opened.count(document))
-        return false;
-    auto result = std::make_shared<DispatchResult>();
-    const CallEnd end = call(true, [=, busy = limits_.busy](Objects &o) {
-        // In the foreground (Background false): the call returns once the document has been handed to the
-        // printer, so closing it and quitting the server next cannot drop a job that is still spooling.
-        *result = DispatchCall(o.opened[document], L"PrintOut", DispatchCall::Method).arg(false).invoke(busy);
-    });
-    if (end == CallEnd::Done && ServerGone(result->result))
-        lost_ = true;
+    // In the foreground (Background false): the call returns once the document has been handed to the
+    // printer, so closing it and quitting the server next cannot drop a job that is still spooling.
+    const PrintOptions options = options_;
+    DispatchResult result;
     // Only a call that returned S_OK printed: an exception (no printer), a refusal as busy past its
     // bound, a type or argument the server did not take, a server gone: not printed.
-    return end == CallEnd::Done && result->ok() && !aborted_;
+    return documentCall(
+               document,
+               [options](IDispatch *d) {
+                   return WithPrintOptions(DispatchCall(d, L"PrintOut", DispatchCall::Method).arg(false),
+                                           options);
+               },
+               &result) &&
+           result.ok();
+}
+
+bool AxWordProcessor::documentCall(Document document, const std::function<DispatchCall(IDispatch *)> &make,
+                                   DispatchResult *result)
+{
+    if (aborted_ || lost_ || !objects_ || !objects_->opened.count(document))
+        return false;
+    auto out = std::make_shared<DispatchResult>();
+    const CallEnd end =
+        call(true, [=, busy = limits_.busy](Objects &o) { *out = make(o.opened[document]).invoke(busy); });
+    if (end == CallEnd::Done && ServerGone(out->result))
+        lost_ = true;
+    if (end != CallEnd::Done || aborted_)
+        return false;
+    *result = *out;
+    return true;
 }
 
 void AxWordProcessor::close(Document document, bool saveChanges)
@@ -192,6 +209,7 @@ void AxWordProcessor::close(Document document, bool saveChanges)
     // document, or to keep running.
     if (!objects_ || !objects_->opened.count(document))
         return;
+    pageCounts_.erase(document);
     const bool reachable = !lost_;
     auto closed = std::make_shared<bool>(false);
     call(false, [=, busy = limits_.busy](Objects &o) {

@@ -7,17 +7,25 @@
 // known, a call that outlasts its bound is given up and the word processor is said not to answer
 // (Breakdown::NotAnswering). A server that holds documents this run did not open (the user's own) is
 // never quit or ended: it is left running and shown.
+//
+// The batch options are Word's own calls (print/axbatch.cpp): PrintOut's Copies, Range with Pages and
+// Collate; ExportAsFixedFormat for PDFs; ComputeStatistics for the page count. PrintOut has no per-job
+// duplex, so --duplex is refused.
 
 #include "print/wordprocessor.h"
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+class DispatchCall;
+struct DispatchResult;
+struct IDispatch;
 class AxCallThread;
 class LocalServerProcess;
 
@@ -68,6 +76,10 @@ public:
     void close(Document document, bool saveChanges) override;
     void quit() override;
     void abort() override;
+    bool setPrintOptions(const PrintOptions &options) override;
+    bool exportsPdf() const override;
+    bool exportPdf(Document document, const QString &target) override;
+    int pageCount(Document document) override;
     OpenFailure lastOpenFailure() const override { return lastFailure_; }
     Breakdown breakdown() const override { return breakdown_; }
 
@@ -91,6 +103,11 @@ private:
     void dropServer();
     void releaseObjects();
     int documentCount(bool *answered);
+    // A call on an open document of this run, watched as Open is. False when it could not be made or did
+    // not return by itself (the document is not open here, the run was aborted, the server is gone or was
+    // ended); result is then left as it was.
+    bool documentCall(Document document, const std::function<DispatchCall(IDispatch *)> &make,
+                      DispatchResult *result);
 
     const Limits limits_;
     std::unique_ptr<AxCallThread> calls_;
@@ -98,6 +115,9 @@ private:
     int ownOpen_ = 0;      // documents of this run open in the server now
     bool opening_ = false; // an Open is under way
     Document next_ = 1;
+    PrintOptions options_;
+    std::map<Document, int> pageCounts_; // as Word counted them, while the document is open
+    bool toldNoExport_ = false;
     bool visible_ = false;
     bool alerts_ = true;
     bool lost_ = false; // ended or died: the next document needs a fresh server

@@ -21,18 +21,9 @@ if(NOT QUILLMARK_CORE_ONLY)
         UPDATE_SAMPLE_PROGRAM="$<TARGET_FILE:update_sample_program>")
     add_dependencies(update_check_test update_sample_program)
     if(WIN32 AND QUILLMARK_QTEST_RUNNER)
-        # Most of the update check's cases assume the Linux program "Quillmark"; those that hold on Windows
-        # as written run in the windows tier (the rejected package's removal among them).
-        add_test(NAME update_check_test_windows_part
-                 COMMAND ${QUILLMARK_QTEST_RUNNER} $<TARGET_FILE:update_check_test> backupPath downloadAddress
-                         endpointCipher endpointCipherRefusesBrokenHex fileMd5Hex fileMd5HexOfMissingFileLeavesTheText
-                         noServerAnsweringShowsNothingAndDownloadsNothing releaseValue
-                         retriesPrimaryThenSecondaryWithGrowingPauses versionRequestPauses
-                         unreadableProgramWithEmptyReleaseDoesNothing
-                         badPackageChangesNothing)
-        set_tests_properties(update_check_test_windows_part PROPERTIES LABELS "unit;windows" TIMEOUT 600 RUN_SERIAL TRUE
-                             PASS_REGULAR_EXPRESSION "${QUILLMARK_QTEST_PASS}" FAIL_REGULAR_EXPRESSION "wine: Unhandled"
-                             ENVIRONMENT "${QUILLMARK_TEST_ENV}")
+        # Alone under Wine: its process was once seen to take minutes to end with another Wine program
+        # beside it.
+        set_tests_properties(update_check_test PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
     endif()
 endif()
 

@@ -7,6 +7,7 @@
 #include "app/systemtray.h"
 #include "support/startpaths.h"
 #include "tests/unit/update_loopback_server.h"
+#include "tests/unit/winedownloads.h"
 #include "update/threadpost.h"
 #include "update/updatecheck.h"
 
@@ -16,24 +17,8 @@
 #include <atomic>
 #include <memory>
 #include <string>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace {
-
-// Wine's URL Moniker (the download's URLOpenBlockingStreamA) fetches the whole transfer before it reports
-// anything, and hands on a 404 reply's page as the data (see windows_download_test): a download there can
-// neither be broken off early nor fail on a 404.
-bool WineDownloads()
-{
-#ifdef _WIN32
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
 
 // What the hooked check uses; set by each test before the window starts its worker.
 std::string downloadBase;

@@ -1,7 +1,9 @@
 // The update check against real loopback servers, with real zip packages in a folder of its own.
 
 #include "platform/download.h"
+#include "platform/namerules.h"
 #include "platform/net.h"
+#include "platform/selfpath.h"
 #include "update/endpointcipher.h"
 #include "update/httppost_internal.h"
 #include "update/packageinstall.h"
@@ -9,6 +11,7 @@
 #include "update_loopback_server.h"
 #include "update_qtfiles.h"
 #include "update_zipbytes.h"
+#include "winedownloads.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -78,6 +81,18 @@ QByteArray SampleProgram()
     return ReadAll(QStringLiteral(UPDATE_SAMPLE_PROGRAM));
 }
 
+// The program's file name on this system, as a package carries it ("Quillmark.exe" on Windows), and the
+// other system's.
+const QString ExeName = QString::fromLatin1(InstanceExecutableName());
+const QString OtherExeName =
+    ExeName == QLatin1String("Quillmark") ? QStringLiteral("Quillmark.exe") : QStringLiteral("Quillmark");
+
+// The name of the backup the update keeps of the program at exePath.
+QString BackupOf(const QString &exePath)
+{
+    return QString::fromStdString(BackupPathFor(exePath.toStdString()));
+}
+
 // One update server on loopback: the version reply for POST, the package (or 404) for GET.
 class ReleaseServer
 {
@@ -145,7 +160,7 @@ private:
     LoopbackHttpServer http_;
 };
 
-// A program folder: the running executable "Quillmark" (a real program) and nothing else.
+// A program folder: the running executable (a real program) and nothing else.
 struct ProgramFolder
 {
     QTemporaryDir root;
@@ -153,7 +168,7 @@ struct ProgramFolder
     QString exePath;
     QByteArray oldProgram;
 
-    explicit ProgramFolder(const QString &exeName = QStringLiteral("Quillmark"))
+    explicit ProgramFolder(const QString &exeName = ExeName)
     {
         appDir = root.path() + QStringLiteral("/app/");
         QDir().mkpath(appDir);
@@ -275,6 +290,15 @@ public:
 } // namespace
 
 Q_DECLARE_METATYPE(UpdateOutcome)
+
+namespace QTest {
+template <> inline char *toString(const UpdateOutcome &outcome)
+{
+    static const char *const names[] = {"Stopped",         "Current",    "DownloadFailed",
+                                        "PackageRejected", "SwapFailed", "Updated"};
+    return qstrdup(names[int(outcome)]);
+}
+} // namespace QTest
 
 class UpdateCheckTest : public QObject
 {
@@ -411,7 +435,7 @@ private slots:
         h.ports["127.0.0.1"] = second.port();
         h.primary = {"127.0.0.2", "/version", "http://127.0.0.2/primary/"};
         h.secondary = {"127.0.0.1", "/v2", "http://127.0.0.1:" + std::to_string(second.port()) + "/second/"};
-        QCOMPARE(h.Run(), UpdateOutcome::DownloadFailed);
+        QCOMPARE(h.Run(), WineDownloads() ? UpdateOutcome::PackageRejected : UpdateOutcome::DownloadFailed);
         QCOMPARE(second.versionRequests(), 1);
         const std::vector<std::string> gets = second.downloads();
         QCOMPARE(int(gets.size()), 1);
@@ -522,8 +546,8 @@ private slots:
         server.versionBody = replyTemplate.arg(digest).toStdString();
         // A package that really holds the running program's digest in uppercase cannot exist: whatever is
         // fetched is rejected, and nothing changes.
-        QVERIFY(WriteZip(folder.root.path() + "/p.zip",
-                         {ZipEntry{"Quillmark", SampleProgram() + "\nrelease 2\n"}}));
+        QVERIFY(
+            WriteZip(folder.root.path() + "/p.zip", {ZipEntry{ExeName, SampleProgram() + "\nrelease 2\n"}}));
         server.package = ReadAll(folder.root.path() + "/p.zip");
         QFile::remove(folder.root.path() + "/p.zip");
         Harness h(folder);
@@ -606,6 +630,8 @@ private slots:
 
     void failedDownloadRequestsTheBalloonOnTheGuiThread()
     {
+        if (WineDownloads())
+            QSKIP("Wine's download stores a 404 reply as the file instead of failing");
         ProgramFolder folder;
         WriteAll(folder.appDir + "Quillmark_old", "backup of an earlier update");
         ReleaseServer server;
@@ -633,9 +659,9 @@ private slots:
     {
         QTest::addColumn<QString>("exeName");
         QTest::addColumn<bool>("earlierBackup");
-        QTest::newRow("Quillmark") << "Quillmark" << false;
-        QTest::newRow("earlier backup replaced") << "Quillmark" << true;
-        QTest::newRow("program renamed") << "Print2" << false;
+        QTest::newRow("Quillmark") << ExeName << false;
+        QTest::newRow("earlier backup replaced") << ExeName << true;
+        QTest::newRow("program renamed") << QString(ExeName).replace("Quillmark", "Print2") << false;
     }
     void goodPackageIsInstalled()
     {
@@ -643,14 +669,14 @@ private slots:
         QFETCH(bool, earlierBackup);
         ProgramFolder folder(exeName);
         if (earlierBackup) {
-            WriteAll(folder.appDir + exeName + "_old", "backup of an earlier update");
+            WriteAll(BackupOf(folder.exePath), "backup of an earlier update");
         }
         const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2 with trailing bytes\n");
         ReleaseServer server;
         server.versionBody = "{\"Quillmark\":\"" + Md5Of(newProgram) + "\"}";
         const QString zip = folder.root.path() + "/p.zip";
         // Packed without execute bits: the installed program must get them from the one it replaces.
-        QVERIFY(WriteZip(zip, {ZipEntry{"readme.txt", "new readme"}, ZipEntry{"Quillmark", newProgram},
+        QVERIFY(WriteZip(zip, {ZipEntry{"readme.txt", "new readme"}, ZipEntry{ExeName, newProgram},
                                ZipEntry{"lang/zh.txt", "language file"}}));
         server.package = ReadAll(zip);
         QFile::remove(zip);
@@ -659,13 +685,13 @@ private slots:
         QCOMPARE(h.Run(), UpdateOutcome::Updated);
 
         QCOMPARE(ReadAll(folder.exePath), newProgram);
-        QCOMPARE(ReadAll(folder.appDir + exeName + "_old"), folder.oldProgram);
+        QCOMPARE(ReadAll(BackupOf(folder.exePath)), folder.oldProgram);
         QCOMPARE(ReadAll(folder.appDir + "readme.txt"), QByteArray("new readme"));
         QCOMPARE(ReadAll(folder.appDir + "lang/zh.txt"), QByteArray("language file"));
         QVERIFY(!QFile::exists(folder.package()));
         QVERIFY(NoStagingLeft(folder));
-        if (exeName != "Quillmark") {
-            QVERIFY(!QFile::exists(folder.appDir + "Quillmark"));
+        if (exeName != ExeName) {
+            QVERIFY(!QFile::exists(folder.appDir + ExeName));
         }
         QVERIFY(QFileInfo(folder.exePath).isExecutable());
         QProcess run;
@@ -687,67 +713,59 @@ private slots:
         QTest::newRow("no executable")
             << QList<ZipEntry>{{"readme.txt", "x"}} << false << QByteArray() << QByteArray();
         QTest::newRow("executable of another release")
-            << QList<ZipEntry>{{"Quillmark", newProgram + "tampered"}, {"readme.txt", "x"}} << false
+            << QList<ZipEntry>{{ExeName, newProgram + "tampered"}, {"readme.txt", "x"}} << false
             << QByteArray() << QByteArray();
-        QTest::newRow("windows name only")
-            << QList<ZipEntry>{{"Quillmark.exe", newProgram}} << false << QByteArray() << QByteArray();
-        QTest::newRow("parent folder entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"../evil.txt", "x"}} << false << QByteArray()
-            << QByteArray();
+        QTest::newRow("the other system's name only")
+            << QList<ZipEntry>{{OtherExeName, newProgram}} << false << QByteArray() << QByteArray();
+        QTest::newRow("parent folder entry") << QList<ZipEntry>{{ExeName, newProgram}, {"../evil.txt", "x"}}
+                                             << false << QByteArray() << QByteArray();
         QTest::newRow("nested parent folder entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"lang/../../evil.txt", "x"}} << false
-            << QByteArray() << QByteArray();
-        QTest::newRow("absolute entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"/tmp/quillmark-evil.txt", "x"}} << false
-            << QByteArray() << QByteArray();
-        QTest::newRow("drive letter entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"C:/evil.txt", "x"}} << false << QByteArray()
+            << QList<ZipEntry>{{ExeName, newProgram}, {"lang/../../evil.txt", "x"}} << false << QByteArray()
             << QByteArray();
+        QTest::newRow("absolute entry")
+            << QList<ZipEntry>{{ExeName, newProgram}, {"/tmp/quillmark-evil.txt", "x"}} << false
+            << QByteArray() << QByteArray();
+        QTest::newRow("drive letter entry") << QList<ZipEntry>{{ExeName, newProgram}, {"C:/evil.txt", "x"}}
+                                            << false << QByteArray() << QByteArray();
         QTest::newRow("backslash parent entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"..\\evil.txt", "x"}} << false << QByteArray()
+            << QList<ZipEntry>{{ExeName, newProgram}, {"..\\evil.txt", "x"}} << false << QByteArray()
             << QByteArray();
         QTest::newRow("symbolic link")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"link", "../../evil.txt", {}, true}} << false
+            << QList<ZipEntry>{{ExeName, newProgram}, {"link", "../../evil.txt", {}, true}} << false
             << QByteArray() << QByteArray();
-        QTest::newRow("truncated") << QList<ZipEntry>{{"Quillmark", newProgram},
+        QTest::newRow("truncated") << QList<ZipEntry>{{ExeName, newProgram},
                                                       {"big.bin", QByteArray(100000, 'z')}}
                                    << true << QByteArray() << QByteArray();
         // Names that would land on what the updater keeps for itself.
         QTest::newRow("nested staging name")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark_update/Quillmark", "unchecked program"}}
+            << QList<ZipEntry>{{ExeName, newProgram}, {"Quillmark_update/Quillmark", "unchecked program"}}
             << false << QByteArray() << QByteArray();
         QTest::newRow("staging name with suffix")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark_update.abc123/x", "x"}} << false
+            << QList<ZipEntry>{{ExeName, newProgram}, {"Quillmark_update.abc123/x", "x"}} << false
             << QByteArray() << QByteArray();
         QTest::newRow("backup name entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark_old", "attacker's program"}} << false
+            << QList<ZipEntry>{{ExeName, newProgram}, {"Quillmark_old", "attacker's program"}} << false
             << QByteArray() << QByteArray();
         QTest::newRow("settings file entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark.kov", "sourcePath=/\r\n"}} << false
+            << QList<ZipEntry>{{ExeName, newProgram}, {"Quillmark.kov", "sourcePath=/\r\n"}} << false
             << QByteArray() << QByteArray();
-        QTest::newRow("package file entry")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark.zip", "x"}} << false << QByteArray()
-            << QByteArray();
+        QTest::newRow("package file entry") << QList<ZipEntry>{{ExeName, newProgram}, {"Quillmark.zip", "x"}}
+                                            << false << QByteArray() << QByteArray();
         QTest::newRow("executable below the top level")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"bin/Quillmark", "x"}} << false << QByteArray()
+            << QList<ZipEntry>{{ExeName, newProgram}, {"bin/" + ExeName, "x"}} << false << QByteArray()
             << QByteArray();
         QTest::newRow("two entries for the executable")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"Quillmark", "unchecked program"}} << false
-            << QByteArray() << QByteArray();
-        QTest::newRow("NUL in a name") << QList<ZipEntry>{{"Quillmark", newProgram}, {"aXZXb.txt", "x"}}
-                                       << false << QByteArray("aXZXb.txt") << QByteArray("a\0Z\0b.txt", 9);
+            << QList<ZipEntry>{{ExeName, newProgram}, {ExeName, "unchecked program"}} << false << QByteArray()
+            << QByteArray();
+        QTest::newRow("NUL in a name") << QList<ZipEntry>{{ExeName, newProgram}, {"aXZXb.txt", "x"}} << false
+                                       << QByteArray("aXZXb.txt") << QByteArray("a\0Z\0b.txt", 9);
         // Written as "lang/zh.txt" it would be another name than the one checked.
         QTest::newRow("backslash between parts")
-            << QList<ZipEntry>{{"Quillmark", newProgram}, {"langXzh.txt", "x"}} << false
+            << QList<ZipEntry>{{ExeName, newProgram}, {"langXzh.txt", "x"}} << false
             << QByteArray("langXzh.txt") << QByteArray("lang\\zh.txt");
     }
     void badPackageChangesNothing()
     {
-#ifdef _WIN32
-        if (QByteArray(QTest::currentDataTag()) == "windows name only") {
-            QSKIP("Quillmark.exe is this system's own program name");
-        }
-#endif
         QFETCH(QList<ZipEntry>, entries);
         QFETCH(bool, truncate);
         QFETCH(QByteArray, patchFrom);
@@ -801,12 +819,12 @@ private slots:
         ProgramFolder folder;
         const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
         QVERIFY(WriteZip(folder.package(), {ZipEntry{"readme.txt", QByteArray(3000, 'r') + "end"},
-                                            ZipEntry{"Quillmark", newProgram}}));
+                                            ZipEntry{ExeName, newProgram}}));
         QByteArray zip = ReadAll(folder.package());
         zip = zipbytes::WithFirstEntryDeclaring(zip, zipbytes::FirstEntrySize(zip) + quint32(extraBytes),
                                                 zipbytes::FirstEntryCrc(zip) ^ (wrongCrc ? 0x00010000u : 0u));
         if (!alias.isEmpty()) {
-            zip = zipbytes::WithSecondRecord(zip, "Quillmark", alias);
+            zip = zipbytes::WithSecondRecord(zip, ExeName.toLatin1(), alias);
             QVERIFY(!zip.isEmpty());
         }
         QVERIFY(WriteAll(folder.package(), zip));
@@ -822,19 +840,27 @@ private slots:
     }
 
     // The name written is the name's bytes as the package stores them, not what a decoder makes of them.
+    // Windows writes names through its code page (936 in the tests): x\x81. is no name there, and what the
+    // system would make of it is another name than the package's, so the package is refused.
     void namesAreWrittenWithTheirBytes()
     {
         ProgramFolder folder;
         const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
-        QVERIFY(WriteZip(folder.package(), {ZipEntry{"Quillmark", newProgram}, ZipEntry{"lang/xZ.txt", "raw"},
+        QVERIFY(WriteZip(folder.package(), {ZipEntry{ExeName, newProgram}, ZipEntry{"lang/xZ.txt", "raw"},
                                             ZipEntry{"GBK-ZZ.txt", "gbk"}}));
         QByteArray zip = ReadAll(folder.package());
-        zip.replace("lang/xZ.txt", QByteArray("lang/x\xff.txt"));
+        zip.replace("lang/xZ.txt", QByteArray("lang/x\x81.txt"));
         zip.replace("GBK-ZZ.txt", QByteArray("GBK-\xd6\xd0.txt"));
         QVERIFY(WriteAll(folder.package(), zip));
         InstallRequest request{folder.package().toStdString(), folder.appDir.toStdString(),
                                folder.exePath.toStdString(), Md5Of(newProgram), [](unsigned) {}};
-        QCOMPARE(InstallPackage(request), InstallResult::Installed);
+        const bool codePage = PlatformUsesWindowsFileNames();
+        QCOMPARE(InstallPackage(request), codePage ? InstallResult::Rejected : InstallResult::Installed);
+        if (codePage) {
+            QCOMPARE(ReadAll(folder.exePath), folder.oldProgram);
+            QVERIFY(NoStagingLeft(folder));
+            return;
+        }
         const auto readBytes = [&folder](const QByteArray &name) {
             const QByteArray path = folder.appDir.toUtf8() + name;
             std::FILE *f = std::fopen(path.constData(), "rb");
@@ -845,12 +871,12 @@ private slots:
             }
             return data;
         };
-        QCOMPARE(readBytes("lang/x\xff.txt"), QByteArray("raw"));
+        QCOMPARE(readBytes("lang/x\x81.txt"), QByteArray("raw"));
         QCOMPARE(readBytes("GBK-\xd6\xd0.txt"), QByteArray("gbk"));
         QCOMPARE(readBytes("lang/x\xef\xbf\xbd.txt"), QByteArray());
         QVERIFY(NoStagingLeft(folder));
         // Names Qt cannot spell would outlast the temporary folder.
-        for (const char *name : {"lang/x\xff.txt", "GBK-\xd6\xd0.txt"}) {
+        for (const char *name : {"lang/x\x81.txt", "GBK-\xd6\xd0.txt"}) {
             std::remove((folder.appDir.toUtf8() + name).constData());
         }
     }
@@ -865,7 +891,7 @@ private slots:
         ReleaseServer server;
         server.versionBody = "{\"Quillmark\":\"" + Md5Of(newProgram) + "\"}";
         const QString zip = folder.root.path() + "/p.zip";
-        QVERIFY(WriteZip(zip, {ZipEntry{"Quillmark", newProgram}, ZipEntry{"data", "file"}}));
+        QVERIFY(WriteZip(zip, {ZipEntry{ExeName, newProgram}, ZipEntry{"data", "file"}}));
         server.package = ReadAll(zip);
         QFile::remove(zip);
         Harness h(folder);
@@ -898,7 +924,7 @@ private slots:
         ReleaseServer server;
         server.versionBody = "{\"Quillmark\":\"" + Md5Of(newProgram) + "\"}";
         const QString zip = folder.root.path() + "/p.zip";
-        QVERIFY(WriteZip(zip, {ZipEntry{"Quillmark", newProgram}, ZipEntry{"readme.txt", "genuine"}}));
+        QVERIFY(WriteZip(zip, {ZipEntry{ExeName, newProgram}, ZipEntry{"readme.txt", "genuine"}}));
         server.package = ReadAll(zip);
         const QString victim = folder.root.path() + "/victim.txt";
         QVERIFY(WriteAll(victim, "precious"));
@@ -942,7 +968,7 @@ private slots:
         const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
         const QFile::Permissions everyone(0x7777);
         QVERIFY(
-            WriteZip(folder.package(), {ZipEntry{"Quillmark", newProgram, QFile::ReadOwner},
+            WriteZip(folder.package(), {ZipEntry{ExeName, newProgram, QFile::ReadOwner},
                                         ZipEntry{"readme.txt", "r", everyone & ~QFile::Permissions(0x1111)},
                                         ZipEntry{"lang/tool", "t", everyone}}));
         const mode_t saved = umask(0);
@@ -970,8 +996,8 @@ private slots:
     {
         ProgramFolder folder;
         const QByteArray newProgram = SampleProgram() + QByteArray("\nrelease 2\n");
-        QVERIFY(WriteZip(folder.package(), {ZipEntry{"a.txt", "a"}, ZipEntry{"b.txt", "b"},
-                                            ZipEntry{"Quillmark", newProgram}}));
+        QVERIFY(WriteZip(folder.package(),
+                         {ZipEntry{"a.txt", "a"}, ZipEntry{"b.txt", "b"}, ZipEntry{ExeName, newProgram}}));
         const QStringList before = folder.entries();
         InstallRequest request{folder.package().toStdString(), folder.appDir.toStdString(),
                                folder.exePath.toStdString(), Md5Of(newProgram), [](unsigned) {}};
@@ -997,6 +1023,8 @@ private slots:
     void stagingNameInUseIsLeftAlone()
     {
         QFETCH(bool, link);
+        if (link && PlatformUsesWindowsFileNames())
+            QSKIP("QFile::link makes a shortcut file on Windows, not a link the file system follows");
         ProgramFolder folder;
         const QString elsewhere = folder.root.path() + "/elsewhere";
         QVERIFY(QDir().mkpath(elsewhere));
@@ -1012,7 +1040,7 @@ private slots:
         ReleaseServer server;
         server.versionBody = "{\"Quillmark\":\"" + Md5Of(newProgram) + "\"}";
         const QString zip = folder.root.path() + "/p.zip";
-        QVERIFY(WriteZip(zip, {ZipEntry{"Quillmark", newProgram}, ZipEntry{"readme.txt", "new"}}));
+        QVERIFY(WriteZip(zip, {ZipEntry{ExeName, newProgram}, ZipEntry{"readme.txt", "new"}}));
         server.package = ReadAll(zip);
         QFile::remove(zip);
         Harness h(folder);
@@ -1067,7 +1095,7 @@ private slots:
         if (entryCount == 1) {
             entries << ZipEntry{"data.bin", QByteArray(entrySize, '\0')};
         }
-        entries << ZipEntry{"Quillmark", newProgram};
+        entries << ZipEntry{ExeName, newProgram};
         QVERIFY(WriteZip(folder.package(), entries));
         if (declaredSize >= 0) {
             QVERIFY(WriteAll(folder.package(),
@@ -1106,6 +1134,8 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(int, bytes);
         QFETCH(bool, succeeds);
+        if ((kind == "trickle" || kind == "steady") && WineDownloads())
+            QSKIP("Wine's download cannot be broken off before it ends");
         const std::string body(size_t(bytes), 'z');
         LoopbackHttpServer server([&](const std::string &) {
             if (kind == "announced") {

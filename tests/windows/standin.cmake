@@ -3,7 +3,8 @@
 # never run at the same time (resource lock word-standin).
 set(_standin ${CMAKE_CURRENT_LIST_DIR})
 
-set(_objects ${_standin}/wordstandin/standin.h ${_standin}/wordstandin/objects.cpp
+set(_objects ${_standin}/wordstandin/standin.h ${_standin}/wordstandin/object.h ${_standin}/wordstandin/objects.cpp
+             ${_standin}/wordstandin/document.cpp
              ${_standin}/wordstandin/support.cpp)
 add_executable(wordstandin ${_standin}/wordstandin/server.cpp ${_objects})
 target_link_libraries(wordstandin PRIVATE ole32 oleaut32 uuid advapi32)

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -26,6 +27,12 @@ using Files = QList<QPair<QString, QString>>; // relative path, first line
 
 const QString Password = QStringLiteral("秘密");
 
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString Native(const QString &path)
 {
     return QDir::toNativeSeparators(path);
@@ -35,6 +42,7 @@ struct RunResult
 {
     QStringList labels;
     QStringList outcomes; // per document, in the order tried
+    QList<int> pages;     // what each printed or exported, as the report gives it
     int printed = -1;
     int failed = -1;
     QString problem;
@@ -78,6 +86,8 @@ private slots:
     void abortEndsAHangingServer_data();
     void abortEndsAHangingServer();
     void abortWhilePrintingIsUnconfirmed();
+    void batchOptions_data();
+    void batchOptions();
 
 private:
     void makeFiles(const Files &files);
@@ -99,6 +109,7 @@ void WindowsAxClientTest::initTestCase()
 
 void WindowsAxClientTest::init()
 {
+    PrintJobSettings = PrintJobSettingsRecord();
     SetWordProcessorFactory([] { return std::make_unique<AxWordProcessor>(TestLimits()); });
     tmp_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/打印测试-XXXXXX"));
     QVERIFY(tmp_->isValid());
@@ -157,8 +168,10 @@ RunResult WindowsAxClientTest::run(const std::function<void()> &whileRunning)
     auto *worker = new ThreadObject; // deleted once its thread is over
     worker->moveToThread(&thread);
     connect(worker, &ThreadObject::ShowDisposingFile, this, [&](const QString &t) { result.labels << t; });
-    connect(worker, &ThreadObject::DocumentFinished, this,
-            [&](const DocumentOutcome &o) { result.outcomes << o.outcome; });
+    connect(worker, &ThreadObject::DocumentFinished, this, [&](const DocumentOutcome &o) {
+        result.outcomes << o.outcome;
+        result.pages << o.pages;
+    });
     connect(worker, &ThreadObject::RunFinished, this, [&](int printed, int failed, const QString &problem) {
         result.printed = printed;
         result.failed = failed;
@@ -195,16 +208,20 @@ void WindowsAxClientTest::callsAsTheServerSeesThem()
     // the run did not open would be the user's.
     const QString count = QStringLiteral("documents get Count []");
     const QStringList calls = standin::Calls(logs_);
-    QCOMPARE(calls, (QStringList{"created", "application get Documents []", count,
-                                 // ActiveQt finds no "SetVisible" and puts the property Visible instead.
-                                 "application unknown-name SetVisible",
-                                 "application put Visible [#-3=VT_BSTR:\"false\"]",
-                                 "application put DisplayAlerts [#-3=VT_BOOL:false]", count, open(one),
-                                 "document method|get PrintOut [VT_BOOL:false]",
-                                 "document method|get Close [VT_BOOL:false]", count, open(two),
-                                 "document method|get PrintOut [VT_BOOL:false]",
-                                 "document method|get Close [VT_BOOL:false]", count,
-                                 "application method|get Quit []", "server quits"}));
+    QCOMPARE(
+        calls,
+        (QStringList{"created", "application get Documents []", count,
+                     // ActiveQt finds no "SetVisible" and puts the property Visible instead.
+                     "application unknown-name SetVisible", "application put Visible [#-3=VT_BSTR:\"false\"]",
+                     "application put DisplayAlerts [#-3=VT_BOOL:false]", count, open(one),
+                     "document method|get PrintOut [VT_BOOL:false]", "prints pages 1 of 1, 1 copy: " + one,
+                     // The report's page count, from Word's own statistics.
+                     "document method|get ComputeStatistics [VT_I4:\"2\"]",
+                     "document method|get Close [VT_BOOL:false]", count, open(two),
+                     "document method|get PrintOut [VT_BOOL:false]", "prints pages 1 of 1, 1 copy: " + two,
+                     "document method|get ComputeStatistics [VT_I4:\"2\"]",
+                     "document method|get Close [VT_BOOL:false]", count, "application method|get Quit []",
+                     "server quits"}));
     QCOMPARE(standin::Printed(logs_), (QStringList{one, two}));
 }
 
@@ -469,6 +486,144 @@ void WindowsAxClientTest::abortWhilePrintingIsUnconfirmed()
     const QList<qint64> pids = standin::ServerPids(logs_);
     QCOMPARE(pids.size(), 1);
     QVERIFY2(!standin::ProcessRunning(pids.first()), "the hanging server outlived the run");
+}
+
+void WindowsAxClientTest::batchOptions_data()
+{
+    QTest::addColumn<QString>("first"); // a.doc's first line; it has 3 pages, 子目录/b.docx one
+    QTest::addColumn<bool>("pdf");      // exported instead of printed
+    QTest::addColumn<int>("copies");
+    QTest::addColumn<bool>("collate");
+    QTest::addColumn<bool>("duplex"); // long edge
+    QTest::addColumn<QString>("pages");
+    // What the server was asked and did ({a}, {b}: the documents; PDF: the run's private folder).
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QStringList>("outcomes");
+    QTest::addColumn<QList<int>>("reported");  // the report's pages
+    QTest::addColumn<QStringList>("pdfPages"); // the pages of each document's PDF; empty: no PDF
+    QTest::addColumn<QString>("problem");
+
+    const QString three = QStringLiteral("standin:pages=3");
+    const QString printOut = QStringLiteral("document method|get PrintOut [VT_BOOL:false, %1]");
+    const QString exportPdf = QStringLiteral(
+        "document method|get ExportAsFixedFormat [VT_BSTR:\"PDF\\%1.pdf\", VT_I4:\"17\", VT_BOOL:false, "
+        "%2KeepIRM=VT_BOOL:false]");
+    const QStringList both{"printed", "printed"}, none{"not-tried", "not-tried"};
+
+    QTest::newRow("two copies of pages 1-2")
+        << three << false << 2 << false << false << "1-2"
+        << QStringList{printOut.arg("Range=VT_I4:\"4\", Copies=VT_I4:\"2\", Pages=VT_BSTR:\"1-2\", "
+                                    "Collate=VT_BOOL:false"),
+                       "prints pages 1,2 of 3, 2 copies, not collated: {a}",
+                       printOut.arg("Range=VT_I4:\"4\", Copies=VT_I4:\"2\", Pages=VT_BSTR:\"1-2\", "
+                                    "Collate=VT_BOOL:false"),
+                       "prints pages 1 of 1, 2 copies, not collated: {b}"}
+        << both << QList<int>{4, 2} << QStringList{"", ""} << QString();
+    QTest::newRow("three collated copies")
+        << three << false << 3 << true << false << ""
+        << QStringList{printOut.arg("Copies=VT_I4:\"3\", Collate=VT_BOOL:true"),
+                       "prints pages 1,2,3 of 3, 3 copies, collated: {a}",
+                       printOut.arg("Copies=VT_I4:\"3\", Collate=VT_BOOL:true"),
+                       "prints pages 1 of 1, 3 copies, collated: {b}"}
+        << both << QList<int>{9, 3} << QStringList{"", ""} << QString();
+    // The one-page document has none of the pages: it is not sent at all.
+    QTest::newRow("pages 2-3, past the end of one")
+        << three << false << 1 << false << false << "2-3"
+        << QStringList{printOut.arg("Range=VT_I4:\"4\", Pages=VT_BSTR:\"2-3\""),
+                       "prints pages 2,3 of 3, 1 copy: {a}"}
+        << QStringList{"printed", "no-pages"} << QList<int>{2, 0} << QStringList{"", ""} << QString();
+    QTest::newRow("duplex: Word has none per job")
+        << three << false << 1 << false << true << "" << QStringList{} << none << QList<int>{-1, -1}
+        << QStringList{"", ""} << QStringLiteral("所用的文字处理软件不支持所选的打印选项，未能打印。");
+
+    QTest::newRow("pdf") << three << true << 1 << false << false << ""
+                         << QStringList{exportPdf.arg(1).arg(""),
+                                        "exports pages 1,2,3 of 3 as PDF: PDF\\1.pdf",
+                                        exportPdf.arg(2).arg(""), "exports pages 1 of 1 as PDF: PDF\\2.pdf"}
+                         << QStringList{"exported", "exported"} << QList<int>{3, 1}
+                         << QStringList{"1,2,3", "1"} << QString();
+    // Word takes no span past the end: it is cut at the last page.
+    QTest::newRow("pdf of pages 2-5")
+        << three << true << 1 << false << false << "2-5"
+        << QStringList{exportPdf.arg(1).arg("Range=VT_I4:\"3\", From=VT_I4:\"2\", To=VT_I4:\"3\", "),
+                       "exports pages 2,3 of 3 as PDF: PDF\\1.pdf"}
+        << QStringList{"exported", "no-pages"} << QList<int>{2, 0} << QStringList{"2,3", ""} << QString();
+    // The half-made file stays in the private folder, which goes with the run.
+    QTest::newRow("pdf export fails")
+        << "standin:export-fails" << true << 1 << false << false << ""
+        << QStringList{exportPdf.arg(1).arg(""), exportPdf.arg(2).arg(""),
+                       "exports pages 1 of 1 as PDF: PDF\\2.pdf"}
+        << QStringList{"export-failed", "exported"} << QList<int>{-1, 1} << QStringList{"", "1"} << QString();
+    QTest::newRow("pdf of two spans: Word exports one")
+        << three << true << 1 << false << false << "1,3" << QStringList{} << none << QList<int>{-1, -1}
+        << QStringList{"", ""} << QStringLiteral("所用的文字处理软件不能导出 PDF，未能导出。");
+}
+
+void WindowsAxClientTest::batchOptions()
+{
+    QFETCH(QString, first);
+    QFETCH(bool, pdf);
+    QFETCH(int, copies);
+    QFETCH(bool, collate);
+    QFETCH(bool, duplex);
+    QFETCH(QString, pages);
+    QFETCH(QStringList, calls);
+    QFETCH(QStringList, outcomes);
+    QFETCH(QList<int>, reported);
+    QFETCH(QStringList, pdfPages);
+    QFETCH(QString, problem);
+    makeFiles({{"a.doc", first + "\r\nstandin:pages=3"},
+               {QStringLiteral("子目录/b.docx"), QStringLiteral("正文")}});
+    const QString out = tmp_->path() + QStringLiteral("/PDF 输出/");
+    WordProcessor::PrintOptions &options = PrintJobSettings.printOptions;
+    options.copies = copies;
+    options.collate = collate;
+    options.duplex =
+        duplex ? WordProcessor::PrintOptions::Duplex::LongEdge : WordProcessor::PrintOptions::Duplex::Printer;
+    options.pages = pages;
+    if (pdf) {
+        PrintJobSettings.mode = PrintJobSettingsRecord::Mode::ExportPdf;
+        PrintJobSettings.pdfFolder = out;
+        QVERIFY(QDir().mkpath(out));
+    }
+    const RunResult result = run();
+    QCOMPARE(result.problem, problem);
+    QCOMPARE(result.outcomes, outcomes);
+    QCOMPARE(result.pages, reported);
+
+    // The private folder's name is the run's own.
+    static const QRegularExpression privateFolder(QStringLiteral("[^\" ]*quillmark-pdf-[^\\\\]*"));
+    QStringList seen;
+    for (QString call : standin::Calls(logs_)) {
+        if (call.startsWith("document method|get PrintOut") ||
+            call.startsWith("document method|get Export") || call.startsWith("prints ") ||
+            call.startsWith("exports "))
+            seen << call.replace(privateFolder, QStringLiteral("PDF"));
+    }
+    calls.replaceInStrings("{a}", path("a.doc"))
+        .replaceInStrings("{b}", path(QStringLiteral("子目录/b.docx")));
+    QCOMPARE(seen, calls);
+
+    // Each PDF at its document's place, with the pages asked for, and nothing else in the folder.
+    QStringList expectedFiles, files;
+    const QStringList names{"a.pdf", QStringLiteral("子目录/b.pdf")};
+    for (int i = 0; i < names.size(); ++i) {
+        if (pdfPages.at(i).isEmpty())
+            continue;
+        expectedFiles << names.at(i);
+        const QByteArray bytes = ReadFile(out + names.at(i));
+        QVERIFY(bytes.startsWith("%PDF-"));
+        QStringList inside;
+        auto it = QRegularExpression("stand-in page (\\d+) of").globalMatch(QString::fromLatin1(bytes));
+        while (it.hasNext())
+            inside << it.next().captured(1);
+        QCOMPARE(inside.join(','), pdfPages.at(i));
+    }
+    QDirIterator walk(out, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (walk.hasNext())
+        files << QDir(out).relativeFilePath(walk.next());
+    files.sort();
+    QCOMPARE(files, expectedFiles);
 }
 
 QTEST_GUILESS_MAIN(WindowsAxClientTest)

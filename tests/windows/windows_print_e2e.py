@@ -8,11 +8,12 @@ recording viewer, the program on an Xvfb display with a tray host.
 STANDIN is wordstandin.exe, VIEWER windows_recordingviewer.exe, WININFO windows_wininfo.exe.
 Checks: a print run through the window (the server's calls and values, the documents in order, the pause,
 the failure list's bytes, the viewer started on it); quitting while Open never returns (the program ends,
-no server left); quillmark-print.exe with the stand-in (progress lines, exit codes, password file, a
-password typed on the console).
+no server left); quillmark-print.exe with the stand-in (progress lines, exit codes, password file, the
+batch options' calls and the PDFs, a password typed on the console).
 Exit code 0 when every check passed, 1 otherwise, 77 when a needed tool is missing.
 """
 
+import csv
 import os
 import re
 import shutil
@@ -165,7 +166,9 @@ def expected_calls(order, opens, password):
     for path in order:
         calls += [count, open_call(path, password)]
         if opens(path):
-            calls += ["document method|get PrintOut [VT_BOOL:false]", "document method|get Close [VT_BOOL:false]"]
+            # The page count is Word's own (ComputeStatistics with wdStatisticPages) for the report.
+            calls += ["document method|get PrintOut [VT_BOOL:false]", "prints pages 1 of 1, 1 copy: " + path,
+                      'document method|get ComputeStatistics [VT_I4:"2"]', "document method|get Close [VT_BOOL:false]"]
     return calls + [count, "application method|get Quit []", "server quits"]
 
 
@@ -324,6 +327,8 @@ def test_print_command(wine, server, win_dir):
     print("ok - every document printed: exit code 0")
     check(server_processes(wine) == [], "a server is still running after quillmark-print")
 
+    test_batch_options(wine, server, run)
+
     # A password with a character the ANSI code page lacks, typed on a console (Wine makes one of a
     # terminal): it is read as UTF-16 and reaches the word processor whole.
     typed = "密码ŵ"  # ŵ is not in code page 936
@@ -352,6 +357,45 @@ def test_print_command(wine, server, win_dir):
         if program.poll() is None:
             program.kill()
     print("ok - quillmark-print killed while Open hung: the server went with it")
+
+
+def test_batch_options(wine, server, run):
+    """--copies, --pages and --pdf through Word's own calls, as the stand-in received them; --duplex
+    refused with the reason."""
+    make_tree(wine, wine.c_drive("选项"), [("三页.docx", "standin:pages=3"), ("子\\一页.doc", "正文")])
+    three, one = "C:\\选项\\三页.docx", "C:\\选项\\子\\一页.doc"
+    report = wine.c_drive("选项.csv")
+    run(["C:\\选项", "--copies", "2", "--pages", "1-2", "--report", "C:\\选项.csv"], 0)
+    work = [c for c in server.calls() if c.startswith(("document method|get PrintOut", "prints "))]
+    print_out = ('document method|get PrintOut [VT_BOOL:false, Range=VT_I4:"4", Copies=VT_I4:"2", '
+                 'Pages=VT_BSTR:"1-2", Collate=VT_BOOL:false]')
+    expected = [print_out, "prints pages 1,2 of 3, 2 copies, not collated: " + three,
+                print_out, "prints pages 1 of 1, 2 copies, not collated: " + one]
+    check(work == expected, "the server was asked %s, expected %s" % (work, expected))
+    rows = {r["path"]: r for r in csv.DictReader(open(report, encoding="utf-8", newline=""))}
+    pages = (rows["三页.docx"]["pages"], rows["子/一页.doc"]["pages"])
+    check(pages == ("4", "2"), "the report's pages %s, expected 4 and 2 (pages times copies)" % (pages,))
+    print("ok - --copies 2 --pages 1-2, the stand-in's log:\n     " + "\n     ".join(work))
+
+    out = wine.c_drive("PDF 输出")
+    run(["C:\\选项", "--pdf", "C:\\PDF 输出"], 0)
+    work = [c for c in server.calls() if c.startswith(("document method|get Export", "exports "))]
+    check(len(work) == 4 and all("VT_I4:\"17\", VT_BOOL:false, KeepIRM=VT_BOOL:false]" in c for c in work[::2]),
+          "the server was asked %s" % work)
+    made = {}
+    for folder, _, names in os.walk(out):
+        for name in names:
+            data = open(os.path.join(folder, name), "rb").read()
+            check(data.startswith(b"%PDF-"), "%s is no PDF" % name)
+            made[os.path.relpath(os.path.join(folder, name), out)] = re.findall(rb"stand-in page (\d+) of", data)
+    check(made == {"三页.pdf": [b"1", b"2", b"3"], os.path.join("子", "一页.pdf"): [b"1"]},
+          "the PDFs made: %s" % made)
+    print("ok - --pdf: %s at their relative paths; the stand-in's log:\n     %s"
+          % (", ".join(sorted(made)), "\n     ".join(work)))
+
+    lines, err = run(["C:\\选项", "--duplex", "long"], 2)
+    check("--duplex" in err and "PrintOut" in err and server.printed() == [], "--duplex: %r %r" % (lines, err))
+    print("ok - --duplex refused: %s" % err.strip().splitlines()[0])
 
 
 def main():

@@ -14,16 +14,19 @@ extern "C" __declspec(dllexport) HRESULT __stdcall DllGetClassObject(REFCLSID cl
 {
     if (!IsEqualCLSID(clsid, kClsid))
         return CLASS_E_CLASSNOTAVAILABLE;
-    // The DLL stays loaded for the rest of the process, while each test case registers a folder of its own:
-    // the logs and the control file follow the registration.
     if (!started) {
         started = true;
         InitLog();
     }
-    UseFolder(RegisteredFolder());
-    bool singleThreaded = false;
-    ReadControl(&singleThreaded);
-    Log(L"in-process server loaded");
+    // Each test registers it anew for a folder of its own, and the library stays loaded in between: the
+    // folder registered now is the one to log into.
+    const std::wstring registered = RegisteredFolder();
+    if (registered != folder) {
+        UseFolder(registered);
+        bool singleThreaded = false;
+        ReadControl(&singleThreaded);
+        Log(L"in-process server loaded");
+    }
     return factory.QueryInterface(iid, out);
 }
 

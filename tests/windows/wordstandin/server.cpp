@@ -1,7 +1,8 @@
 // A stand-in word processor for the Windows tests: an automation server registered as
 // "Word.Application", reached through IDispatch with real type information, as Word and WPS are. It
-// implements exactly the members the print run calls and records every call, with its arguments and
-// their variant types, in calls.log of its folder; "printing" appends the document's path to prints.log.
+// implements exactly the members the print run calls, with the parameters of Word's type library, and
+// records every call, with its arguments and their variant types, in calls.log of its folder; "printing"
+// appends the document's path to prints.log.
 //
 //   wordstandin.exe /regserver FOLDER [quoted|unquoted|launcher|inproc]
 //       registers it (the server then runs with FOLDER as its folder):
@@ -27,10 +28,14 @@
 //   standin:hang-print        PrintOut never returns
 //   standin:printout-fails    PrintOut raises an exception (no printer)
 //   standin:printout-hr=HEX   PrintOut returns this HRESULT
-// and anything else opens and prints. FOLDER\control.txt may hold "spool-ms=N": how long a document takes
-// to spool (default 300), and "apartment=sta": the server serves from a single-threaded apartment, as Word
-// does, and refuses calls as busy through its message filter. Printed in the background (PrintOut without
-// Background false), the job is lost when the document is closed or the server quits before it has spooled.
+//   standin:export-fails      ExportAsFixedFormat leaves a partial PDF and raises
+// and anything else opens and prints. A line "standin:pages=N" anywhere gives the document N pages (1
+// without one): PrintOut honours Copies, Collate, and Pages with Range wdPrintRangeOfPages, and logs
+// what it printed; ExportAsFixedFormat writes a PDF of the pages asked for, exactly at OutputFileName.
+// FOLDER\control.txt may hold "spool-ms=N": how long a document takes to spool (default 300), and
+// "apartment=sta": the server serves from a single-threaded apartment, as Word does, and refuses calls as
+// busy through its message filter. Printed in the background (PrintOut without Background false), the job is
+// lost when the document is closed or the server quits before it has spooled.
 
 #include "standin.h"
 

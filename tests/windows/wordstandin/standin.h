@@ -1,6 +1,7 @@
 #pragma once
 // The stand-in word processor's parts: its automation objects (objects.cpp), its logs, values and state
 // (support.cpp), the local server and its registrations (server.cpp), the in-process server (inproc.cpp).
+// The IDispatch they share is object.h; the document is document.cpp.
 
 #include <windows.h>
 
@@ -23,17 +24,23 @@ extern bool userInstance; // started by the user: visible, keeps a document of t
 extern std::wstring userDocument;
 
 void InitLog();
-// Logs go to where from now on (an in-process server outlives the test case that loaded it).
-void UseFolder(const std::wstring &where);
+// Logs into path from now on; the spool time is the default again until ReadControl reads path's.
+void UseFolder(const std::wstring &path);
 void Log(const std::wstring &text);
 // Appends one line to a log of the folder (prints.log, ...), closing it at once.
 void Append(const wchar_t *name, const std::wstring &line);
 std::wstring Wide(const std::string &utf8);
 // How a call arrived: its kind (method, get, put) and its arguments with their variant types.
 std::wstring Flags(WORD flags);
-std::wstring Arguments(const DISPPARAMS *params);
-// Positional argument i (0 = first) as a plain value, or VT_ERROR/DISP_E_PARAMNOTFOUND when missing.
+// Named arguments by their parameter's name when names (the member's parameters) has it.
+std::wstring Arguments(const DISPPARAMS *params, const std::vector<const wchar_t *> &names = {});
+// The argument for parameter i (0 = first), named or in its place, as a plain value; VT_ERROR with
+// DISP_E_PARAMNOTFOUND when it was not given.
 VARIANT Argument(const DISPPARAMS *params, UINT i);
+// The same, read as a number, a truth value or a text.
+long LongArg(const DISPPARAMS *params, UINT i, long fallback);
+bool BoolArg(const DISPPARAMS *params, UINT i, bool fallback);
+std::wstring TextArg(const DISPPARAMS *params, UINT i);
 // Word coerces what it is given to the parameter's type; "false" as text reads as false.
 bool AsBool(const VARIANT &v, bool fallback);
 std::wstring AsText(const VARIANT &v);
@@ -54,6 +61,9 @@ std::wstring RegisteredFolder();
 void ReadControl(bool *singleThreaded);
 // While a busy period lasts, the server refuses incoming calls (its message filter).
 bool BusyNow();
+
+// A document object for an opened document (document.cpp); the caller takes its one reference.
+IDispatch *NewDocument(const std::wstring &path, const std::string &behaviour, const std::wstring &owner);
 
 // Makes a new application object (the class factory's CreateInstance).
 HRESULT CreateApplication(REFIID iid, void **out);

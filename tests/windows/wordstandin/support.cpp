@@ -3,6 +3,7 @@
 
 #include "standin.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace standin {
@@ -11,7 +12,8 @@ const CLSID kClsid = {0x6c1f2e4b, 0x9a0d, 0x4d8e, {0xb3, 0xa1, 0x5f, 0x7c, 0x2d,
 const wchar_t kClsidText[] = L"{6C1F2E4B-9A0D-4D8E-B3A1-5F7C2D9E0B41}";
 const wchar_t kProgId[] = L"Word.Application";
 std::wstring folder;
-DWORD spoolMs = 300;
+constexpr DWORD kDefaultSpoolMs = 300;
+DWORD spoolMs = kDefaultSpoolMs;
 DWORD mainThread = 0;
 bool userInstance = false;
 std::wstring userDocument;
@@ -131,20 +133,27 @@ std::wstring VariantText(const VARIANT &v)
     return type + L":" + value;
 }
 
-// Arguments in the caller's order (DISPPARAMS holds them last first), named ones marked.
-std::wstring Arguments(const DISPPARAMS *params)
+// The positional arguments in the caller's order (DISPPARAMS holds them last first), then the named ones
+// in their parameters' order, by name where it is known.
+std::wstring Arguments(const DISPPARAMS *params, const std::vector<const wchar_t *> &names)
 {
-    std::wstring out = L"[";
+    std::vector<std::wstring> parts;
     if (params) {
-        for (UINT i = 0; i < params->cArgs; ++i) {
-            const UINT index = params->cArgs - 1 - i;
-            if (i)
-                out += L", ";
-            if (index < params->cNamedArgs)
-                out += L"#" + std::to_wstring(params->rgdispidNamedArgs[index]) + L"=";
-            out += VariantText(params->rgvarg[index]);
+        for (UINT i = params->cArgs; i > params->cNamedArgs; --i)
+            parts.push_back(VariantText(params->rgvarg[i - 1]));
+        std::vector<std::pair<DISPID, UINT>> named;
+        for (UINT i = 0; i < params->cNamedArgs; ++i)
+            named.emplace_back(params->rgdispidNamedArgs[i], i);
+        std::sort(named.begin(), named.end());
+        for (const auto &n : named) {
+            const bool known = n.first >= 0 && size_t(n.first) < names.size();
+            parts.push_back((known ? std::wstring(names[size_t(n.first)]) : L"#" + std::to_wstring(n.first)) +
+                            L"=" + VariantText(params->rgvarg[n.second]));
         }
     }
+    std::wstring out = L"[";
+    for (size_t i = 0; i < parts.size(); ++i)
+        out += (i ? L", " : L"") + parts[i];
     return out + L"]";
 }
 
@@ -162,14 +171,22 @@ std::wstring Flags(WORD flags)
     return out;
 }
 
-// Positional argument i (0 = first) as a plain value, or VT_ERROR/DISP_E_PARAMNOTFOUND when missing.
+// The argument for parameter i, named or in its place, as a plain value; missing: VT_ERROR.
 VARIANT Argument(const DISPPARAMS *params, UINT i)
 {
     VARIANT v;
     VariantInit(&v);
     V_VT(&v) = VT_ERROR;
     V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
-    const UINT positional = params ? params->cArgs - params->cNamedArgs : 0;
+    if (!params)
+        return v;
+    for (UINT n = 0; n < params->cNamedArgs; ++n) {
+        if (params->rgdispidNamedArgs[n] == DISPID(i)) {
+            VariantCopyInd(&v, &params->rgvarg[n]);
+            return v;
+        }
+    }
+    const UINT positional = params->cArgs - params->cNamedArgs;
     if (i < positional)
         VariantCopyInd(&v, &params->rgvarg[params->cArgs - 1 - i]);
     return v;
@@ -201,6 +218,31 @@ std::wstring AsText(const VARIANT &v)
     std::wstring out(V_BSTR(&s), SysStringLen(V_BSTR(&s)));
     VariantClear(&s);
     return out;
+}
+
+long LongArg(const DISPPARAMS *params, UINT i, long fallback)
+{
+    VARIANT v = Argument(params, i), n;
+    VariantInit(&n);
+    const bool given = !Missing(v) && SUCCEEDED(VariantChangeType(&n, &v, 0, VT_I4));
+    VariantClear(&v);
+    return given ? long(V_I4(&n)) : fallback;
+}
+
+bool BoolArg(const DISPPARAMS *params, UINT i, bool fallback)
+{
+    VARIANT v = Argument(params, i);
+    const bool value = AsBool(v, fallback);
+    VariantClear(&v);
+    return value;
+}
+
+std::wstring TextArg(const DISPPARAMS *params, UINT i)
+{
+    VARIANT v = Argument(params, i);
+    const std::wstring text = AsText(v);
+    VariantClear(&v);
+    return text;
 }
 
 HRESULT Raise(EXCEPINFO *info, HRESULT code, const std::wstring &description)
@@ -311,10 +353,11 @@ void InitLog()
         openDocuments.push_back(userDocument);
 }
 
-void UseFolder(const std::wstring &where)
+void UseFolder(const std::wstring &path)
 {
     EnterCriticalSection(&logLock);
-    folder = where;
+    folder = path;
+    spoolMs = kDefaultSpoolMs;
     LeaveCriticalSection(&logLock);
 }
 
