@@ -56,6 +56,12 @@ bool CallState::startOn(bool keepProfile)
         return false;
     });
     alive = connected && !gaveUp;
+    // Only the kept profile is started on again; a fresh one is seeded once the version is known.
+    if (alive && (office.usesKeptProfile() || KnownOfficeVersion(sofficeBin()).empty())) {
+        const std::string version = session.officeVersion(office.usesKeptProfile());
+        if (!version.empty())
+            LearnOfficeVersion(sofficeBin(), version);
+    }
     return alive;
 }
 
