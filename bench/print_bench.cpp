@@ -153,6 +153,8 @@ void Batch(const QString &folder, const QStringList &files, const QString &profi
     pdf.mode = Mode::ExportPdf;
     pdf.pdfFolder = tmp + "/pdf/";
     pdf.overwritePdf = true;
+    // As the command line does: the run exports into a folder that exists.
+    QDir().mkpath(pdf.pdfFolder);
     PrintJobSettingsRecord right = check;
     right.passwords = QStringList{"right-pw"};
     PrintJobSettingsRecord wrongFirst = check;
@@ -165,6 +167,7 @@ void Batch(const QString &folder, const QStringList &files, const QString &profi
         Fail("cannot copy a document");
     PrintJobSettingsRecord pdfSingle = pdf;
     pdfSingle.pdfFolder = tmp + "/pdf-single/";
+    QDir().mkpath(pdfSingle.pdfFolder);
 
     std::vector<double> print, checked, exported, converted, rightOnly, wrongThenRight, exportedOne,
         convertedOne;
@@ -343,6 +346,8 @@ int main(int argc, char **argv)
     // (as a user's is after the first run): neither the user's cache nor another run's use of it counts.
     const QString cache = tmp.filePath("cache");
     qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+    // And the record of the PDFs made, which would otherwise go into the user's data folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(tmp.filePath("data")));
     TimeOfficeStart(cache);
     // The others start on warm profiles too, which (as any profile once LibreOffice has shown its window
     // on it) record that this version started before: without that the office runs a second of graphics
