@@ -56,7 +56,8 @@ bool CallState::startOn(bool keepProfile)
         return false;
     });
     alive = connected && !gaveUp;
-    // Only the kept profile is started on again; a fresh one is seeded once the version is known.
+    // The version seeds the profiles made from now on; the kept one, the only one started on again, is
+    // made to remember it.
     if (alive && (office.usesKeptProfile() || KnownOfficeVersion(sofficeBin()).empty())) {
         const std::string version = session.officeVersion(office.usesKeptProfile());
         if (!version.empty())
