@@ -63,10 +63,15 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+struct Failure
+{
+    QString what;
+};
+
+// Thrown, not exited: on the way out the private print server stops and the spinning process ends.
 [[noreturn]] void Fail(const QString &what)
 {
-    std::fprintf(stderr, "bench_print: %s\n", qPrintable(what));
-    std::exit(1);
+    throw Failure{what};
 }
 
 // The run as the window starts it, or with the command line's settings.
@@ -331,11 +336,8 @@ double TimeBare(const QStringList &files, const QString &profile, const Server &
     return timer.elapsed();
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int Run(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 50;
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
 
@@ -459,4 +461,17 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    try {
+        return Run(argc, argv);
+    } catch (const Failure &failure) {
+        std::fprintf(stderr, "bench_print: %s\n", qPrintable(failure.what));
+        return 1;
+    }
 }

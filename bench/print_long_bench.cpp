@@ -34,10 +34,15 @@
 
 namespace {
 
+struct Failure
+{
+    QString what;
+};
+
+// Thrown, not exited: on the way out the private print server stops. Never while the sampler runs.
 [[noreturn]] void Fail(const QString &what)
 {
-    std::fprintf(stderr, "bench_long_run: %s\n", qPrintable(what));
-    std::exit(1);
+    throw Failure{what};
 }
 
 // soffice.bin processes whose parent is this program, with their resident memory in bytes.
@@ -71,11 +76,8 @@ double PerDocument(const std::vector<qint64> &starts, size_t from, size_t to)
     return double(starts[to] - starts[from]) / double(to - from);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int Run(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1000, atoi(argv[1])) : 5000;
     if (argc > 2)
         qputenv("QUILLMARK_OFFICE_MEMORY_GROWTH_MB", argv[2]);
@@ -201,4 +203,17 @@ for i in range(count):
         worked += span.second - span.first >= 2000;
     std::printf("offices that worked: %d (a fresh one took over %d times)\n", worked, worked - 1);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    try {
+        return Run(argc, argv);
+    } catch (const Failure &failure) {
+        std::fprintf(stderr, "bench_long_run: %s\n", qPrintable(failure.what));
+        return 1;
+    }
 }
