@@ -24,6 +24,7 @@
 // call (target: no slower), and the cost of a wrong password offered before the right one, per document,
 // on encrypted copies of the documents.
 
+#include "bench/bench_failure.h"
 #include "bench/bench_printserver.h"
 #include "bench/print_bench_uno.h"
 #include "print/libreoffice/libreofficewordprocessor.h"
@@ -61,17 +62,6 @@ double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-struct Failure
-{
-    QString what;
-};
-
-// Thrown, not exited: on the way out the private print server stops and the spinning process ends.
-[[noreturn]] void Fail(const QString &what)
-{
-    throw Failure{what};
 }
 
 // The run as the window starts it, or with the command line's settings.
@@ -468,10 +458,5 @@ int Run(int argc, char **argv)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    try {
-        return Run(argc, argv);
-    } catch (const Failure &failure) {
-        std::fprintf(stderr, "bench_print: %s\n", qPrintable(failure.what));
-        return 1;
-    }
+    return RunBench("bench_print", [&] { return Run(argc, argv); });
 }

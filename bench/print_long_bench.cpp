@@ -8,6 +8,7 @@
 // Expected: the last 500 take no longer per document than the first 500, and the office's memory stays
 // bounded by its size after the first document plus the limit.
 
+#include "bench/bench_failure.h"
 #include "bench/bench_printserver.h"
 #include "print/nativewordprocessor.h"
 #include "print/printjobsettings.h"
@@ -33,17 +34,6 @@
 #include <vector>
 
 namespace {
-
-struct Failure
-{
-    QString what;
-};
-
-// Thrown, not exited: on the way out the private print server stops. Never while the sampler runs.
-[[noreturn]] void Fail(const QString &what)
-{
-    throw Failure{what};
-}
 
 // soffice.bin processes whose parent is this program, with their resident memory in bytes.
 QList<QPair<int, qint64>> Offices()
@@ -123,6 +113,7 @@ for i in range(count):
     QMutex seenMutex;
     QElapsedTimer clock;
     clock.start();
+    // No Fail() until it is joined: a failure thrown past a running thread would end the program.
     std::thread sampler([&] {
         while (!done) {
             qint64 total = 0;
@@ -210,10 +201,5 @@ for i in range(count):
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    try {
-        return Run(argc, argv);
-    } catch (const Failure &failure) {
-        std::fprintf(stderr, "bench_long_run: %s\n", qPrintable(failure.what));
-        return 1;
-    }
+    return RunBench("bench_long_run", [&] { return Run(argc, argv); });
 }
