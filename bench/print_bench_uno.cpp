@@ -29,9 +29,10 @@ beans::PropertyValue Property(const char *name, const uno::Any &value)
 
 } // namespace
 
-int BareUnoLoop(const QString &programDir, const QStringList &files, const QString &printer, QString *error)
+int BareUnoLoop(const QString &programDir, const QString &profileDir, const QStringList &files,
+                const QString &printer, QString *error)
 {
-    OfficeSession office(programDir);
+    OfficeSession office(programDir, profileDir);
     if (!office.start(error))
         return 0;
     int printed = 0;

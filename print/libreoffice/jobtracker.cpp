@@ -50,6 +50,7 @@ struct JobTracker::Shared
     bool aborted = false;
     bool stop = false;
     int waiters = 0;        // calls waiting for a result or for room
+    int resultWaiters = 0;  // of them, those waiting for a result
     std::vector<int> shape; // the whole queue as last seen
     TimePoint queueMovedAt;
     bool stuck = false;   // see jobs::Seen
@@ -177,11 +178,13 @@ struct JobTracker::Shared
                 finished.notify_all();
             // While someone waits, look often (most jobs finish within tens of milliseconds); otherwise
             // now and then, so as not to take the scheduler's and the office's time while the next
-            // document prints.
+            // document prints. A wait for room can be told a little later than one for a job's end (the
+            // run's last jobs, or one before a pause): the printer still has the window's other jobs.
             if (!listed)
                 pauseFor = milliseconds(250); // a scheduler coming back needs a moment
             else if (waiters > 0)
-                pauseFor = done ? milliseconds(5) : std::min(pauseFor * 2, milliseconds(100));
+                pauseFor = done ? milliseconds(5)
+                                : std::min(pauseFor * 2, milliseconds(resultWaiters > 0 ? 25 : 100));
             else
                 pauseFor = milliseconds(100);
             const int waitersBefore = waiters;
@@ -296,6 +299,7 @@ std::vector<JobTracker::Result> JobTracker::take(int waitFor)
     std::unique_lock<std::mutex> lock(shared_->mutex);
     if (waitFor != NoKey) {
         ++shared_->waiters;
+        ++shared_->resultWaiters;
         shared_->wake.notify_all(); // look now
         shared_->finished.wait(lock, [&] {
             if (shared_->aborted || shared_->stop)
@@ -303,6 +307,7 @@ std::vector<JobTracker::Result> JobTracker::take(int waitFor)
             return waitFor == AllKeys ? shared_->pending.empty() : shared_->known(waitFor);
         });
         --shared_->waiters;
+        --shared_->resultWaiters;
     }
     std::vector<Result> results;
     results.swap(shared_->results);

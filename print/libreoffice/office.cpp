@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +19,28 @@ namespace {
 // A profile whose office was not ended cleanly carries this file, and is made anew before its next use.
 const char UncleanMark[] = "/.quillmark-in-use";
 
+// Offices start on the call threads of several clients at once.
+std::mutex versionsMutex;
+std::map<std::string, std::string> &Versions()
+{
+    static std::map<std::string, std::string> versions;
+    return versions;
+}
+
 } // namespace
+
+std::string KnownOfficeVersion(const std::string &bin)
+{
+    std::lock_guard<std::mutex> lock(versionsMutex);
+    const auto known = Versions().find(bin);
+    return known == Versions().end() ? std::string() : known->second;
+}
+
+void LearnOfficeVersion(const std::string &bin, const std::string &version)
+{
+    std::lock_guard<std::mutex> lock(versionsMutex);
+    Versions()[bin] = version;
+}
 
 std::vector<std::string> OfficeArguments(const std::string &bin, const std::string &profileDir,
                                          const std::string &pipeName)
@@ -102,6 +125,8 @@ bool OfficeInstance::spawn(const std::string &bin, const std::string &pipe, bool
         if (profileDir.empty())
             return false;
     }
+    // A new profile (a fresh one, or the kept one made anew) starts without the office's self-tests.
+    officefiles::SeedProfile(profileDir, KnownOfficeVersion(bin));
     pipeName = pipe;
     profilePipeName = UnoSession::ProfilePipeName(profileDir);
     const std::string tmp = profileDir + "/tmp";

@@ -16,6 +16,11 @@ constexpr int OfficeRestartExitCode = 81;
 std::vector<std::string> OfficeArguments(const std::string &bin, const std::string &profileDir,
                                          const std::string &pipeName);
 
+// The version an office at bin gave when it last started in this program ("7.4"); empty before. A profile
+// made for that office from then on is seeded with it (see officefiles::SeedProfile).
+std::string KnownOfficeVersion(const std::string &bin);
+void LearnOfficeVersion(const std::string &bin, const std::string &version);
+
 // The folder of the profile kept between runs: $XDG_CACHE_HOME/quillmark/office-profile, or under
 // ~/.cache; empty when neither is known.
 std::string KeptProfileDir();

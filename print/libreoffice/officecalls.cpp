@@ -56,6 +56,13 @@ bool CallState::startOn(bool keepProfile)
         return false;
     });
     alive = connected && !gaveUp;
+    // The version seeds the profiles made from now on; the kept one, the only one started on again, is
+    // made to remember it.
+    if (alive && (office.usesKeptProfile() || KnownOfficeVersion(sofficeBin()).empty())) {
+        const std::string version = session.officeVersion(office.usesKeptProfile());
+        if (!version.empty())
+            LearnOfficeVersion(sofficeBin(), version);
+    }
     return alive;
 }
 

@@ -305,6 +305,34 @@ std::string MakePipeName(int instance)
     return "quillmark_" + std::to_string(getpid()) + "_" + std::to_string(instance) + "_" + RandomTag();
 }
 
+bool SeedProfile(const std::string &profileDir, const std::string &version)
+{
+    if (profileDir.empty() || version.empty() || version.front() == '.' || version.back() == '.' ||
+        version.find_first_not_of("0123456789.") != std::string::npos)
+        return false;
+    const std::string user = profileDir + "/user";
+    if (::mkdir(user.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    // Never over settings the office wrote.
+    const std::string path = user + "/registrymodifications.xcu";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+        "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+        "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+        "oor:op=\"fuse\"><value>" +
+        version + "</value></prop></item>\n</oor:items>\n";
+    const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    ::close(fd);
+    if (!written)
+        ::unlink(path.c_str());
+    return written;
+}
+
 void Remove(const std::string &profileDir, const std::vector<std::string> &pipeNames)
 {
     std::error_code ignored;

@@ -84,6 +84,12 @@ std::string MakeProfileDir();
 // A pipe name that carries this process's id and cannot collide with another start.
 std::string MakePipeName(int instance);
 
+// Gives a profile folder that has no settings yet a settings file saying that the office's version
+// (its own "7.4", digits and dots) has started on it before. Until a profile says so, the office runs a
+// second of graphics self-tests at each start, and a headless office never says so by itself. False when
+// nothing was written (settings there already, a version of another form, no access).
+bool SeedProfile(const std::string &profileDir, const std::string &version);
+
 // Removes a profile folder and the pipes an office that was killed leaves behind.
 void Remove(const std::string &profileDir, const std::vector<std::string> &pipeNames);
 

@@ -3,12 +3,19 @@
 #include <QCryptographicHash>
 #include <QString>
 
+#include <com/sun/star/beans/NamedValue.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/configuration/theDefaultProvider.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/container/XNameReplace.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XFrames.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/util/XChangesBatch.hpp>
+#include <com/sun/star/util/XFlushable.hpp>
 #include <cppuhelper/bootstrap.hxx>
 #include <osl/file.hxx>
 #include <rtl/bootstrap.hxx>
@@ -49,6 +56,7 @@ bool UnoSession::bootstrap(const std::string &fundamentalrc)
 bool UnoSession::connect(const std::string &pipeName, const std::function<bool()> &keepTrying)
 {
     desktop_.clear();
+    remote_.clear();
     if (!local_.is())
         return false;
     uno::Reference<bridge::XUnoUrlResolver> resolver = bridge::UnoUrlResolver::create(local_);
@@ -57,11 +65,13 @@ bool UnoSession::connect(const std::string &pipeName, const std::function<bool()
         try {
             uno::Reference<uno::XComponentContext> remote(resolver->resolve(url), uno::UNO_QUERY_THROW);
             desktop_ = frame::Desktop::create(remote);
+            remote_ = remote;
             return true;
         } catch (const connection::NoConnectException &) {
         } catch (const uno::Exception &) {
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        // A warm office answers about a tenth of a second after its start: a try costs far less.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
 }
@@ -78,6 +88,42 @@ uno::Reference<frame::XDesktop2> UnoSession::connectOnce(const std::string &pipe
     } catch (const uno::Exception &) {
     }
     return nullptr;
+}
+
+std::string UnoSession::officeVersion(bool remember)
+{
+    if (!remote_.is())
+        return std::string();
+    OUString version;
+    try {
+        const uno::Reference<lang::XMultiServiceFactory> provider =
+            configuration::theDefaultProvider::get(remote_);
+        beans::NamedValue path;
+        path.Name = "nodepath";
+        path.Value <<= OUString("/org.openoffice.Setup/Product");
+        const uno::Any any(path);
+        const uno::Reference<container::XNameAccess> product(
+            provider->createInstanceWithArguments(
+                remember ? OUString("com.sun.star.configuration.ConfigurationUpdateAccess")
+                         : OUString("com.sun.star.configuration.ConfigurationAccess"),
+                uno::Sequence<uno::Any>(&any, 1)),
+            uno::UNO_QUERY_THROW);
+        OUString last;
+        product->getByName("ooSetupVersion") >>= version;
+        product->getByName("ooSetupLastVersion") >>= last;
+        if (remember && !version.isEmpty() && version != last) {
+            uno::Reference<container::XNameReplace>(product, uno::UNO_QUERY_THROW)
+                ->replaceByName("ooSetupLastVersion", uno::Any(version));
+            uno::Reference<util::XChangesBatch>(product, uno::UNO_QUERY_THROW)->commitChanges();
+            // Also for an office that will not end cleanly.
+            uno::Reference<util::XFlushable> flushable(provider, uno::UNO_QUERY);
+            if (flushable.is())
+                flushable->flush();
+        }
+    } catch (const uno::Exception &) {
+        // A setting locked by the administrator: the version is known all the same.
+    }
+    return ToUtf8(version);
 }
 
 bool UnoSession::alive() const

@@ -26,7 +26,13 @@ public:
     void use(const com::sun::star::uno::Reference<com::sun::star::frame::XDesktop2> &desktop)
     {
         desktop_ = desktop;
+        remote_.clear();
     }
+    // The version of the office last connected to, as its settings name it ("7.4"); empty when it cannot
+    // tell. With remember, its profile is made to say that this version has started on it (and so the
+    // next start on it skips the office's graphics self-tests; see officefiles::SeedProfile), on disk
+    // at once.
+    std::string officeVersion(bool remember);
     // Does the office still answer over the bridge? A killed office's bridge is disposed at once.
     bool alive() const;
     const com::sun::star::uno::Reference<com::sun::star::frame::XDesktop2> &desktop() const
@@ -36,7 +42,11 @@ public:
     // Asks the office to end (it waits for a print under way), and lets go of it.
     void terminate();
     // Lets go of the office without asking anything of it (it is gone).
-    void forget() { desktop_.clear(); }
+    void forget()
+    {
+        desktop_.clear();
+        remote_.clear();
+    }
     // Lets go of the local context and its bridge factory.
     void dispose();
 
@@ -48,4 +58,5 @@ public:
 private:
     com::sun::star::uno::Reference<com::sun::star::uno::XComponentContext> local_;
     com::sun::star::uno::Reference<com::sun::star::frame::XDesktop2> desktop_;
+    com::sun::star::uno::Reference<com::sun::star::uno::XComponentContext> remote_; // of connect()
 };

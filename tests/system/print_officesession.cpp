@@ -23,8 +23,8 @@ OUString ToUno(const QString &text)
 }
 } // namespace
 
-OfficeSession::OfficeSession(const QString &programDir)
-    : programDir_(programDir),
+OfficeSession::OfficeSession(const QString &programDir, const QString &profileDir)
+    : programDir_(programDir), profileDir_(profileDir.isEmpty() ? profile_.path() : profileDir),
       pipe_(QStringLiteral("quillmark_session_%1_%2").arg(getpid()).arg(quintptr(this)))
 {
 }
@@ -52,8 +52,7 @@ OfficeSession::~OfficeSession()
 pid_t OfficeSession::spawn()
 {
     const QByteArray bin = (programDir_ + "/soffice.bin").toLocal8Bit();
-    const QByteArray env =
-        ("-env:UserInstallation=" + QUrl::fromLocalFile(profile_.path()).toString()).toUtf8();
+    const QByteArray env = ("-env:UserInstallation=" + QUrl::fromLocalFile(profileDir_).toString()).toUtf8();
     const QByteArray accept = ("--accept=pipe,name=" + pipe_ + ";urp;").toUtf8();
     const pid_t pid = fork();
     if (pid == 0) {

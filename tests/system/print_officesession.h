@@ -13,7 +13,8 @@
 class OfficeSession
 {
 public:
-    explicit OfficeSession(const QString &programDir);
+    // profileDir: the office's profile folder, kept afterwards; empty: a temporary one.
+    explicit OfficeSession(const QString &programDir, const QString &profileDir = QString());
     ~OfficeSession();
 
     // Starts the office and connects to it. False with *error filled when that fails.
@@ -28,6 +29,7 @@ private:
 
     QString programDir_;
     QTemporaryDir profile_;
+    QString profileDir_;
     QString pipe_;
     pid_t pid_ = 0;
     com::sun::star::uno::Reference<com::sun::star::frame::XDesktop2> desktop_;

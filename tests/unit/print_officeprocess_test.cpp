@@ -276,6 +276,62 @@ TEST_F(OfficeFiles, LeftoversOfAProgramThatIsGoneAreRemovedOthersKept)
     EXPECT_FALSE(std::filesystem::exists(mine));
 }
 
+namespace {
+
+struct SeedRow
+{
+    const char *name;
+    std::string version;
+    const char *existing; // settings already in the profile; nullptr: none
+    bool written;
+};
+
+class ProfileSeed : public OfficeFiles, public testing::WithParamInterface<SeedRow>
+{
+};
+
+} // namespace
+
+// The settings a new profile gets: the office's version as started before, and nothing else; never
+// over what is there, never a value that could break the file.
+TEST_P(ProfileSeed, NewProfileSaysItsVersionStartedBefore)
+{
+    const SeedRow &row = GetParam();
+    const std::string settings = root_ + "/user/registrymodifications.xcu";
+    if (row.existing) {
+        std::filesystem::create_directories(root_ + "/user");
+        std::ofstream(settings) << row.existing;
+    }
+    EXPECT_EQ(officefiles::SeedProfile(root_, row.version), row.written);
+    std::ifstream file(settings);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (row.existing) {
+        EXPECT_EQ(text, row.existing);
+    } else if (!row.written) {
+        EXPECT_FALSE(std::filesystem::exists(settings));
+    } else {
+        EXPECT_NE(
+            text.find(
+                "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+                "oor:op=\"fuse\"><value>" +
+                row.version + "</value></prop></item>"),
+            std::string::npos)
+            << text;
+        EXPECT_EQ(text.rfind("</oor:items>\n"), text.size() - 13);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ProfileSeed,
+                         testing::Values(SeedRow{"majorMinor", "7.4", nullptr, true},
+                                         SeedRow{"fullVersion", "24.2.1.2", nullptr, true},
+                                         SeedRow{"settingsThere", "7.4", "<oor:items/>", false},
+                                         SeedRow{"unknown", "", nullptr, false},
+                                         SeedRow{"markup", "7.4</value>", nullptr, false},
+                                         SeedRow{"leadingDot", ".4", nullptr, false}),
+                         [](const testing::TestParamInfo<SeedRow> &info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST(OfficeFilesNames, PipeNamesDifferAndCarryTheProcessId)
 {
     const std::string a = officefiles::MakePipeName(1), b = officefiles::MakePipeName(1);
