@@ -96,8 +96,10 @@ export WINEPREFIX="$build/wineprefix"
 export WINEARCH=win32
 export WINEDEBUG=-all
 xvfb_pid=""
+trayer_pid=""
 stop_wine() {
     WINEPREFIX="$WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
+    [ -n "$trayer_pid" ] && kill "$trayer_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
 }
 trap stop_wine EXIT
@@ -111,6 +113,10 @@ read -r -t 20 display_number <"$fifo"
 rm -f "$fifo"
 [ -n "${display_number:-}" ] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$display_number"
+# A tray host before Wine's explorer starts: without one Wine keeps the icons in a tray of its own, whose
+# answers to a program removing its icon take seconds, and every test that builds a window removes one.
+trayer --edge bottom --align right --widthtype request --height 24 >"$build/trayer.log" 2>&1 &
+trayer_pid=$!
 mkdir -p "$WINEPREFIX"
 
 # Wine's own services (services.exe, explorer, winedevice) start with the first Wine program and inherit
