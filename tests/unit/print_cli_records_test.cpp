@@ -380,7 +380,8 @@ void PrintCliRecordsTest::stoppedRun()
     QCOMPARE(rows.last().outcome, QStringLiteral("not-tried"));
 }
 
-// Runs that do not take the whole folder to its end keep every line they learnt nothing new about.
+// Runs that do not take the whole folder to its end keep every line they learnt nothing new about; one
+// that does writes the list anew.
 void PrintCliRecordsTest::failureListAfterARun_data()
 {
     QTest::addColumn<QStringList>("fromList"); // empty: the whole folder
@@ -396,6 +397,8 @@ void PrintCliRecordsTest::failureListAfterARun_data()
         << QStringList{"a.doc", "b.doc"};
     QTest::newRow("all done: no list")
         << QStringList{"a.doc"} << QStringList{} << false << QStringList{"a.doc"} << QStringList{};
+    QTest::newRow("the whole folder writes it anew")
+        << QStringList{} << QStringList{"b.doc"} << false << QStringList{"gone.doc"} << QStringList{"b.doc"};
     QTest::newRow("the whole folder, interrupted")
         << QStringList{} << QStringList{} << true << QStringList{"c.doc", "gone.doc"}
         << QStringList{"c.doc", "gone.doc"};
