@@ -8,32 +8,10 @@
 #include <gtest/gtest.h>
 #include <string>
 
-namespace {
-
-// Without links, as on every system.
-TEST(MoveFileBelow, PlacesWithoutReplacing)
-{
-    TempDir dir;
-    const std::string base = dir.File("base");
-    std::filesystem::create_directories(base);
-    WriteBytes(dir.File("first"), "first");
-    WriteBytes(dir.File("second"), "second");
-    WriteBytes(dir.File("third"), "third");
-    EXPECT_EQ(MoveFileBelow(dir.File("first").c_str(), base.c_str(), "a/b/x.pdf", false), MoveResult::Moved);
-    EXPECT_EQ(MoveFileBelow(dir.File("second").c_str(), base.c_str(), "a/b/x.pdf", false),
-              MoveResult::TargetExists);
-    EXPECT_EQ(ReadBytes(base + "/a/b/x.pdf"), "first");
-    EXPECT_TRUE(std::filesystem::exists(dir.File("second")));
-    EXPECT_EQ(MoveFileBelow(dir.File("third").c_str(), base.c_str(), "a/b/x.pdf", true), MoveResult::Moved);
-    EXPECT_EQ(ReadBytes(base + "/a/b/x.pdf"), "third");
-}
-
-} // namespace
-
 #ifndef _WIN32
-
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -49,8 +27,8 @@ struct MoveRow
     const char *targetHolds; // what reading the target gives afterwards ("" when it is not a file of its own)
 };
 
-// The victim folder is outside the base; it must come out of every row as it went in.
-TEST(MoveFileBelow, NothingReplacedNoLinkFollowed_Posix)
+// The victim folder is outside the base; it must come out of every row as it went in. (Links: POSIX only.)
+TEST(MoveFileBelow, NothingReplacedNoLinkFollowed)
 {
     const MoveRow rows[] = {
         {"new place, folders made", "", "", "a/b/x.pdf", false, MoveResult::Moved, "new"},
@@ -70,23 +48,25 @@ TEST(MoveFileBelow, NothingReplacedNoLinkFollowed_Posix)
         {"an empty name", "", "", "a//x.pdf", false, MoveResult::Failed, ""},
     };
     for (const MoveRow &row : rows) {
-        TempDir dir;
+        const std::string kind = row.planted;
+#ifdef _WIN32
+        if (kind.find("link") != std::string::npos)
+            continue;
+#endif
+        TempDir dir, victim;
         const std::string base = dir.File("base");
-        const std::string victim = dir.File("victim");
         std::filesystem::create_directories(base);
-        std::filesystem::create_directories(victim);
-        WriteBytes(victim + "/keep.txt", "precious");
+        WriteBytes(victim.File("keep.txt"), "precious");
         WriteBytes(dir.File("source.pdf"), "new");
         const std::string planted = base + "/" + row.plantedAt;
-        const std::string kind = row.planted;
         if (kind == "file")
             WriteBytes(planted, "old");
         else if (kind == "link-to-file")
-            std::filesystem::create_symlink(victim + "/keep.txt", planted);
+            std::filesystem::create_symlink(victim.File("keep.txt"), planted);
         else if (kind == "dangling-link")
-            std::filesystem::create_symlink(victim + "/made.pdf", planted);
+            std::filesystem::create_symlink(victim.File("made.pdf"), planted);
         else if (kind == "folder-link")
-            std::filesystem::create_directory_symlink(victim, planted);
+            std::filesystem::create_directory_symlink(victim.FsPath(), planted);
 
         EXPECT_EQ(MoveFileBelow(dir.File("source.pdf").c_str(), base.c_str(), row.relative, row.replace),
                   row.result)
@@ -98,13 +78,16 @@ TEST(MoveFileBelow, NothingReplacedNoLinkFollowed_Posix)
             EXPECT_FALSE(std::filesystem::is_symlink(target)) << row.name;
             EXPECT_EQ(ReadBytes(target), row.targetHolds) << row.name;
         }
-        std::vector<std::string> names;
-        for (const auto &entry : std::filesystem::directory_iterator(victim))
-            names.push_back(entry.path().filename().string());
-        EXPECT_EQ(names, std::vector<std::string>{"keep.txt"}) << row.name;
-        EXPECT_EQ(ReadBytes(victim + "/keep.txt"), "precious") << row.name;
+        EXPECT_EQ(victim.Entries(), std::vector<std::string>{"keep.txt"}) << row.name;
+        EXPECT_EQ(ReadBytes(victim.File("keep.txt")), "precious") << row.name;
     }
 }
+
+} // namespace
+
+#ifndef _WIN32
+
+namespace {
 
 // The PDF's private folder is often on another file system (a tmpfs /tmp): the bytes are copied to a new
 // file beside the target, which is then placed as any move is, and nothing of it is left.
@@ -133,17 +116,6 @@ TEST(MoveFileBelow, AcrossFileSystems_Posix)
         names.push_back(entry.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"x.pdf"});
     std::filesystem::remove_all(other);
-}
-
-TEST(MoveFileNoReplace, ALinkAtTheTargetIsSomething_Posix)
-{
-    TempDir dir;
-    WriteBytes(dir.File("source"), "new");
-    std::filesystem::create_symlink(dir.File("nowhere"), dir.File("target"));
-    EXPECT_FALSE(MoveFileNoReplace(dir.File("source").c_str(), dir.File("target").c_str()));
-    EXPECT_FALSE(std::filesystem::exists(dir.File("nowhere")));
-    EXPECT_TRUE(MoveFileNoReplace(dir.File("source").c_str(), dir.File("fresh").c_str()));
-    EXPECT_EQ(ReadBytes(dir.File("fresh")), "new");
 }
 
 TEST(ReadRegularFile, OnlyAFileOfItsOwn_Posix)

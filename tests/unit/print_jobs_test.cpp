@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <set>
 
 using namespace std::chrono_literals;
 using jobs::Job;
@@ -18,6 +19,16 @@ using jobs::TimePoint;
 namespace {
 
 const TimePoint T0 = TimePoint() + 1h;
+
+// The limits the tables below are judged by.
+jobs::Limits TableLimits()
+{
+    jobs::Limits limits;
+    limits.motionless = 10s;
+    limits.overall = 30s;
+    limits.unanswered = 5s;
+    return limits;
+}
 
 Job MakeJob(int id, int state, std::vector<std::string> titles = {})
 {
@@ -93,10 +104,6 @@ class JudgeTest : public testing::TestWithParam<JudgeRow>
 TEST_P(JudgeTest, Verdict)
 {
     const JudgeRow &row = GetParam();
-    jobs::Limits limits;
-    limits.motionless = 10s;
-    limits.overall = 30s;
-    limits.unanswered = 5s;
     const TimePoint now = T0 + 1000s;
     jobs::Followed followed;
     followed.jobId = 7;
@@ -112,7 +119,7 @@ TEST_P(JudgeTest, Verdict)
     seen.queueMovedAt = now - row.queueStill;
     seen.stopped = row.stopped;
     seen.stuck = row.stuck;
-    EXPECT_EQ(jobs::Judge(followed, row.state ? &job : nullptr, seen, now, limits), row.expected);
+    EXPECT_EQ(jobs::Judge(followed, row.state ? &job : nullptr, seen, now, TableLimits()), row.expected);
 }
 
 using V = jobs::Verdict;
@@ -161,12 +168,9 @@ class RefusedTest : public testing::TestWithParam<RefusedRow>
 TEST_P(RefusedTest, WaitsForRoomOnlyWhileTheQueueMoves)
 {
     const RefusedRow &row = GetParam();
-    jobs::Limits limits;
-    limits.motionless = 10s;
-    limits.overall = 30s;
     const TimePoint now = T0 + 1000s;
     EXPECT_EQ(jobs::OnRefused(row.destinationFine, row.active, now - row.refusedFor, now - row.queueStill,
-                              now, limits),
+                              now, TableLimits()),
               row.expected);
 }
 
@@ -243,7 +247,8 @@ TEST(Window, RoomWhileFewerThanTheWindow)
 
 // --- the tracker on a scripted scheduler ---
 
-// A scheduler whose jobs the test sets; it answers every request from that list.
+// A scheduler whose jobs the test sets; it answers every request from that list, and lists the jobs in
+// nameless without their names, as CUPS lists finished ones.
 class ScriptedSource : public JobSource
 {
 public:
@@ -253,7 +258,7 @@ public:
         std::vector<Job> listed;
         for (const Job &job : jobs)
             if (job.id >= firstId)
-                listed.push_back(job);
+                listed.push_back(nameless.count(job.id) ? MakeJob(job.id, job.state) : job);
         return listed;
     }
     std::optional<Job> job(int id) override
@@ -290,6 +295,7 @@ public:
 
     std::mutex mutex;
     std::vector<Job> jobs;
+    std::set<int> nameless;
 };
 
 jobs::Limits QuickLimits(int window)
@@ -341,13 +347,10 @@ TEST(Tracker, AbortEndsTheWaitForRoom)
 TEST(Tracker, FindsItsJobBehindASameNamedHandJob)
 {
     auto source = std::make_shared<ScriptedSource>();
-    JobTracker tracker("capture", source, QuickLimits(3));
     source->add(MakeJob(22, jobs::Completed, {"04.docx"}));
-    source->add(MakeJob(23, jobs::Pending, {})); // listed without its name: asked for by id
-    {
-        std::lock_guard<std::mutex> lock(source->mutex);
-        source->jobs.back().titles = {"04 [qm1-4].docx"};
-    }
+    source->add(MakeJob(23, jobs::Completed, {"04 [qm1-4].docx"}));
+    source->nameless = {22, 23}; // listed without their names: asked for by id
+    JobTracker tracker("capture", source, QuickLimits(3));
     const Found found = tracker.find(jobs::Mark("qm1", 4), 21, 100ms);
     EXPECT_EQ(found.kind, Found::Kind::Job);
     EXPECT_EQ(found.id, 23);

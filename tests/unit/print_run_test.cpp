@@ -929,9 +929,8 @@ void PrintRunTest::officeBreaksDown_data()
     QTest::addColumn<bool>("atPrint");
     QTest::addColumn<QString>("outcomeOfB");
     QTest::addColumn<QString>("finalText");
-    QTest::addColumn<QString>("listed"); // the failure list's line for b, if any
-    QTest::newRow("no fresh office at open")
-        << Breakdown::Unavailable << false << "not-tried" << Count(1) + " " + gone << QString();
+    QTest::addColumn<QString>("listed"); // the failure list's line for b
+    // (No fresh office at open: print_system_test, with the real office swapped out mid-run.)
     QTest::newRow("no fresh office at print")
         << Breakdown::Unavailable << true << "printer-error" << Count(1) + " " + gone << "%1";
     QTest::newRow("no answer at open")
@@ -969,7 +968,7 @@ void PrintRunTest::officeBreaksDown()
     QCOMPARE(outcomes.value(c), QStringLiteral("not-tried"));
     QVERIFY(!office_->calls().contains(OpenCall(c)));
     QCOMPARE(office_->calls().last(), QStringLiteral("quit"));
-    QCOMPARE(failureList(), listed.isEmpty() ? QByteArray("<none>") : (listed.arg(b) + "\n").toUtf8());
+    QCOMPARE(failureList(), (listed.arg(b) + "\n").toUtf8());
 }
 
 QTEST_GUILESS_MAIN(PrintRunTest)
