@@ -118,10 +118,7 @@ private slots:
         else
             QTRY_VERIFY_WITH_TIMEOUT(versionRequests >= 2, 10000);
 
-        QElapsedTimer timer;
-        timer.start();
         QVERIFY2(window->FinishUpdateThread(MainWindow::kUpdateThreadEndMs), "the worker was joined");
-        QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
         window.reset();
         QVERIFY(tray.isNull());
         QVERIFY(!TheSystemTray);

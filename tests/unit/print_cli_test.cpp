@@ -331,12 +331,10 @@ void PrintCliTest::interruptEndsTheRunAndTheOffice()
     file("3.doc");
     PrintCommand command;
     command.folder = root_;
-    command.delayMs = 60000;
+    // An hour's pause: a run that sat it out would never reach the end of this test.
+    command.delayMs = 3600000;
     // SIGINT once the first document is printed and the run pauses.
-    QElapsedTimer clock;
-    clock.start();
     QCOMPARE(executeInterruptedAt(command, "[1/3]"), 130);
-    QVERIFY2(clock.elapsed() < 20000, "the pause was not cut short");
     QCOMPARE(out_.split('\n', Qt::SkipEmptyParts),
              (QStringList{"[1/3] 1.doc", QStringLiteral("已打印 1 个文档，未能打印 0 个。")}));
     QCOMPARE(err_.trimmed(), QStringLiteral("打印已中止。"));

@@ -908,12 +908,9 @@ void PrintRunTest::abortDuringFolderScan()
     });
     startRun(0);
     QTRY_VERIFY(folders >= 3);
-    QElapsedTimer timer;
-    timer.start();
     ThreadObject::AbortRuns();
     QTRY_VERIFY_WITH_TIMEOUT(events_.contains(Enabled), 10000);
     ThreadObject::SetFolderScanHook(nullptr);
-    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY2(folders < 20, qPrintable(QString::number(folders)));
     QCOMPARE(events_, (QStringList{Count(0) + " 打印已中止。", Enabled}));
     QCOMPARE(office_->calls(), QStringList());
