@@ -24,13 +24,6 @@ std::FILE *CreateNewFile(const char *path, bool ownerOnly = false);
 // stays.
 bool RemoveFolderTree(const char *path);
 
-// Moves the file source to target when nothing is at target (a link there, even one that leads nowhere,
-// counts as something): a file that appears at target meanwhile is never replaced. Where the file system
-// cannot do that in one step (no RENAME_NOREPLACE, no hard links: FAT, exFAT, many SMB mounts), target is
-// first claimed by a new empty file of its own, which source then replaces. False when it could not be
-// done; source is then still there.
-bool MoveFileNoReplace(const char *source, const char *target);
-
 enum class MoveResult
 {
     Moved,
@@ -40,10 +33,12 @@ enum class MoveResult
 // Moves the file source to base/relative (relative: names joined by '/', none of them "..", ".", or
 // empty), making the folders of relative that are missing. Below base no link is followed: a link, or
 // anything but a folder, where a folder of relative should be fails it, and a link at the target itself is
-// never written through. Without replace, nothing at the target is replaced (as MoveFileNoReplace); with
-// it, what is there is replaced in one step (a link is replaced, not followed). Across file systems the
-// bytes go to a new file of a unique name beside the target first, which is then moved into place, and
-// source is removed only then.
+// never written through. Without replace, nothing at the target is replaced (a link there, even one that
+// leads nowhere, counts as something; a file that appears there meanwhile is never replaced; where the
+// file system has neither RENAME_NOREPLACE nor hard links, the target is first claimed by a new empty
+// file of its own, which source then replaces); with it, what is there is replaced in one step (a link is
+// replaced, not followed). Across file systems the bytes go to a new file of a unique name beside the target
+// first, which is then moved into place, and source is removed only then.
 MoveResult MoveFileBelow(const char *source, const char *base, const char *relative, bool replace);
 
 // What is at path itself; a link at path is not followed.

@@ -227,11 +227,6 @@ bool RemoveFolderTree(const char *path)
     return rmdir(path) == 0 && removed;
 }
 
-bool MoveFileNoReplace(const char *source, const char *target)
-{
-    return PlaceNoReplace(AT_FDCWD, source, AT_FDCWD, target) == Place::Done;
-}
-
 MoveResult MoveFileBelow(const char *source, const char *base, const char *relative, bool replace)
 {
     std::vector<std::string> names;

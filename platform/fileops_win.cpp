@@ -105,11 +105,6 @@ bool RemoveFolderTree(const char *path)
     return RemoveDirectoryA(path) != 0 && removed;
 }
 
-bool MoveFileNoReplace(const char *source, const char *target)
-{
-    return MovePath(source, target);
-}
-
 MoveResult MoveFileBelow(const char *source, const char *base, const char *relative, bool replace)
 {
     std::string path = base;
