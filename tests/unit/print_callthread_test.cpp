@@ -138,10 +138,9 @@ TEST_P(CallThreadWatch, CutsOffOnlyAStalledOrOverlongCall)
     EXPECT_EQ(outcome, c.expected);
     EXPECT_EQ(deadlines, c.expected == CallThread::Outcome::Done ? 0 : 1);
     if (c.expected == CallThread::Outcome::CutOff) {
-        // Not before the limit that applies, and not long after it either.
-        const auto limit = c.progressing ? c.cap : std::min(c.stall, c.cap);
-        EXPECT_GE(took, limit);
-        EXPECT_LT(took, c.runsFor);
+        // Not before the limit that applies. A call left running would run for an hour, past the test's
+        // own limit.
+        EXPECT_GE(took, c.progressing ? c.cap : std::min(c.stall, c.cap));
     }
 }
 
@@ -150,11 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Working for many times the stall limit: left alone.
         WatchCase{"WorkingCallOutlastsTheStallLimit", true, 600ms, 100ms, 60s, CallThread::Outcome::Done},
-        // Hanging (as a stopped office): cut off after the stall limit, long before it would end.
-        WatchCase{"HangingCallIsCutOffAfterTheStallLimit", false, 30s, 150ms, 60s,
-                  CallThread::Outcome::CutOff},
+        // Hanging (as a stopped office): cut off after the stall limit; the cap would let it hang an hour.
+        WatchCase{"HangingCallIsCutOffAfterTheStallLimit", false, 1h, 150ms, 1h, CallThread::Outcome::CutOff},
         // Working, but past the absolute cap.
-        WatchCase{"WorkingCallIsCutOffAtTheCap", true, 30s, 100ms, 300ms, CallThread::Outcome::CutOff},
+        WatchCase{"WorkingCallIsCutOffAtTheCap", true, 1h, 100ms, 300ms, CallThread::Outcome::CutOff},
         // A short call that makes no progress still finishes normally.
         WatchCase{"ShortQuietCallFinishes", false, 20ms, 5s, 60s, CallThread::Outcome::Done}),
     [](const ::testing::TestParamInfo<WatchCase> &info) { return std::string(info.param.name); });

@@ -13,6 +13,17 @@
 namespace {
 
 constexpr unsigned kShortTimeoutMs = 300;
+// Longer than the test is given: a client that waited this long would fail on the harness's time-out.
+constexpr unsigned kAnHourMs = 3600u * 1000u;
+
+// Only the given receive time-out can end the exchange early.
+HttpPostLimits ReceiveLimitOnly(unsigned receiveTimeoutMs)
+{
+    HttpPostLimits limits;
+    limits.receiveTimeoutMs = receiveTimeoutMs;
+    limits.exchangeTimeoutMs = kAnHourMs;
+    return limits;
+}
 
 std::string ExpectedRequest(const std::string &path, const std::string &host, const std::string &body)
 {
@@ -212,31 +223,32 @@ TEST(HttpPost, UnresolvableHostGives103)
 
 TEST(HttpPost, SilentServerTimesOut)
 {
-    LoopbackHttpServer server([](const std::string &) { return LoopbackReply{{}, 0, 20000}; });
+    LoopbackHttpServer server([](const std::string &) {
+        return LoopbackReply{{}, 0, kHoldOpenUntilStopped};
+    });
     ASSERT_TRUE(server.listening());
     std::string reply;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(-102, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, kShortTimeoutMs));
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, std::chrono::milliseconds(kShortTimeoutMs - 50));
-    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_EQ(-102, HttpPostWithLimits("127.0.0.1", server.port(), "/v", "", reply,
+                                       ReceiveLimitOnly(kShortTimeoutMs)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kShortTimeoutMs - 50));
 }
 
 TEST(HttpPost, ServerKeepingTheConnectionOpenGivesTheBodyAfterTheTimeOut)
 {
     LoopbackHttpServer server([](const std::string &) {
-        return LoopbackReply{{"HTTP/1.0 200 OK\r\n\r\n{\"Quillmark\":\"1\"}"}, 0, 20000};
+        return LoopbackReply{{"HTTP/1.0 200 OK\r\n\r\n{\"Quillmark\":\"1\"}"}, 0, kHoldOpenUntilStopped};
     });
     ASSERT_TRUE(server.listening());
     std::string reply;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(0, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, kShortTimeoutMs));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(0, HttpPostWithLimits("127.0.0.1", server.port(), "/v", "", reply,
+                                    ReceiveLimitOnly(kShortTimeoutMs)));
     EXPECT_EQ("{\"Quillmark\":\"1\"}", reply);
 }
 
 // A server that keeps the connection open, as the request asks it to: with a Content-Length the body is
-// complete at that length, without waiting; a body that stops short of it is a failed request.
+// complete at that length, without waiting (the time-out is an hour there); a body that stops short of it
+// is a failed request.
 struct HeldOpenCase
 {
     const char *name;
@@ -253,19 +265,19 @@ class HttpPostHeldOpen : public testing::TestWithParam<HeldOpenCase>
 TEST_P(HttpPostHeldOpen, EndsAtTheContentLength)
 {
     const HeldOpenCase &c = GetParam();
-    LoopbackHttpServer server([&c](const std::string &) { return LoopbackReply{{c.reply}, 0, 20000}; });
+    LoopbackHttpServer server([&c](const std::string &) {
+        return LoopbackReply{{c.reply}, 0, kHoldOpenUntilStopped};
+    });
     ASSERT_TRUE(server.listening());
     std::string reply = "left over";
+    const unsigned timeOutMs = c.waitsForTheTimeOut ? 1500 : kAnHourMs;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(c.result, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, 1500));
-    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(c.result,
+              HttpPostWithLimits("127.0.0.1", server.port(), "/v", "", reply, ReceiveLimitOnly(timeOutMs)));
     EXPECT_EQ(c.body, reply);
     if (c.waitsForTheTimeOut) {
-        EXPECT_GE(took, std::chrono::milliseconds(1400));
-    } else {
-        EXPECT_LT(took, std::chrono::milliseconds(1000));
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
     }
-    EXPECT_LT(took, std::chrono::seconds(5));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -286,13 +298,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HttpPost, AnnouncedBodyOverTheLimitIsNotRead)
 {
     LoopbackHttpServer server([](const std::string &) {
-        return LoopbackReply{{"HTTP/1.0 200 OK\r\nContent-Length: 2000000\r\n\r\n{"}, 0, 20000};
+        return LoopbackReply{
+            {"HTTP/1.0 200 OK\r\nContent-Length: 2000000\r\n\r\n{"}, 0, kHoldOpenUntilStopped};
     });
     ASSERT_TRUE(server.listening());
     std::string reply;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(-104, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, 5000));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // A client that read on would wait an hour for the rest of the body.
+    EXPECT_EQ(-104,
+              HttpPostWithLimits("127.0.0.1", server.port(), "/v", "", reply, ReceiveLimitOnly(kAnHourMs)));
     EXPECT_EQ("", reply);
 }
 
@@ -319,10 +332,9 @@ TEST(HttpPost, ConnectingHasATimeLimitOfItsOwn)
     limits.connectTimeoutMs = 400;
     std::string reply = "kept";
     const auto start = std::chrono::steady_clock::now();
+    // Without a limit of its own, connecting would wait for the system to give up: minutes.
     EXPECT_EQ(-101, HttpPostWithLimits("127.0.0.1", port, "/v", "", reply, limits));
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, std::chrono::milliseconds(350));
-    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(350));
     EXPECT_EQ("kept", reply);
     for (NetSocket s : queued) {
         NetClose(s);
@@ -333,15 +345,16 @@ TEST(HttpPost, ConnectingHasATimeLimitOfItsOwn)
 
 TEST(HttpPost, ReplyWithoutTwoHundredIsNotReadToItsEnd)
 {
-    // The server keeps the connection open after its body: reading that body would wait for the time-out.
+    // The server keeps the connection open after its body: reading that body would wait for the time-out,
+    // an hour.
     LoopbackHttpServer server([](const std::string &) {
-        return LoopbackReply{{"HTTP/1.0 404 Not Found\r\n\r\n{\"Quillmark\":\"1\"}"}, 0, 20000};
+        return LoopbackReply{
+            {"HTTP/1.0 404 Not Found\r\n\r\n{\"Quillmark\":\"1\"}"}, 0, kHoldOpenUntilStopped};
     });
     ASSERT_TRUE(server.listening());
     std::string reply;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(-102, HttpPostOnPort("127.0.0.1", server.port(), "/v", "", reply, 5000));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(-102,
+              HttpPostWithLimits("127.0.0.1", server.port(), "/v", "", reply, ReceiveLimitOnly(kAnHourMs)));
     EXPECT_EQ("", reply);
 }
 
@@ -389,10 +402,8 @@ TEST_P(HttpPostLimit, EndsTheExchangeAsTheTableSays)
     LoopbackHttpServer server([&c](const std::string &) { return c.reply; });
     ASSERT_TRUE(server.listening());
     std::string reply = "left over";
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(c.result, HttpPostWithLimits("127.0.0.1", server.port(), "/v", "", reply, c.limits));
     EXPECT_EQ(c.body, reply);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 }
 
 std::string Trickle(const std::string &text, std::vector<std::string> &pieces)
@@ -443,9 +454,7 @@ TEST(HttpPost, TricklingBodyEndsAtTheExchangeLimit)
     LoopbackHttpServer server([&trickle](const std::string &) { return trickle; });
     ASSERT_TRUE(server.listening());
     std::string reply;
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0, HttpPostWithLimits("127.0.0.1", server.port(), "/v", "", reply, Limits(1000, 1000, 600)));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     // What arrived in time, and no more: the whole body would take over 5 s.
     EXPECT_LT(reply.size(), 20u);
     EXPECT_EQ(0u, std::string("0123456789abcdefghijklmnopqrstuvwxyz").find(reply));

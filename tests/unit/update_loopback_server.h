@@ -21,6 +21,10 @@ struct LoopbackReply
     unsigned holdOpenMs = 0;
 };
 
+// A hold far past any test's own limit: in effect until the server is destroyed, which ends it. A client
+// that waits for the server to hang up never returns, and its test fails on the harness's time-out.
+constexpr unsigned kHoldOpenUntilStopped = 3600u * 1000u;
+
 class LoopbackHttpServer
 {
 public:

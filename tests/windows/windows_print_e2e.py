@@ -232,8 +232,8 @@ def test_print_run(desktop, wine, server, win_dir, app_dir, shots):
         if call.endswith("Close [VT_BOOL:false]"):
             nxt = timed[i + 1][0]
             gaps.append(nxt - t)
-    check(len(gaps) == 3 and all(DELAY_MS <= g < DELAY_MS + 2500 for g in gaps),
-          "pauses after the printed documents %s, expected %d ms each" % (gaps, DELAY_MS))
+    check(len(gaps) == 3 and all(g >= DELAY_MS for g in gaps),
+          "pauses after the printed documents %s, expected at least %d ms each" % (gaps, DELAY_MS))
     print("ok - the pause after each printed document: %s ms" % gaps)
 
     list_path = os.path.join(root, LIST_NAME)
