@@ -127,6 +127,10 @@ prepare_prefix() {
     wineserver -p || echo "wineserver -p: a server for this prefix is already running"
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i || return 1
     wine cmd /c exit 0
+    # Wine's desktop process ends a second after its last user, and each test program then starts it
+    # again: once the Qt-free tier had run, every program that touched the desktop took some 20 s more.
+    # A quiet console program waiting through the whole tier keeps the first one; wineserver -k ends it.
+    wine cmd /c "ping -n 86400 127.0.0.1 >nul" </dev/null >/dev/null 2>&1 &
 }
 # A drive E: of its own, so that the tests meet a drive root other than the system's C:. In place before
 # Wine's services start, which take the list of drives once. Wine sets up C: and Z: only when it creates
