@@ -65,6 +65,11 @@ void LoopbackHttpServer::Serve()
 void LoopbackHttpServer::Handle(NetSocket connection)
 {
     if (reset_) {
+        NetSetReceiveTimeout(connection, 50);
+        char first;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!stop_ && std::chrono::steady_clock::now() < giveUp && NetReceive(connection, &first, 1) < 0) {
+        }
         NetCloseWithReset(connection);
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.emplace_back();

@@ -40,7 +40,8 @@ public:
     // Every request received so far, complete with its body.
     std::vector<std::string> requests() const;
 
-    // From now on every connection is reset right after it was accepted, unread.
+    // From now on every connection is reset as soon as the request's first bytes arrive, the rest unread:
+    // by then the client's connect has surely completed, so the reset meets it mid-exchange.
     void ResetEveryConnection() { reset_ = true; }
 
     static LoopbackReply Text(const std::string &bytes) { return LoopbackReply{{bytes}, 0, 0}; }
